@@ -1,0 +1,13 @@
+# 32-bit Windows, the product's target. The posix thread model gives the
+# C++ runtime std::mutex, which GoogleTest needs; our own code calls Win32.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(TESSMARK_MINGW_PREFIX i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${TESSMARK_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TESSMARK_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${TESSMARK_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${TESSMARK_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

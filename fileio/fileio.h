@@ -1,0 +1,106 @@
+// File access layer: the only code that talks to the operating system's file
+// services. Every file operation returns 1 for success and 0 for failure.
+#ifndef TESSMARK_FILEIO_H
+#define TESSMARK_FILEIO_H
+
+#include <stdint.h>
+
+// An OS file handle (a HANDLE on Windows, a descriptor elsewhere), widened so
+// that both fit. FileHandleNone (-1) means "not open".
+typedef intptr_t FileHandle;
+#define FileHandleNone ((FileHandle)-1)
+
+// Mode word bits for File_Open; access, sharing and disposition are ORed.
+enum {
+    FileModeRead = 0x001,          // read access
+    FileModeWrite = 0x002,         // write access
+    FileModeShareRead = 0x010,     // others may read meanwhile
+    FileModeShareWrite = 0x020,    // others may write meanwhile
+    FileModeCreateAlways = 0x100,  // create, emptying an existing file
+    FileModeOpenExisting = 0x200,  // open only a file that exists
+    FileModeOpenAlways = 0x400,    // open, creating an empty file when absent
+};
+
+// The mode words in use.
+enum {
+    FileModeReadWrite = 0x403,          // read and write, unshared, open always
+    FileModeReadShared = 0x211,         // read only, others may read
+    FileModeReadExclusive = 0x201,      // read only, unshared
+    FileModeReadWriteExisting = 0x203,  // read and write, unshared, never creates
+};
+
+// The separator of path elements on this platform.
+#ifdef _WIN32
+#define PathSeparator '\\'
+#else
+#define PathSeparator '/'
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// OS error code of the most recent failed File_ReadExact or File_WriteExact;
+// 0 at start, never cleared.
+extern uint32_t LastFileError;
+
+// Opens path with the mode word; *outHandle gets the handle, or FileHandleNone
+// on failure. attributes is the new file's attributes (128 normal; Win32 only).
+// Only regular files open. Without Win32 sharing, unshared modes take an
+// exclusive advisory lock and FileModeReadShared a shared one; a lock held
+// elsewhere makes the open fail. Returns 1 when opened, else 0.
+int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes);
+
+// Sets *outSize to the file's full length. Returns 0 (size 0) when the OS
+// cannot tell.
+int File_GetSize64(FileHandle handle, int64_t* outSize);
+
+// Reads exactly count bytes at the file pointer. A short read, an OS error or
+// an end of file met early is a failure and stores the OS error code in
+// LastFileError. A count of 0 succeeds.
+int File_ReadExact(FileHandle handle, void* buffer, uint32_t count);
+
+// Writes exactly count bytes at the file pointer; failures as File_ReadExact.
+int File_WriteExact(FileHandle handle, const void* buffer, uint32_t count);
+
+// Moves the file pointer to an absolute position (0 when refused).
+int File_SeekTo(FileHandle handle, int64_t position);
+
+// Moves the file pointer by a signed 64-bit delta from where it stands.
+int File_SeekBy(FileHandle handle, int64_t delta);
+
+// Makes the current file pointer the end of the file (SetEndOfFile).
+int File_Truncate(FileHandle handle);
+
+// Writes the file's buffered data to the disk (FlushFileBuffers).
+int File_Flush(FileHandle handle);
+
+// Closes the handle (CloseHandle). Returns 0 when the OS reports a failure.
+int File_Close(FileHandle handle);
+
+// Ends path at its last separator (the separator is replaced by NUL). A path
+// without one is left unchanged.
+void Path_StripFileName(char* path);
+
+// 1 when the extension after the last '.' of the last path element equals ext
+// (given with or without its dot), compared without regard to case; else 0.
+int Path_HasExtension(const char* path, const char* ext);
+
+// Copies n bytes front to back; nothing when n is 0 or dst equals src.
+void Mem_Copy(void* dst, const void* src, uint32_t n);
+// Sets n bytes to 0.
+void Mem_Zero(void* p, uint32_t n);
+// Sets n bytes to 0x80, the silence of 8-bit unsigned samples.
+void Mem_FillSilence8(void* p, uint32_t n);
+// Byte-reversed 16- and 32-bit values.
+uint16_t Swap16(uint16_t v);
+uint32_t Swap32(uint32_t v);
+// Heap block of n bytes, or null. Only the log buffer uses these.
+void* Mem_Alloc(uint32_t n);
+void Mem_Free(void* p);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,163 @@
+// File access over POSIX: open, read, write, lseek, fstat, ftruncate, fsync.
+#include "fileio.h"
+#include "filefault.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int toFd(FileHandle handle)
+{
+    return static_cast<int>(handle);
+}
+
+int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
+{
+    (void)attributes;
+    *outHandle = FileHandleNone;
+    if (FileFault_Hit(FileFaultOpen))
+        return 0;
+
+    int flags;
+    bool wantRead = (mode & FileModeRead) != 0;
+    bool wantWrite = (mode & FileModeWrite) != 0;
+    if (wantRead && wantWrite)
+        flags = O_RDWR;
+    else if (wantWrite)
+        flags = O_WRONLY;
+    else if (wantRead)
+        flags = O_RDONLY;
+    else
+        return 0;  // no access asked for: Win32 would refuse too
+
+    uint32_t disposition = mode & (FileModeCreateAlways | FileModeOpenExisting | FileModeOpenAlways);
+    if (disposition == FileModeCreateAlways)
+        flags |= O_CREAT | O_TRUNC;
+    else if (disposition == FileModeOpenAlways)
+        flags |= O_CREAT;
+    else if (disposition != FileModeOpenExisting)
+        return 0;  // none or several dispositions: the OS refuses
+
+    // O_NONBLOCK so that a FIFO or device named like a recording never hangs
+    // the open; it is dropped again once the file is known to be regular.
+    int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return 0;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    if (fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == -1) {
+        close(fd);
+        return 0;
+    }
+
+    // Advisory locks stand in for Win32 sharing modes.
+    if (!(mode & FileModeShareWrite)) {
+        int lockOp = ((mode & FileModeShareRead) && !wantWrite) ? LOCK_SH : LOCK_EX;
+        if (flock(fd, lockOp | LOCK_NB) != 0) {
+            close(fd);
+            return 0;
+        }
+    }
+    *outHandle = fd;
+    return 1;
+}
+
+int File_GetSize64(FileHandle handle, int64_t* outSize)
+{
+    *outSize = 0;
+    if (FileFault_Hit(FileFaultSize))
+        return 0;
+    struct stat st;
+    if (fstat(toFd(handle), &st) != 0)
+        return 0;
+    *outSize = static_cast<int64_t>(st.st_size);
+    return 1;
+}
+
+int File_ReadExact(FileHandle handle, void* buffer, uint32_t count)
+{
+    if (FileFault_Hit(FileFaultRead)) {
+        LastFileError = EIO;
+        return 0;
+    }
+    char* p = static_cast<char*>(buffer);
+    uint32_t done = 0;
+    // A regular file gives the whole request at once; the loop covers
+    // interrupted calls only, and ends on end of file.
+    while (done < count) {
+        ssize_t n = read(toFd(handle), p + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            LastFileError = static_cast<uint32_t>(errno);
+            return 0;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return 1;
+}
+
+int File_WriteExact(FileHandle handle, const void* buffer, uint32_t count)
+{
+    if (FileFault_Hit(FileFaultWrite)) {
+        LastFileError = EIO;
+        return 0;
+    }
+    const char* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = write(toFd(handle), p + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            LastFileError = static_cast<uint32_t>(n < 0 ? errno : ENOSPC);
+            return 0;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return 1;
+}
+
+int File_SeekTo(FileHandle handle, int64_t position)
+{
+    if (FileFault_Hit(FileFaultSeek))
+        return 0;
+    return lseek(toFd(handle), static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+}
+
+int File_SeekBy(FileHandle handle, int64_t delta)
+{
+    if (FileFault_Hit(FileFaultSeek))
+        return 0;
+    return lseek(toFd(handle), static_cast<off_t>(delta), SEEK_CUR) != static_cast<off_t>(-1);
+}
+
+int File_Truncate(FileHandle handle)
+{
+    if (FileFault_Hit(FileFaultTruncate))
+        return 0;
+    off_t here = lseek(toFd(handle), 0, SEEK_CUR);
+    if (here == static_cast<off_t>(-1))
+        return 0;
+    return ftruncate(toFd(handle), here) == 0;
+}
+
+int File_Flush(FileHandle handle)
+{
+    if (FileFault_Hit(FileFaultFlush))
+        return 0;
+    return fsync(toFd(handle)) == 0;
+}
+
+int File_Close(FileHandle handle)
+{
+    int injected = FileFault_Hit(FileFaultClose);
+    int ok = close(toFd(handle)) == 0;
+    return ok && !injected;
+}

@@ -1,0 +1,128 @@
+// File access over Win32: CreateFileA, ReadFile, WriteFile, SetFilePointer,
+// GetFileSize, SetEndOfFile, FlushFileBuffers, CloseHandle.
+#include "fileio.h"
+#include "filefault.h"
+
+#include <windows.h>
+
+static HANDLE toHandle(FileHandle handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
+{
+    *outHandle = FileHandleNone;
+    if (FileFault_Hit(FileFaultOpen))
+        return 0;
+    DWORD access = 0, share = 0, disposition = 0;
+    if (mode & FileModeRead) access |= GENERIC_READ;
+    if (mode & FileModeWrite) access |= GENERIC_WRITE;
+    if (mode & FileModeShareRead) share |= FILE_SHARE_READ;
+    if (mode & FileModeShareWrite) share |= FILE_SHARE_WRITE;
+    if (mode & FileModeCreateAlways) disposition |= CREATE_ALWAYS;
+    if (mode & FileModeOpenExisting) disposition |= OPEN_EXISTING;
+    if (mode & FileModeOpenAlways) disposition |= OPEN_ALWAYS;
+    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    // Only disk files: a pipe or device named like a recording is refused.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return 0;
+    }
+    *outHandle = reinterpret_cast<FileHandle>(h);
+    return 1;
+}
+
+int File_GetSize64(FileHandle handle, int64_t* outSize)
+{
+    *outSize = 0;
+    if (FileFault_Hit(FileFaultSize))
+        return 0;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(toHandle(handle), &high);
+    // A low half of 0xFFFFFFFF is also the size of a file of 4 GiB - 1 (and
+    // of every 4 GiB beyond): only the error code tells a failure.
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return 0;
+    *outSize = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+    return 1;
+}
+
+int File_ReadExact(FileHandle handle, void* buffer, uint32_t count)
+{
+    if (FileFault_Hit(FileFaultRead)) {
+        LastFileError = ERROR_READ_FAULT;
+        return 0;
+    }
+    DWORD done = 0;
+    BOOL ok = ReadFile(toHandle(handle), buffer, count, &done, nullptr);
+    if (!ok || done != count) {
+        LastFileError = GetLastError();
+        return 0;
+    }
+    return 1;
+}
+
+int File_WriteExact(FileHandle handle, const void* buffer, uint32_t count)
+{
+    if (FileFault_Hit(FileFaultWrite)) {
+        LastFileError = ERROR_WRITE_FAULT;
+        return 0;
+    }
+    DWORD done = 0;
+    BOOL ok = WriteFile(toHandle(handle), buffer, count, &done, nullptr);
+    if (!ok || done != count) {
+        LastFileError = GetLastError();
+        return 0;
+    }
+    return 1;
+}
+
+static int seekWin32(FileHandle handle, int64_t distance, DWORD method)
+{
+    if (FileFault_Hit(FileFaultSeek))
+        return 0;
+    LONG high = static_cast<LONG>(static_cast<uint64_t>(distance) >> 32);
+    // The low half of a good new position may read as negative or equal
+    // INVALID_SET_FILE_POINTER; only a fresh error code marks a failure, so
+    // any older code is cleared first.
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(toHandle(handle), static_cast<LONG>(static_cast<uint32_t>(distance)), &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return 0;
+    return 1;
+}
+
+int File_SeekTo(FileHandle handle, int64_t position)
+{
+    return seekWin32(handle, position, FILE_BEGIN);
+}
+
+int File_SeekBy(FileHandle handle, int64_t delta)
+{
+    return seekWin32(handle, delta, FILE_CURRENT);
+}
+
+int File_Truncate(FileHandle handle)
+{
+    if (FileFault_Hit(FileFaultTruncate))
+        return 0;
+    return SetEndOfFile(toHandle(handle)) != 0;
+}
+
+int File_Flush(FileHandle handle)
+{
+    if (FileFault_Hit(FileFaultFlush))
+        return 0;
+    return FlushFileBuffers(toHandle(handle)) != 0;
+}
+
+int File_Close(FileHandle handle)
+{
+    int injected = FileFault_Hit(FileFaultClose);
+    int ok = CloseHandle(toHandle(handle)) != 0;
+    return ok && !injected;
+}

@@ -1,0 +1,46 @@
+// The message log: a fixed-capacity text of numbered lines, appended by the
+// scan worker and taken by the window's refresh timer.
+#ifndef TESSMARK_LOGBUFFER_H
+#define TESSMARK_LOGBUFFER_H
+
+#include <stdint.h>
+
+typedef struct LogBuffer {
+    int32_t capacity;          // characters of text accepted, not counting the slack
+    char* text;                // capacity + 512 bytes: the NUL-terminated text
+    int32_t used;              // characters of text held; the next line starts here
+    int32_t changed;           // 1 when the text changed since it was last taken
+    int32_t lineCount;         // lines appended since the last reset
+    int32_t overflowReported;  // 1 once the out-of-room message was written
+    int32_t lockReady;         // 1 while lockStorage holds an initialised lock
+    uint64_t lockStorage[16];  // the platform mutex guarding append against take
+} LogBuffer;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Allocates capacity + 512 bytes and empties the buffer. 0, or -1 when the
+// block cannot be had (or a null record).
+int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity);
+// Empties the buffer, restarting the numbers. 0; -2 without a block.
+int32_t LogBuffer_Reset(LogBuffer* log);
+// Appends "#%04i line\r\n". 0; -1 when it does not fit; -2 without a block.
+int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line);
+// The text when it changed since the last take (change mark cleared), else
+// null. The pointer is the buffer's own text, unguarded once returned: a
+// reader on another thread than the appender uses LogBuffer_UseIfChanged.
+const char* LogBuffer_TakeIfChanged(LogBuffer* log);
+// When the text changed since the last take: clears the mark and calls
+// use(text, context) with the lock held, so no append runs meanwhile (use
+// must copy what it keeps and must not append). Returns 1 when use was
+// called, 0 when unchanged, -1 for a null record.
+int32_t LogBuffer_UseIfChanged(LogBuffer* log, void (*use)(const char* text, void* context), void* context);
+// Frees the block and zeroes the record. 0.
+int32_t LogBuffer_Free(LogBuffer* log);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,2 @@
+// Filled in by its own change.
+#include "scanworker.h"

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs (as root, from Debian's archive) whatever the builds and tests need
+# and this machine lacks; does nothing when everything is present.
+set -u
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd g++ || need+=(g++)
+have_cmd make || need+=(make)
+have_cmd python3 || need+=(python3)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have_cmd clang++ || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
+have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+have_pkg wine32:i386 || need+=(wine32:i386)
+have_cmd wine || need+=(wine)
+have_cmd Xvfb || need+=(xvfb)
+have_cmd xauth || need+=(xauth)
+have_cmd sox || need+=(sox)
+have_cmd sndfile-info || need+=(sndfile-programs)
+have_cmd ffprobe || need+=(ffmpeg)
+have_cmd mediainfo || need+=(mediainfo)
+have_cmd xdotool || need+=(xdotool)
+have_cmd xwininfo || need+=(x11-utils)
+have_cmd strace || need+=(strace)
+have_cmd convert || need+=(imagemagick)
+# convert may be a stand-in: the real one answers -version.
+convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
+
+if [ ${#need[@]} -eq 0 ]; then
+  echo "install-deps: everything is present"
+  exit 0
+fi
+
+echo "install-deps: installing ${need[*]}"
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps: must run as root to install: ${need[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${need[@]}" | grep -q ':i386'; then
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+fi
+apt-get update -qq || { echo "install-deps: apt-get update failed" >&2; exit 1; }
+apt-get install -y -qq --no-install-recommends "${need[@]}" >/tmp/tessmark-apt.log 2>&1 || {
+  tail -n 30 /tmp/tessmark-apt.log >&2
+  echo "install-deps: apt-get install failed" >&2
+  exit 1
+}
+echo "install-deps: done"

@@ -1,0 +1,94 @@
+// AIFF streams: the reader, the header update and repair, and the sample
+// transfer of one open AIFF file.
+#ifndef TESSMARK_AIFFSTREAM_H
+#define TESSMARK_AIFFSTREAM_H
+
+#include <stdint.h>
+
+#include "fileio.h"
+#include "wavstream.h"
+
+// Results of AiffStream_Open.
+enum {
+    AiffOpenOk = 0,            // the stream is open and filled
+    AiffOpenNoStream = 1,      // no stream given
+    AiffOpenCannotOpen = 2,    // File_Open failed (or the path is too long)
+    AiffOpenNotAiff = 3,       // not "FORM" .... "AIFF" (AIFC included)
+    AiffOpenNoFormat = 4,      // header unreadable, COMM/SSND missing, COMM not 18 bytes, blockAlign 0
+    AiffOpenNoData = 5,        // SSND shorter than 8 bytes or its fields unreadable
+    AiffOpenNoChannels = 6,    // numChannels below 1
+};
+
+struct AiffStream;
+
+typedef int32_t (*AiffReadFramesFn)(struct AiffStream* stream, void* buffer, uint32_t byteCount, int forward);
+typedef int32_t (*AiffWriteBytesFn)(struct AiffStream* stream, void* buffer, uint32_t byteCount);
+
+typedef struct AiffStream {
+    char path[StreamPathCapacity];  // the path given to the open, NUL-terminated
+    FileHandle handle;              // the open file; FileHandleNone when not open
+    uint16_t formatTag;             // always 1 (integer samples)
+    uint16_t channels;              // numChannels, 1 to 32767 after a successful open
+    uint32_t sampleRate;            // low 32 bits of the truncated rate
+    uint32_t bytesPerSecond;        // blockAlign * sampleRate, modulo 2^32
+    uint16_t blockAlign;            // channels * whole bytes per sample; never 0 after open
+    uint16_t bitsPerSample;         // sampleSize
+    uint16_t extraFormatBytes;      // always 0
+    uint32_t commSampleFrames;      // numSampleFrames as read (kept equal to frameCount by writes)
+    int16_t commSampleSize;         // sampleSize as read
+    uint8_t commSampleRate[10];     // the 80-bit sample rate bytes as stored
+    double sampleRateDouble;        // the sample rate decoded
+    uint32_t ssndOffset;            // SSND offset field
+    uint32_t ssndBlockSize;         // SSND blockSize field
+    uint32_t dataOffset;            // file offset of the first sample byte
+    uint32_t commOffset;            // file offset of the COMM body
+    int64_t dataBytes;              // sample bytes the header declares (frames * blockAlign)
+    int64_t frameCount;             // sample frames the header declares
+    int64_t readPos;                // next frame to read
+    int64_t writePos;               // next frame to write
+    int64_t fileSize;               // file length measured at open
+    int32_t headerDirty;            // 1 when the header sizes must be rewritten
+    AiffReadFramesFn readFrames;    // AiffStream_ReadFrames after a successful open
+    AiffWriteBytesFn writeBytes;    // AiffStream_WriteBytes after a successful open
+    int32_t filePosState;           // 1: the OS file pointer is where the next forward read begins
+    uint32_t ssndChunkSize;         // SSND ckSize as read
+} AiffStream;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Opens path (see the AiffOpen* results); openFlag as for WavStream_Open.
+int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag);
+
+// 80-bit IEEE extended (big-endian, as stored) to double.
+double Extended80_ToDouble(const uint8_t* bytes);
+
+// Recomputes the frame count from fileSize, cuts the file after the last whole
+// frame and marks the header dirty. Returns 0, or StreamResultIoFailed when
+// the data would not fit AIFF's 32-bit sizes, fileSize is below dataOffset, or
+// the move or cut failed (nothing is then marked dirty).
+int32_t AiffStream_Repair(AiffStream* stream);
+
+// Rewrites FORM size, numSampleFrames and SSND size of a dirty stream, pads
+// to the SSND block size, flushes. -1 for no stream, StreamResultIoFailed on
+// an I/O failure, else 0.
+int32_t AiffStream_UpdateHeader(AiffStream* stream);
+
+// Updates the header and closes; handle becomes FileHandleNone. Returns 0 or
+// StreamResultIoFailed.
+int32_t AiffStream_Close(AiffStream* stream);
+
+// 1 when the bytes behind the declared sample data are only what AIFF puts
+// there (zero block padding, the SSND pad byte, well-formed chunks) up to the
+// end of the file; 0 otherwise (also when nothing follows).
+int32_t AiffStream_HasChunkTrailer(AiffStream* stream);
+
+int32_t AiffStream_ReadFrames(AiffStream* stream, void* buffer, uint32_t byteCount, int forward);
+int32_t AiffStream_WriteBytes(AiffStream* stream, void* buffer, uint32_t byteCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

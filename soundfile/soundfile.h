@@ -1,0 +1,111 @@
+// The sound file handle: one object over an open WAV/BWF/RF64 or AIFF file.
+#ifndef TESSMARK_SOUNDFILE_H
+#define TESSMARK_SOUNDFILE_H
+
+#include <stdint.h>
+
+#include "aiffstream.h"
+#include "wavstream.h"
+
+// SoundFileKind values.
+enum {
+    SoundFileKindNone = 0,  // nothing open
+    SoundFileKindWav = 1,   // WAV or RF64 without bext
+    SoundFileKindAiff = 2,  // AIFF
+    SoundFileKindBwf = 3,   // WAV or RF64 with a bext chunk
+};
+
+// openFlag values the callers use.
+enum {
+    SoundFileOpenReadWrite = 0x01,   // read and write, unshared (the scan)
+    SoundFileOpenReadShared = 0x20,  // read only, others may read (checking only)
+};
+
+// Error codes kept in SoundFile.errorCode.
+enum {
+    SoundFileErrUnknownType = 1,
+    SoundFileErrCannotOpen = 2,
+    SoundFileErrCannotRead = 3,
+    SoundFileErrNoAudio = 4,
+    SoundFileErrCorrupted = 5,
+    SoundFileErrWav = 0x10000001,
+    SoundFileErrAiff = 0x10000002,
+    SoundFileErrAlreadyOpen = 0x20000000,
+    SoundFileErrNotOpen = 0x20000001,
+    SoundFileErrAccess = 0x30000000,  // a repair or header update met an I/O failure
+};
+
+// sampleEncoding values.
+enum {
+    SampleEncodingInteger = 0,
+    SampleEncodingUnsigned8 = 1,
+    SampleEncodingFloat = 2,
+};
+
+typedef struct SoundFileInfo {
+    int32_t kind;            // copy of the handle's kind as of the last fill
+    uint32_t sampleRate;     // samples per second of one channel
+    int32_t channels;        // channel count
+    int32_t bitsPerSample;   // bits per sample
+    int32_t sampleEncoding;  // SampleEncoding*; 0 for AIFF
+    uint32_t flags;          // WavFlagBext, WavFlagRf64
+    int64_t frameCount;      // frames the header declares; after a repair, the whole frames held
+    int64_t durationMs;      // frameCount * 1000 / sampleRate; 0 when the rate is 0
+    int64_t dataBytes;       // blockAlign * frameCount: the declared length in whole frames
+    BextRecord bext;         // the bext description when kind is 3; zero otherwise
+} SoundFileInfo;
+
+typedef struct SoundFile {
+    SoundFileInfo info;    // the summary
+    int32_t isOpen;        // 1 while a file is open
+    int32_t kind;          // which stream member is in use (SoundFileKind*)
+    int64_t position;      // frame position; 0 whenever the summary is filled
+    int64_t length;        // frames in the file; the summary's frameCount
+    WavStream wav;         // the stream of kinds 1 and 3
+    AiffStream aiff;       // the stream of kind 2
+    int32_t errorCode;     // code of the last failure; 0 after a successful open
+    char errorText[1024];  // message of the last failure; empty after a successful open
+} SoundFile;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Opens path with the reader its extension names (.wav .bwf / .aif .aiff .iff).
+// Returns 0 when opened and also for an unknown extension (errorCode 1, handle
+// closed); otherwise the errorCode set. -1 for a null handle.
+int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag);
+
+// Repairs the header by the file size and refreshes the summary. 0 when done;
+// SoundFileErrAccess when the stream's repair failed (summary still
+// refreshed; the file is not repaired); SoundFileErrNotOpen; -1 for a null
+// handle or an unknown kind.
+int32_t SoundFile_Repair(SoundFile* file);
+
+// Closes, rewriting a dirty header. 0; SoundFileErrAccess when the header
+// update, flush or close failed; SoundFileErrNotOpen; -1.
+int32_t SoundFile_Close(SoundFile* file);
+
+// Copies the summary (destination zeroed first). 0, or -1 when nothing is open.
+int32_t SoundFile_GetInfo(SoundFile* file, SoundFileInfo* info);
+
+// dataOffset of the open stream; 0xFFFFFFFF when nothing is open.
+uint32_t SoundFile_GetDataOffset(SoundFile* file);
+
+// fileSize measured at open; -1 when nothing is open, -2 for an unknown kind.
+int64_t SoundFile_GetFileSize(SoundFile* file);
+
+// 1 when only metadata (a well-formed chunk sequence, padding) follows the
+// declared sample data up to the end of the file; 0 otherwise; -1 when
+// nothing is open.
+int32_t SoundFile_HasChunkTrailer(SoundFile* file);
+
+// Internal: fill the summary from the stream in use and mark the handle open.
+int32_t SoundFile_FillInfoFromWav(SoundFile* file);
+int32_t SoundFile_FillInfoFromAiff(SoundFile* file);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

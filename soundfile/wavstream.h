@@ -1,0 +1,135 @@
+// WAV, Broadcast Wave and RF64 streams: the reader, the header update and
+// repair, and the sample transfer of one open WAV file.
+#ifndef TESSMARK_WAVSTREAM_H
+#define TESSMARK_WAVSTREAM_H
+
+#include <stdint.h>
+
+#include "fileio.h"
+
+// Capacity of a stream's path buffer, terminator included.
+#define StreamPathCapacity 1096
+
+// Bits of WavStream.flags and SoundFileInfo.flags.
+#define WavFlagBext 0x00000001u
+#define WavFlagRf64 0x80000000u
+
+// Results of WavStream_Open.
+enum {
+    WavOpenOk = 0,           // the data chunk was found; the stream is open
+    WavOpenNoStream = 1,     // stream is null
+    WavOpenCannotOpen = 2,   // File_Open failed (or the path is too long); handle -1
+    WavOpenNotWave = 3,      // no RIFF/RF64 WAVE header, or the ds64 chunk cannot be read
+    WavOpenNoData = 4,       // no data chunk, short fmt, unreadable fmt/bext body, blockAlign 0
+    WavOpenUnknownSize = 5,  // an unknown chunk declares the size 0xFFFFFFFF
+    WavOpenNoDs64 = 6,       // an RF64 file whose first chunk is not ds64
+    WavOpenNoChannels = 7,   // a fmt chunk declares 0 channels
+};
+
+// Result of a repair or close that met an I/O failure (the file may need a
+// second scan; it was never reported as repaired).
+#define StreamResultIoFailed 30
+
+// Results of the sample transfer operations.
+enum {
+    TransferOk = 0,
+    TransferWriteFailed = 12,  // no file open, or the write failed
+    TransferSeekFailed = 14,   // the move of the file pointer failed
+    TransferReadFailed = 15,   // the read failed or the file ended early
+    TransferTooLarge = 20,     // the write would end beyond 0x7FFFFFFF
+};
+
+#pragma pack(push, 1)
+// In-memory copy of a bext chunk body, byte for byte (4698 bytes).
+typedef struct BextRecord {
+    char description[256];         // body offset 0
+    char originator[32];           // body offset 256
+    char originatorReference[32];  // body offset 288
+    char originationDate[10];      // body offset 320
+    char originationTime[8];       // body offset 330
+    uint32_t timeReferenceLow;     // body offset 338, little-endian
+    uint32_t timeReferenceHigh;    // body offset 342, little-endian
+    uint16_t version;              // body offset 346, little-endian
+    uint8_t umid[64];              // body offset 348
+    uint8_t reserved[190];         // body offset 412
+    char codingHistory[4096];      // body offset 602
+} BextRecord;
+#pragma pack(pop)
+
+struct WavStream;
+
+// Transfer slots (filled by a successful open).
+typedef int32_t (*WavReadFramesFn)(struct WavStream* stream, void* buffer, uint32_t byteCount, int forward);
+typedef int32_t (*WavWriteBytesFn)(struct WavStream* stream, void* buffer, uint32_t byteCount);
+
+typedef struct WavStream {
+    char path[StreamPathCapacity];  // the path given to the open, NUL-terminated
+    FileHandle handle;              // the open file; FileHandleNone when not open
+    uint16_t formatTag;             // fmt format tag as stored (1 PCM, 3 float, 0xFFFE extensible)
+    uint16_t channels;              // channel count, never 0 after a successful open
+    uint32_t sampleRate;            // frames per second
+    uint32_t bytesPerSecond;        // average bytes per second as the fmt chunk states it
+    uint16_t blockAlign;            // bytes per frame, all channels; never 0 after a successful open
+    uint16_t bitsPerSample;         // bits per sample (derived from blockAlign when fmt says 0)
+    uint16_t extraFormatBytes;      // always 0: fmt bytes beyond 16 are skipped
+    uint32_t dataOffset;            // file offset of the first sample byte; 0 when none/closed
+    int64_t dataBytes;              // sample data length as declared (as recomputed after a repair)
+    int64_t frameCount;             // dataBytes / blockAlign, rounded down
+    int64_t readPos;                // frame index of the next read; may leave 0..frameCount
+    int64_t writePos;               // frame index of the next write
+    int64_t fileSize;               // file length measured at open; 0 when unknown
+    int32_t headerDirty;            // 1 when the header must be rewritten at close
+    WavReadFramesFn readFrames;     // WavStream_ReadFrames after a successful open
+    WavWriteBytesFn writeBytes;     // WavStream_WriteBytes after a successful open
+    BextRecord bext;                // Broadcast Wave description; zero without bext
+    uint32_t bextOffset;            // file offset of the bext body
+    uint32_t bextLength;            // bext body bytes read: the chunk size, at most 4700
+    uint32_t flags;                 // WavFlagBext, WavFlagRf64
+    int32_t filePosState;           // 1: the OS file pointer is at frame readPos; 0: unknown
+    uint32_t ds64Size;              // declared size of the ds64 chunk body (RF64 only)
+    uint32_t junkSize;              // body size of a JUNK chunk right after the file header; 0 if none
+} WavStream;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Opens path and walks the chunks to the data chunk; see the WavOpen* results.
+// openFlag: bit 0x01 read and write (never creates a file), else bit 0x20
+// read-only shared, else read-only exclusive. After results 3 to 7 the file is
+// still open and the caller closes it with WavStream_Close.
+int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
+
+// Recomputes frameCount and dataBytes from fileSize, cuts the file after the
+// last whole frame and marks the header dirty. Returns 0, or
+// StreamResultIoFailed when the move or the cut failed (the header is then
+// not marked dirty), or when fileSize is below dataOffset (nothing changed).
+int32_t WavStream_Repair(WavStream* stream);
+
+// Rewrites the RIFF/RF64 block and the data size of a dirty stream, then
+// flushes. Returns -1 for a null stream, StreamResultIoFailed when a move,
+// write or the flush failed, else 0.
+int32_t WavStream_UpdateHeader(WavStream* stream);
+
+// Updates the header, closes the file; handle becomes FileHandleNone and
+// dataOffset 0. Returns 0, or StreamResultIoFailed when the header update,
+// the flush or the close failed. A second close does nothing and returns 0.
+int32_t WavStream_Close(WavStream* stream);
+
+// 1 when the bytes behind the declared sample data (and its pad byte) are
+// exactly a well-formed chunk sequence reaching the end of the file: metadata
+// that a repair must not turn into samples. 0 otherwise (also when nothing
+// follows the declared data).
+int32_t WavStream_HasChunkTrailer(WavStream* stream);
+
+// Sample transfer: reads byteCount bytes of whole frames from readPos,
+// forward or backward, silence outside the data. Results: Transfer*.
+int32_t WavStream_ReadFrames(WavStream* stream, void* buffer, uint32_t byteCount, int forward);
+// Writes byteCount bytes of whole frames at writePos. Results: Transfer*.
+int32_t WavStream_WriteBytes(WavStream* stream, void* buffer, uint32_t byteCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the native, sanitizer,
+# fuzzing and Windows code, runs each suite, and ends with one line
+# "N passed, N failed" over everything that ran.
+set -u
+cd "$(dirname "$0")"
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+scripts/install-deps.sh || exit 1
+
+total_pass=0
+total_fail=0
+status=0
+logdir="$root/build/logs"
+mkdir -p "$logdir"
+
+note() { printf '\n== %s ==\n' "$*"; }
+
+# count LOG: adds the counts of ctest's closing line to the totals.
+count() {
+  local line pass fail all
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then
+    echo "no test summary in $1" >&2
+    total_fail=$((total_fail + 1))
+    status=1
+    return
+  fi
+  fail=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+  all=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+  pass=$((all - fail))
+  total_pass=$((total_pass + pass))
+  total_fail=$((total_fail + fail))
+  [ "$fail" -eq 0 ] || status=1
+}
+
+# build PRESET: configures and builds; a failed build counts as a failure.
+build() {
+  note "build $1"
+  if ! cmake --preset "$1" >"$logdir/configure-$1.log" 2>&1; then
+    cat "$logdir/configure-$1.log"
+    echo "configure $1 failed"
+    total_fail=$((total_fail + 1)); status=1; return 1
+  fi
+  if ! cmake --build --preset "$1" -j "$jobs" >"$logdir/build-$1.log" 2>&1; then
+    grep -E 'error|Error' "$logdir/build-$1.log" | head -n 40
+    echo "build $1 failed"
+    total_fail=$((total_fail + 1)); status=1; return 1
+  fi
+  echo "built $1"
+}
+
+# run NAME DIR [ctest args]: runs ctest in DIR and counts its results.
+run() {
+  local name=$1 dir=$2; shift 2
+  note "tests: $name"
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 900 "$@") >"$logdir/ctest-$name.log" 2>&1
+  grep -E 'tests passed|\*\*\*|Failed|Not Run|Timeout' "$logdir/ctest-$name.log" | grep -v 'Passed' | tail -n 40
+  count "$logdir/ctest-$name.log"
+}
+
+build native && run native build/native
+build sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run sanitize build/sanitize
+build fuzz && run fuzz build/fuzz
+
+# Windows: the product is 32-bit; it runs under 32-bit Wine where the kernel
+# can run 32-bit programs. Elsewhere the same Win32 code runs as a 64-bit
+# build under 64-bit Wine, and the 32-bit build is still built.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+build windows
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  win_preset=windows
+else
+  echo "this kernel cannot run 32-bit programs: the Windows tests run as a 64-bit build under 64-bit Wine"
+  win_preset=windows64
+  build windows64
+fi
+if [ -d "build/$win_preset" ]; then
+  xvfb_pid=
+  if [ -z "${DISPLAY:-}" ]; then
+    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=:97
+    sleep 1
+  fi
+  wineboot_log="$logdir/wineboot.log"
+  if [ "$win_preset" = windows ]; then wine wineboot -i >"$wineboot_log" 2>&1; else /usr/lib/wine/wine64 wineboot -i >"$wineboot_log" 2>&1; fi
+  run "$win_preset" "build/$win_preset"
+  wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+fi
+
+echo
+echo "logs: $logdir"
+echo "$total_pass passed, $total_fail failed"
+exit $status

@@ -1,0 +1,130 @@
+#include "testfiles.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string PathSep()
+{
+#ifdef _WIN32
+    return "\\";
+#else
+    return "/";
+#endif
+}
+
+TempDir::TempDir()
+{
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec)
+        base = fs::current_path();
+    for (;;) {
+        unsigned tag = rd() ^ unsigned(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (++counter << 20);
+        fs::path p = base / ("tessmark-test-" + std::to_string(tag));
+        if (fs::create_directory(p, ec)) {
+            path_ = p.string();
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir()
+{
+    RemoveTree(path_);
+}
+
+std::string TempDir::file(const std::string& name) const
+{
+    return path_ + PathSep() + name;
+}
+
+std::string TempDir::write(const std::string& name, const Bytes& bytes) const
+{
+    std::string p = file(name);
+    WriteFileBytes(p, bytes);
+    return p;
+}
+
+Bytes ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return Bytes();
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+bool WriteAt(const std::string& path, int64_t offset, const Bytes& bytes)
+{
+    std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
+    if (!io)
+        return false;
+    io.seekp(std::streamoff(offset));
+    io.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(io);
+}
+
+bool SetFileLength(const std::string& path, int64_t length)
+{
+    std::error_code ec;
+    fs::resize_file(path, uintmax_t(length), ec);
+    return !ec;
+}
+
+int64_t FileLength(const std::string& path)
+{
+    std::error_code ec;
+    uintmax_t n = fs::file_size(path, ec);
+    return ec ? -1 : int64_t(n);
+}
+
+Bytes ReadAt(const std::string& path, int64_t offset, size_t count)
+{
+    std::ifstream in(path, std::ios::binary);
+    Bytes b(count);
+    if (!in)
+        return Bytes();
+    in.seekg(std::streamoff(offset));
+    in.read(reinterpret_cast<char*>(b.data()), std::streamsize(count));
+    b.resize(size_t(in.gcount()));
+    return b;
+}
+
+bool MakeDir(const std::string& path)
+{
+    std::error_code ec;
+    return fs::create_directories(path, ec);
+}
+
+void RemoveTree(const std::string& path)
+{
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove_all(path, ec);
+}
+
+bool SetReadOnly(const std::string& path, bool readOnly)
+{
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
+    return !ec;
+}
