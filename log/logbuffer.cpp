@@ -1,2 +1,200 @@
-// Filled in by its own change.
+// The message log. The worker appends while the window thread takes; a mutex
+// kept inside the record makes each append and each take (with the caller's
+// use of the text, in LogBuffer_UseIfChanged) one step for the other thread.
 #include "logbuffer.h"
+
+#include "fileio.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+typedef CRITICAL_SECTION LogLock;
+#else
+#include <pthread.h>
+typedef pthread_mutex_t LogLock;
+#endif
+
+static_assert(sizeof(LogLock) <= sizeof(((LogBuffer*)nullptr)->lockStorage), "the lock must fit in lockStorage");
+static_assert(alignof(LogLock) <= alignof(uint64_t), "lockStorage is aligned for 64-bit words only");
+
+// Bytes behind capacity for the prefix, the line end, the NUL and the
+// out-of-room message.
+static const int32_t LogSlack = 512;
+
+static LogLock* lockOf(LogBuffer* log)
+{
+    return reinterpret_cast<LogLock*>(log->lockStorage);
+}
+
+static void lockInit(LogBuffer* log)
+{
+#ifdef _WIN32
+    InitializeCriticalSection(lockOf(log));
+#else
+    pthread_mutex_init(lockOf(log), nullptr);
+#endif
+    log->lockReady = 1;
+}
+
+static void lockDestroy(LogBuffer* log)
+{
+    if (!log->lockReady)
+        return;
+#ifdef _WIN32
+    DeleteCriticalSection(lockOf(log));
+#else
+    pthread_mutex_destroy(lockOf(log));
+#endif
+    log->lockReady = 0;
+}
+
+// A record that was never initialised has no lock and no text; nothing runs
+// on it but the -2 and null answers, so it needs no exclusion.
+static void lockTake(LogBuffer* log)
+{
+    if (!log->lockReady)
+        return;
+#ifdef _WIN32
+    EnterCriticalSection(lockOf(log));
+#else
+    pthread_mutex_lock(lockOf(log));
+#endif
+}
+
+static void lockGive(LogBuffer* log)
+{
+    if (!log->lockReady)
+        return;
+#ifdef _WIN32
+    LeaveCriticalSection(lockOf(log));
+#else
+    pthread_mutex_unlock(lockOf(log));
+#endif
+}
+
+static void resetLocked(LogBuffer* log)
+{
+    log->used = 0;
+    log->changed = 0;
+    log->overflowReported = 0;
+    log->lineCount = 0;
+    if (log->text != nullptr)
+        Mem_Zero(log->text, static_cast<uint32_t>(log->capacity) + LogSlack);
+}
+
+int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity)
+{
+    if (log == nullptr)
+        return -1;
+    Mem_Zero(log, sizeof(*log));
+    log->capacity = capacity;
+    if (capacity < 0)
+        return -1;
+    log->text = static_cast<char*>(Mem_Alloc(static_cast<uint32_t>(capacity) + LogSlack));
+    if (log->text == nullptr)
+        return -1;
+    lockInit(log);
+    resetLocked(log);
+    return 0;
+}
+
+int32_t LogBuffer_Reset(LogBuffer* log)
+{
+    if (log == nullptr)
+        return -1;
+    lockTake(log);
+    resetLocked(log);
+    int32_t result = (log->text == nullptr) ? -2 : 0;
+    lockGive(log);
+    return result;
+}
+
+int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
+{
+    if (log == nullptr)
+        return -1;
+    if (line == nullptr)
+        line = "";
+    lockTake(log);
+    if (log->text == nullptr) {
+        lockGive(log);
+        return -2;
+    }
+    const int64_t blockSize = static_cast<int64_t>(log->capacity) + LogSlack;
+    const int64_t n = static_cast<int64_t>(strlen(line));
+    if (n > static_cast<int64_t>(log->capacity) - log->used) {
+        if (!log->overflowReported) {
+            snprintf(log->text + log->used, static_cast<size_t>(blockSize - log->used),
+                     "****** Not Enough Memory in TXT Buffer (%i char / %i max)*******", static_cast<int>(log->used),
+                     static_cast<int>(log->capacity));
+            log->overflowReported = 1;
+            log->changed = 1;
+        }
+        lockGive(log);
+        return -1;
+    }
+    log->lineCount += 1;
+    char* at = log->text + log->used;
+    // The room test leaves the prefix, the line end and the NUL to the slack.
+    int prefix = snprintf(at, static_cast<size_t>(blockSize - log->used), "#%04i ", static_cast<int>(log->lineCount));
+    memcpy(at + prefix, line, static_cast<size_t>(n));
+    log->used += prefix + static_cast<int32_t>(n);
+    char last = log->text[log->used - 1];
+    char beforeLast = log->text[log->used - 2];
+    if (last != '\n' && beforeLast != '\r') {
+        log->text[log->used] = '\r';
+        log->text[log->used + 1] = '\n';
+        log->used += 2;
+    }
+    log->text[log->used] = '\0';
+    log->changed = 1;
+    lockGive(log);
+    return 0;
+}
+
+const char* LogBuffer_TakeIfChanged(LogBuffer* log)
+{
+    if (log == nullptr)
+        return nullptr;
+    lockTake(log);
+    const char* text = nullptr;
+    if (log->changed) {
+        log->changed = 0;
+        text = log->text;
+    }
+    lockGive(log);
+    return text;
+}
+
+int32_t LogBuffer_UseIfChanged(LogBuffer* log, void (*use)(const char* text, void* context), void* context)
+{
+    if (log == nullptr)
+        return -1;
+    lockTake(log);
+    int32_t used = 0;
+    if (log->changed && log->text != nullptr) {
+        log->changed = 0;
+        if (use != nullptr)
+            use(log->text, context);
+        used = 1;
+    }
+    lockGive(log);
+    return used;
+}
+
+int32_t LogBuffer_Free(LogBuffer* log)
+{
+    if (log == nullptr)
+        return -1;
+    lockTake(log);
+    resetLocked(log);
+    if (log->text != nullptr)
+        Mem_Free(log->text);
+    log->text = nullptr;
+    lockGive(log);
+    lockDestroy(log);
+    Mem_Zero(log, sizeof(*log));
+    return 0;
+}

@@ -20,8 +20,10 @@ typedef struct LogBuffer {
 extern "C" {
 #endif
 
-// Allocates capacity + 512 bytes and empties the buffer. 0, or -1 when the
-// block cannot be had (or a null record).
+// Allocates capacity + 512 bytes, sets up the lock and empties the buffer.
+// The record must be all zero (as the application starts it) or freed. 0, or
+// -1 when the block cannot be had, for a negative capacity or a null record
+// (the record is then zero apart from capacity: appends give -2).
 int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity);
 // Empties the buffer, restarting the numbers. 0; -2 without a block.
 int32_t LogBuffer_Reset(LogBuffer* log);

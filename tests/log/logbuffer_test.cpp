@@ -1,0 +1,216 @@
+// The numbered log: numbering, line ends, the out-of-room message, takes,
+// and an appender and a taker on two threads.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "logbuffer.h"
+
+namespace {
+
+struct Log {
+    LogBuffer log{};
+    explicit Log(int32_t capacity) { EXPECT_EQ(0, LogBuffer_Init(&log, capacity)); }
+    ~Log() { LogBuffer_Free(&log); }
+    std::string text() const { return log.text ? std::string(log.text) : std::string(); }
+};
+
+TEST(LogNumbering, FirstLineIs0001AndTheTenThousandthHasFiveDigits)
+{
+    Log l(0x800000);
+    EXPECT_EQ(0, LogBuffer_AppendLine(&l.log, "Scanning C:\\rec"));
+    EXPECT_EQ("#0001 Scanning C:\\rec\r\n", l.text());
+    for (int i = 2; i <= 10000; ++i)
+        ASSERT_EQ(0, LogBuffer_AppendLine(&l.log, "x"));
+    std::string t = l.text();
+    EXPECT_NE(std::string::npos, t.find("\r\n#9999 x\r\n#10000 x\r\n"));
+    EXPECT_EQ(10000, l.log.lineCount);
+    EXPECT_EQ(int32_t(t.size()), l.log.used);
+}
+
+TEST(LogNumbering, ResetRestartsAtOneAndEmptiesTheText)
+{
+    Log l(1000);
+    LogBuffer_AppendLine(&l.log, "a");
+    LogBuffer_AppendLine(&l.log, "b");
+    EXPECT_EQ(0, LogBuffer_Reset(&l.log));
+    EXPECT_EQ("", l.text());
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(&l.log)) << "a reset alone is no change";
+    LogBuffer_AppendLine(&l.log, "c");
+    EXPECT_EQ("#0001 c\r\n", l.text());
+    // The whole block was cleared: nothing of the earlier text lingers behind the NUL.
+    EXPECT_EQ('\0', l.log.text[l.log.used + 1]);
+}
+
+TEST(LogLineEnds, OnlyLinesWithoutAnEndGetOne)
+{
+    Log l(1000);
+    struct Case {
+        const char* line;
+        const char* expected;
+    } cases[] = {
+        {"", "#0001 \r\n"},
+        {"ends in lf\n", "#0002 ends in lf\n"},
+        {"ends in crlf\r\n", "#0003 ends in crlf\r\n"},
+        {"cr then x\rx", "#0004 cr then x\rx"},
+        {"lone cr\r", "#0005 lone cr\r\r\n"},
+        {"plain", "#0006 plain\r\n"},
+    };
+    std::string expected;
+    for (const Case& c : cases) {
+        EXPECT_EQ(0, LogBuffer_AppendLine(&l.log, c.line));
+        expected += c.expected;
+    }
+    EXPECT_EQ(expected, l.text());
+    EXPECT_EQ(int32_t(expected.size()), l.log.used);
+}
+
+TEST(LogRoom, Capacity20TakesOneLineThenReportsOnce)
+{
+    Log l(20);
+    EXPECT_EQ(0, LogBuffer_AppendLine(&l.log, "0123456789"));
+    EXPECT_EQ(18, l.log.used);
+    EXPECT_EQ(-1, LogBuffer_AppendLine(&l.log, "abcdefghij"));
+    const std::string full = "#0001 0123456789\r\n****** Not Enough Memory in TXT Buffer (18 char / 20 max)*******";
+    EXPECT_EQ(full, l.text());
+    EXPECT_EQ(18, l.log.used) << "the message is not counted";
+    EXPECT_EQ(1, l.log.overflowReported);
+    EXPECT_EQ(-1, LogBuffer_AppendLine(&l.log, "klmnopqrst"));
+    EXPECT_EQ(full, l.text()) << "a third refused line changes nothing";
+    const char* taken = LogBuffer_TakeIfChanged(&l.log);
+    ASSERT_NE(nullptr, taken);
+    EXPECT_EQ(full, std::string(taken));
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(&l.log));
+}
+
+TEST(LogRoom, AShortLineStillFitsAndOverwritesTheMessage)
+{
+    Log l(20);
+    ASSERT_EQ(0, LogBuffer_AppendLine(&l.log, "0123456789"));  // used 18
+    ASSERT_EQ(-1, LogBuffer_AppendLine(&l.log, "abc"));        // 3 > 2: refused, message
+    ASSERT_EQ(0, LogBuffer_AppendLine(&l.log, "ab"));          // 2 <= 2: accepted as line 2
+    EXPECT_EQ("#0001 0123456789\r\n#0002 ab\r\n", l.text());
+    EXPECT_EQ(28, l.log.used);
+    EXPECT_EQ(-1, LogBuffer_AppendLine(&l.log, "")) << "beyond capacity even an empty line is refused";
+    EXPECT_EQ("#0001 0123456789\r\n#0002 ab\r\n", l.text()) << "the message comes once per reset";
+    LogBuffer_Reset(&l.log);
+    ASSERT_EQ(0, LogBuffer_AppendLine(&l.log, "0123456789"));
+    ASSERT_EQ(-1, LogBuffer_AppendLine(&l.log, "abc"));
+    EXPECT_NE(std::string::npos, l.text().find("(18 char / 20 max)")) << "a reset re-arms the message";
+}
+
+TEST(LogTakes, ChangeMarkAndEdgeCases)
+{
+    Log l(100);
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(&l.log)) << "nothing appended yet";
+    LogBuffer_AppendLine(&l.log, "one");
+    const char* t = LogBuffer_TakeIfChanged(&l.log);
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(l.log.text, t) << "the buffer's own text";
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(&l.log)) << "second take without an append";
+
+    std::string seen;
+    auto copy = [](const char* text, void* ctx) { *static_cast<std::string*>(ctx) = text; };
+    EXPECT_EQ(0, LogBuffer_UseIfChanged(&l.log, copy, &seen));
+    LogBuffer_AppendLine(&l.log, "two");
+    EXPECT_EQ(1, LogBuffer_UseIfChanged(&l.log, copy, &seen));
+    EXPECT_EQ("#0001 one\r\n#0002 two\r\n", seen);
+    EXPECT_EQ(0, LogBuffer_UseIfChanged(&l.log, copy, &seen));
+}
+
+TEST(LogLifecycle, NullRecordsUninitialisedAndFreed)
+{
+    EXPECT_EQ(-1, LogBuffer_Init(nullptr, 10));
+    EXPECT_EQ(-1, LogBuffer_Reset(nullptr));
+    EXPECT_EQ(-1, LogBuffer_AppendLine(nullptr, "x"));
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(nullptr));
+    EXPECT_EQ(-1, LogBuffer_UseIfChanged(nullptr, nullptr, nullptr));
+    EXPECT_EQ(-1, LogBuffer_Free(nullptr));
+
+    LogBuffer zero{};
+    EXPECT_EQ(-2, LogBuffer_AppendLine(&zero, "x"));
+    EXPECT_EQ(-2, LogBuffer_Reset(&zero));
+    EXPECT_EQ(nullptr, LogBuffer_TakeIfChanged(&zero));
+    EXPECT_EQ(0, LogBuffer_UseIfChanged(&zero, nullptr, nullptr));
+    EXPECT_EQ(0, LogBuffer_Free(&zero));
+
+    LogBuffer neg{};
+    EXPECT_EQ(-1, LogBuffer_Init(&neg, -5));
+    EXPECT_EQ(nullptr, neg.text);
+    EXPECT_EQ(-2, LogBuffer_AppendLine(&neg, "x"));
+
+    LogBuffer log{};
+    ASSERT_EQ(0, LogBuffer_Init(&log, 64));
+    EXPECT_EQ(64, log.capacity);
+    EXPECT_EQ(0, log.used);
+    LogBuffer_AppendLine(&log, "x");
+    EXPECT_EQ(0, LogBuffer_Free(&log));
+    LogBuffer allZero{};
+    EXPECT_EQ(0, memcmp(&log, &allZero, sizeof log)) << "Free zeroes the record";
+    EXPECT_EQ(-2, LogBuffer_AppendLine(&log, "x"));
+    EXPECT_EQ(0, LogBuffer_Init(&log, 64)) << "a freed record can be initialised again";
+    EXPECT_EQ(0, LogBuffer_AppendLine(&log, "y"));
+    EXPECT_STREQ("#0001 y\r\n", log.text);
+    LogBuffer_Free(&log);
+}
+
+// Every text a take sees must be whole lines, numbered 1, 2, 3 ... in order,
+// and the last change must never go unseen.
+void CheckWholeLines(const std::string& text, int* lastNumber)
+{
+    size_t pos = 0;
+    int expect = 1;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        ASSERT_NE(std::string::npos, end) << "half-written line at " << pos;
+        std::string line = text.substr(pos, end - pos);
+        char want[64];
+        snprintf(want, sizeof want, "#%04i line %i of the stress test", expect, expect);
+        ASSERT_EQ(std::string(want), line);
+        ++expect;
+        pos = end + 2;
+    }
+    *lastNumber = expect - 1;
+}
+
+TEST(LogThreads, TakerSeesOnlyWholeLinesAndNoChangeIsLost)
+{
+    const int lines = 20000;
+    Log l(2 * 1024 * 1024);
+    std::atomic<bool> done{false};
+    std::thread appender([&] {
+        char line[64];
+        for (int i = 1; i <= lines; ++i) {
+            snprintf(line, sizeof line, "line %i of the stress test", i);
+            LogBuffer_AppendLine(&l.log, line);
+        }
+        done = true;
+    });
+    struct Seen {
+        std::string text;
+    } seen;
+    auto copy = [](const char* text, void* ctx) { static_cast<Seen*>(ctx)->text = text; };
+    int takes = 0, last = 0;
+    for (;;) {
+        bool finished = done.load();
+        if (LogBuffer_UseIfChanged(&l.log, copy, &seen) == 1) {
+            ++takes;
+            int n = 0;
+            CheckWholeLines(seen.text, &n);
+            ASSERT_GE(n, last) << "the text never shrinks";
+            last = n;
+        }
+        if (finished)
+            break;
+    }
+    appender.join();
+    EXPECT_EQ(lines, last) << "the final change was taken";
+    EXPECT_GE(takes, 1);
+    EXPECT_EQ(0, LogBuffer_UseIfChanged(&l.log, copy, &seen));
+}
+
+}  // namespace
