@@ -7,9 +7,43 @@
 
 #include "appstate.h"
 
+// Deepest subfolder level that a recursive scan enters below its folder.
+#define ScanMaxDepth 64
+
+// What one scan met, counted by the worker (see ScanOptions.outcomes).
+typedef struct ScanOutcomes {
+    int32_t folderListed;  // 1 when the scanned folder could be listed; 0 when not (nothing was done)
+    int32_t stopped;       // 1 when a stop ended the scan before the listing was done
+    int64_t examined;      // sound files opened and examined (each counts in one of the four below)
+    int64_t headerOk;      // "HEADER OK !", and files that hold no samples at all (no line)
+    int64_t repaired;      // repaired, and the new header written and flushed
+    int64_t needRepair;    // checkOnly: files whose header is short, left unchanged
+    int64_t failed;        // "ERR:Can't Access File": the repair or the close of a repaired file failed
+    int64_t notOpened;     // sound files passed over unexamined: refused by the reader, no access,
+                           // in use, too long a path; with recursive, also unlistable subfolders
+} ScanOutcomes;
+
+// Receives each line the worker logs, as given to the log (no number, no line end).
+typedef void (*ScanLineFn)(const char* line, void* context);
+
+// How the next scans run. The all-zero record is the desktop program's scan.
+typedef struct ScanOptions {
+    int32_t checkOnly;      // 1: open read-only and shared, never repair; the lines say "not repaired"
+    int32_t recursive;      // 1: enter subfolders (not through links), up to ScanMaxDepth levels;
+                            //    lines then name files by their path below the folder
+    ScanLineFn onLine;      // called on the worker thread after each line is appended; may be null
+    void* lineContext;      // passed to onLine
+    ScanOutcomes* outcomes; // zeroed when a scan starts, then counted by the worker; may be null.
+                            // Read it only once the worker has ended (ScanWorker_Wait or _Stop).
+} ScanOptions;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// Sets the options of the scans started from now on (a copy is kept; null
+// restores the defaults). Call only while no worker runs.
+void ScanWorker_SetOptions(const ScanOptions* options);
 
 // Stops any running scan, then starts a new worker on app (folderPath,
 // logBuffer). A failed thread creation is not reported.
@@ -18,6 +52,14 @@ void ScanWorker_Start(AppState* app);
 // Asks the worker to stop and waits, without a time limit, until it has
 // finished the file in hand. Safe when no scan ever ran.
 void ScanWorker_Stop(void);
+
+// Asks the worker to stop after the file in hand, without waiting. Safe from
+// any thread and from a signal handler.
+void ScanWorker_RequestStop(void);
+
+// Waits, without a time limit, until the worker has ended by itself (or by a
+// stop request), and releases it. Safe when no scan ever ran.
+void ScanWorker_Wait(void);
 
 // The thread body; returns 0 in every case.
 uint32_t ScanWorker_Run(AppState* app);

@@ -1,0 +1,94 @@
+// Threads and folder listings over POSIX: pthreads, opendir/readdir, and
+// fstatat to tell what each entry is.
+#include "scanplatform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <string.h>
+#include <sys/stat.h>
+
+static_assert(sizeof(pthread_t) <= sizeof(((ScanThread*)nullptr)->handleStorage), "pthread_t must fit");
+
+static void* threadMain(void* param)
+{
+    ScanThread* thread = static_cast<ScanThread*>(param);
+    thread->entry(thread->param);
+    return nullptr;
+}
+
+int32_t ScanThread_Create(ScanThread* thread, ScanThreadEntry entry, void* param)
+{
+    memset(thread, 0, sizeof(*thread));
+    thread->entry = entry;
+    thread->param = param;
+    pthread_t id;
+    if (pthread_create(&id, nullptr, threadMain, thread) != 0)
+        return -1;
+    memcpy(thread->handleStorage, &id, sizeof(id));
+    thread->exists = 1;
+    return 0;
+}
+
+int32_t ScanThread_Join(ScanThread* thread)
+{
+    if (!thread->exists)
+        return 0;
+    pthread_t id;
+    memcpy(&id, thread->handleStorage, sizeof(id));
+    pthread_join(id, nullptr);
+    memset(thread, 0, sizeof(*thread));
+    return 0;
+}
+
+int32_t DirListing_Open(DirListing* listing, const char* folder)
+{
+    memset(listing, 0, sizeof(*listing));
+    if (folder == nullptr || folder[0] == '\0' || strlen(folder) >= ScanPathCapacity)
+        return 0;
+    DIR* dir = opendir(folder);
+    if (dir == nullptr)
+        return 0;
+    listing->handle = dir;
+    return 1;
+}
+
+int32_t DirListing_Next(DirListing* listing)
+{
+    DIR* dir = static_cast<DIR*>(listing->handle);
+    if (dir == nullptr)
+        return 0;
+    for (;;) {
+        struct dirent* entry = readdir(dir);
+        if (entry == nullptr)
+            return 0;
+        size_t n = strlen(entry->d_name);
+        if (n >= sizeof(listing->name))
+            continue;  // cannot happen within NAME_MAX; never cut a name
+        memcpy(listing->name, entry->d_name, n + 1);
+        listing->entryType = DirEntryOther;
+        listing->entryIsLink = 0;
+        // The entry's own kind first, so that a link is known as one; then
+        // what it points to. A dangling link stays "other".
+        struct stat st;
+        if (fstatat(dirfd(dir), listing->name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return 1;
+        if (S_ISLNK(st.st_mode)) {
+            listing->entryIsLink = 1;
+            if (fstatat(dirfd(dir), listing->name, &st, 0) != 0)
+                return 1;
+        }
+        if (S_ISDIR(st.st_mode))
+            listing->entryType = DirEntryDirectory;
+        else if (S_ISREG(st.st_mode))
+            listing->entryType = DirEntryFile;
+        return 1;
+    }
+}
+
+void DirListing_Close(DirListing* listing)
+{
+    if (listing->handle != nullptr)
+        closedir(static_cast<DIR*>(listing->handle));
+    listing->handle = nullptr;
+}

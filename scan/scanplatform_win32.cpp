@@ -1,0 +1,116 @@
+// Threads and folder listings over Win32: CreateThread/WaitForSingleObject and
+// FindFirstFileA/FindNextFileA with the pattern "folder\*.*".
+#include "scanplatform.h"
+
+#include <string.h>
+#include <windows.h>
+
+static_assert(sizeof(HANDLE) <= sizeof(((ScanThread*)nullptr)->handleStorage), "HANDLE must fit");
+
+static DWORD WINAPI threadMain(LPVOID param)
+{
+    ScanThread* thread = static_cast<ScanThread*>(param);
+    return thread->entry(thread->param);
+}
+
+int32_t ScanThread_Create(ScanThread* thread, ScanThreadEntry entry, void* param)
+{
+    memset(thread, 0, sizeof(*thread));
+    thread->entry = entry;
+    thread->param = param;
+    DWORD id = 0;
+    HANDLE h = CreateThread(nullptr, 0, threadMain, thread, 0, &id);
+    if (h == nullptr)
+        return -1;
+    memcpy(thread->handleStorage, &h, sizeof(h));
+    thread->threadId = id;
+    thread->exists = 1;
+    return 0;
+}
+
+int32_t ScanThread_Join(ScanThread* thread)
+{
+    if (!thread->exists)
+        return 0;
+    HANDLE h;
+    memcpy(&h, thread->handleStorage, sizeof(h));
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+    memset(thread, 0, sizeof(*thread));
+    return 0;
+}
+
+static int isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
+{
+    size_t n = strnlen(data->cFileName, sizeof(data->cFileName));
+    if (n >= sizeof(listing->name))
+        n = sizeof(listing->name) - 1;
+    memcpy(listing->name, data->cFileName, n);
+    listing->name[n] = '\0';
+    listing->entryIsLink = (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        listing->entryType = DirEntryDirectory;
+    else if (data->dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+        listing->entryType = DirEntryOther;
+    else
+        listing->entryType = DirEntryFile;
+}
+
+int32_t DirListing_Open(DirListing* listing, const char* folder)
+{
+    memset(listing, 0, sizeof(*listing));
+    if (folder == nullptr || folder[0] == '\0')
+        return 0;
+    char pattern[ScanPathCapacity];
+    size_t n = strlen(folder);
+    // A drive root keeps its one separator: "D:\" gives "D:\*.*".
+    const char* sep = isSeparator(folder[n - 1]) ? "" : "\\";
+    if (n + strlen(sep) + 3 >= sizeof(pattern))
+        return 0;
+    memcpy(pattern, folder, n);
+    strcpy(pattern + n, sep);
+    strcat(pattern, "*.*");
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern, &data);
+    if (h == INVALID_HANDLE_VALUE) {
+        // An empty drive root has no "." entry: listed, with nothing in it.
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            DWORD attributes = GetFileAttributesA(folder);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return 1;
+        }
+        return 0;
+    }
+    listing->handle = h;
+    takeEntry(listing, &data);
+    listing->pending = 1;
+    return 1;
+}
+
+int32_t DirListing_Next(DirListing* listing)
+{
+    if (listing->handle == nullptr)
+        return 0;
+    if (listing->pending) {
+        listing->pending = 0;
+        return 1;
+    }
+    WIN32_FIND_DATAA data;
+    if (FindNextFileA(static_cast<HANDLE>(listing->handle), &data) != TRUE)
+        return 0;
+    takeEntry(listing, &data);
+    return 1;
+}
+
+void DirListing_Close(DirListing* listing)
+{
+    if (listing->handle != nullptr)
+        FindClose(static_cast<HANDLE>(listing->handle));
+    listing->handle = nullptr;
+    listing->pending = 0;
+}
