@@ -1,0 +1,61 @@
+// The program's entry: registers the window class, creates the main window
+// and runs the message loop until WM_QUIT.
+#include <stdio.h>
+#include <string.h>
+
+#include "app.h"
+
+AppState TheApp;
+
+int AppMain(HINSTANCE instance)
+{
+    memset(&TheApp, 0, sizeof(TheApp));
+    TheApp.instance = instance;
+
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof(windowClass));
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, (LPCSTR)IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    // The band right of the banner, seen when the window is maximised, takes
+    // the menu colour.
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_MENU + 1);
+    windowClass.lpszMenuName = AppMenuName;
+    windowClass.lpszClassName = AppWindowClass;
+    if (RegisterClassA(&windowClass) == 0) {
+        MessageBoxA(nullptr, "Failed to register main class...", "Sorry", MB_ICONERROR);
+        return 0;
+    }
+
+    char title[64];
+    snprintf(title, sizeof(title), "%s (version : %s)", AppTitleWord, AppVersionText);
+
+    // WM_CREATE runs inside this call, before mainWindow is set: the window
+    // procedure uses the handle it is given.
+    HWND window = CreateWindowExA(0, AppWindowClass, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, AppWindowWidth, AppWindowHeight,
+                                  nullptr, nullptr, instance, nullptr);
+    TheApp.mainWindow = window;
+    if (window == nullptr) {
+        MessageBoxA(nullptr, "Failed to create window...", "Sorry", MB_ICONERROR);
+        return 0;
+    }
+
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+
+    MSG message;
+    memset(&message, 0, sizeof(message));
+    while (GetMessageA(&message, nullptr, 0, 0) != 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return AppMain(instance);
+}
