@@ -1,0 +1,649 @@
+// The scan worker on real folders: the decision for each kind of file, what
+// is passed over, stopping between files, and the options front ends use.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "filefault.h"
+#include "fileio.h"
+#include "scanworker.h"
+#include "testfiles.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+// One scan run through the public interface, as a front end drives it.
+struct Scanner {
+    std::unique_ptr<AppState> app{new AppState()};
+    ScanOutcomes outcomes{};
+    ScanOptions options{};
+    Lines lines;
+    std::function<void(const std::string&)> hook;
+
+    Scanner()
+    {
+        EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
+        options.onLine = [](const char* line, void* ctx) {
+            Scanner* self = static_cast<Scanner*>(ctx);
+            self->lines.push_back(line);
+            if (self->hook)
+                self->hook(line);
+        };
+        options.lineContext = this;
+        options.outcomes = &outcomes;
+    }
+    ~Scanner()
+    {
+        ScanWorker_Stop();
+        ScanWorker_SetOptions(nullptr);
+        LogBuffer_Free(&app->logBuffer);
+    }
+    void start(const std::string& folder)
+    {
+        lines.clear();
+        LogBuffer_Reset(&app->logBuffer);
+        snprintf(app->folderPath, sizeof app->folderPath, "%s", folder.c_str());
+        ScanWorker_SetOptions(&options);
+        ScanWorker_Start(app.get());
+    }
+    Lines run(const std::string& folder)
+    {
+        start(folder);
+        ScanWorker_Wait();
+        return lines;
+    }
+    // The log as the window would show it.
+    std::string logText() const { return app->logBuffer.text ? app->logBuffer.text : ""; }
+};
+
+std::string Numbered(const Lines& lines)
+{
+    std::string t;
+    char prefix[32];
+    for (size_t i = 0; i < lines.size(); ++i) {
+        snprintf(prefix, sizeof prefix, "#%04i ", int(i + 1));
+        t += prefix + lines[i] + "\r\n";
+    }
+    return t;
+}
+
+Lines Sorted(Lines l)
+{
+    std::sort(l.begin(), l.end());
+    return l;
+}
+
+uint32_t Le32At(const Bytes& b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+uint32_t Be32At(const Bytes& b, size_t at)
+{
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | uint32_t(b[at + 3]);
+}
+
+// A canonical 44-byte-header WAV file whose data chunk declares `declared`
+// bytes, holding `samples`, then `trailer` (further chunks or garbage).
+Bytes Wav(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t declared, const Bytes& samples,
+          const Bytes& trailer = Bytes())
+{
+    ByteWriter w;
+    w.text("RIFF").u32(declared == 0 ? 0 : 36 + declared).text("WAVE");
+    w.raw(Chunk("fmt ", WavFmtBody(1, channels, rate, bits)));
+    w.text("data").u32(declared).raw(samples).raw(trailer);
+    return w.bytes;
+}
+
+// An AIFF file: COMM declaring `frames`, SSND declaring `ssndDeclared` body
+// bytes (offset and block size included: 8 when the recorder never came
+// back), then the samples and `trailer`.
+Bytes Aiff(int16_t channels, uint32_t rate, int16_t bits, uint32_t frames, uint32_t ssndDeclared, const Bytes& samples,
+           const Bytes& trailer = Bytes())
+{
+    ByteWriter w(true);
+    w.text("FORM").u32(ssndDeclared <= 8 ? 0 : 4 + 26 + 8 + ssndDeclared + uint32_t(trailer.size())).text("AIFF");
+    w.raw(Chunk("COMM", AiffCommBody(channels, frames, bits, rate), true));
+    w.text("SSND").u32(ssndDeclared).u32(0).u32(0).raw(samples).raw(trailer);
+    return w.bytes;
+}
+
+Bytes ListChunk()
+{
+    ByteWriter info;
+    info.text("INFO").raw(Chunk("ICMT", Bytes{'t', 'a', 'k', 'e', ' ', '3', 0}, false, true));
+    return Chunk("LIST", info.bytes);
+}
+
+class ScanDecisions : public ::testing::Test {
+protected:
+    TempDir dir;
+    Scanner scan;
+    // Scans a folder holding only name with bytes; returns the lines.
+    Lines One(const std::string& name, const Bytes& bytes)
+    {
+        dir.write(name, bytes);
+        return scan.run(dir.path());
+    }
+    Bytes After(const std::string& name) { return ReadFileBytes(dir.file(name)); }
+};
+
+TEST_F(ScanDecisions, HeaderCoveringEverythingIsOkAndUntouched)
+{
+    Bytes file = Wav(2, 48000, 16, 1000, PatternBytes(1000));
+    EXPECT_EQ(Lines{"take.wav HEADER OK !"}, One("take.wav", file));
+    EXPECT_EQ(file, After("take.wav"));
+    EXPECT_EQ(Numbered(scan.lines), scan.logText());
+    EXPECT_EQ(1, scan.outcomes.folderListed);
+    EXPECT_EQ(1, scan.outcomes.examined);
+    EXPECT_EQ(1, scan.outcomes.headerOk);
+}
+
+TEST_F(ScanDecisions, RecordingCutShortIsOkAndUntouched)
+{
+    Bytes file = Wav(2, 48000, 16, 4000, PatternBytes(1000));
+    EXPECT_EQ(Lines{"short.wav HEADER OK !"}, One("short.wav", file));
+    EXPECT_EQ(file, After("short.wav"));
+}
+
+TEST_F(ScanDecisions, HeaderNotSetIsRepairedToEveryWholeFrame)
+{
+    Bytes samples = PatternBytes(1000);
+    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
+    Bytes after = After("take.wav");
+    ASSERT_EQ(1044u, after.size());
+    EXPECT_EQ(1000u, Le32At(after, 40));
+    EXPECT_EQ(1036u, Le32At(after, 4));
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), after.begin() + 44));
+    EXPECT_EQ(1, scan.outcomes.repaired);
+    EXPECT_EQ(Numbered(scan.lines), scan.logText());
+}
+
+TEST_F(ScanDecisions, HeaderMissingBytesNamesTheCount)
+{
+    Lines expected{"take.wav header missing 600 bytes : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 400, PatternBytes(1000))));
+    Bytes after = After("take.wav");
+    EXPECT_EQ(1044u, after.size());
+    EXPECT_EQ(1000u, Le32At(after, 40));
+}
+
+TEST_F(ScanDecisions, CutInsideAFrameDropsThePartialFrame)
+{
+    Bytes samples = PatternBytes(1001);
+    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
+    Bytes after = After("take.wav");
+    ASSERT_EQ(1044u, after.size());
+    EXPECT_EQ(1000u, Le32At(after, 40));
+    EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), samples.begin()));
+}
+
+TEST_F(ScanDecisions, OddDeclaredSizeAtTheEndLacksOneByte)
+{
+    // 1001 bytes declared and present at blockAlign 4: whole frames are 1000.
+    Lines expected{"odd.wav header missing 1 bytes : repair", "odd.wav (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One("odd.wav", Wav(2, 48000, 16, 1001, PatternBytes(1001))));
+    Bytes after = After("odd.wav");
+    EXPECT_EQ(1044u, after.size());
+    EXPECT_EQ(1000u, Le32At(after, 40));
+}
+
+TEST_F(ScanDecisions, FileThatIsOnlyAHeaderGivesNoLine)
+{
+    Bytes file = Wav(2, 48000, 16, 0, Bytes());
+    EXPECT_EQ(Lines{}, One("empty.wav", file));
+    EXPECT_EQ(file, After("empty.wav"));
+    EXPECT_EQ(1, scan.outcomes.examined);
+    EXPECT_EQ(1, scan.outcomes.headerOk);
+}
+
+TEST_F(ScanDecisions, MetadataBehindCompleteSamplesIsNoRepair)
+{
+    // LIST after the data chunk (field recorders' notes), an id3 chunk,
+    // several chunks, and the pad byte of an odd-sized data chunk.
+    ByteWriter id3;
+    id3.raw(Chunk("id3 ", PatternBytes(31, 7), false, true));
+    ByteWriter several;
+    several.raw(ListChunk()).raw(Chunk("cue ", PatternBytes(28, 3))).raw(Chunk("iXML", Bytes(5, 'x'), false, true));
+    dir.write("list.wav", Wav(2, 48000, 16, 1000, PatternBytes(1000), ListChunk()));
+    dir.write("id3.wav", Wav(2, 44100, 24, 600, PatternBytes(600), id3.bytes));
+    dir.write("several.wav", Wav(1, 8000, 16, 200, PatternBytes(200), several.bytes));
+    dir.write("pad.wav", Wav(1, 8000, 8, 999, PatternBytes(999), Bytes{0}));
+    std::map<std::string, Bytes> before;
+    for (const char* n : {"list.wav", "id3.wav", "several.wav", "pad.wav"})
+        before[n] = After(n);
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"id3.wav HEADER OK !", "list.wav HEADER OK !", "pad.wav HEADER OK !", "several.wav HEADER OK !"}),
+              Sorted(lines));
+    for (auto& kv : before)
+        EXPECT_EQ(kv.second, After(kv.first)) << kv.first;
+}
+
+TEST_F(ScanDecisions, BytesThatAreNoChunksCountAsSamples)
+{
+    // A recorder that never came back to the header: what follows the
+    // declared 400 bytes is more samples, not a chunk.
+    Bytes samples = PatternBytes(1000, 9);
+    samples[400] = 0x01;  // not a printable chunk id
+    Lines lines = One("take.wav", Wav(2, 48000, 16, 400, Bytes(samples.begin(), samples.begin() + 400),
+                                      Bytes(samples.begin() + 400, samples.end())));
+    EXPECT_EQ("take.wav header missing 600 bytes : repair", lines.at(0));
+    EXPECT_EQ(1000u, Le32At(After("take.wav"), 40));
+}
+
+TEST_F(ScanDecisions, BroadcastWaveAndRf64)
+{
+    ByteWriter bextBody;
+    bextBody.text("Interview, take 4").fill(602 - 17);
+    ByteWriter bwf;
+    bwf.text("RIFF").u32(0).text("WAVE").raw(Chunk("bext", bextBody.bytes)).raw(Chunk("fmt ", WavFmtBody(1, 2, 48000, 24)));
+    bwf.text("data").u32(0).raw(PatternBytes(6 * 4800 + 5));
+    dir.write("take.bwf", bwf.bytes);
+
+    // RF64 as a recorder leaves it when it stops before its final update:
+    // ds64 sizes zero, data size 0xFFFFFFFF.
+    ByteWriter rf;
+    rf.text("RF64").u32(0xFFFFFFFF).text("WAVE");
+    rf.text("ds64").u32(28).u64(0).u64(0).u64(0).u32(0);
+    rf.raw(Chunk("fmt ", WavFmtBody(1, 1, 96000, 16)));
+    rf.text("data").u32(0xFFFFFFFF).raw(PatternBytes(2 * 96000 * 2));
+    dir.write("big.wav", rf.bytes);
+
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"take.bwf header not set : repair", "take.bwf (48000Hz / 2 ch) Length:00:00:00",
+                           "big.wav header not set : repair", "big.wav (96000Hz / 1 ch) Length:00:00:02"}),
+              Sorted(lines));
+    Bytes bwfAfter = After("take.bwf");
+    EXPECT_EQ(bwf.bytes.size() - 5, bwfAfter.size());
+    EXPECT_EQ(0, memcmp(bwfAfter.data() + 20, "Interview, take 4", 17)) << "the description survives";
+
+    Lines again = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"take.bwf HEADER OK !", "big.wav HEADER OK !"}), Sorted(again));
+}
+
+TEST_F(ScanDecisions, AiffNotSetMissingAndMetadataBehind)
+{
+    // 16-bit stereo: 4 bytes a frame; SSND body = 8 + samples.
+    dir.write("notset.aif", Aiff(2, 44100, 16, 0, 8, PatternBytes(4 * 441 + 3)));
+    dir.write("missing.aiff", Aiff(2, 44100, 16, 100, 8 + 400, PatternBytes(4 * 441)));
+    Bytes healthy = Aiff(1, 22050, 16, 500, 8 + 1000, PatternBytes(1000), Chunk("NAME", Bytes{'t', 'a', 'k', 'e', '5'}, true, true));
+    dir.write("named.aif", healthy);
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"notset.aif header not set : repair", "notset.aif (44100Hz / 2 ch) Length:00:00:00",
+                           "missing.aiff header missing 1364 bytes : repair",
+                           "missing.aiff (44100Hz / 2 ch) Length:00:00:00", "named.aif HEADER OK !"}),
+              Sorted(lines));
+    EXPECT_EQ(healthy, After("named.aif"));
+    Bytes notset = After("notset.aif");
+    ASSERT_EQ(12u + 26 + 16 + 4 * 441, notset.size());
+    EXPECT_EQ(441u, Be32At(notset, 22)) << "COMM frame count";
+    EXPECT_EQ(8u + 4 * 441, Be32At(notset, 42)) << "SSND size";
+    EXPECT_EQ(uint32_t(notset.size() - 8), Be32At(notset, 4)) << "FORM size";
+    EXPECT_EQ(Sorted(Lines{"notset.aif HEADER OK !", "missing.aiff HEADER OK !", "named.aif HEADER OK !"}),
+              Sorted(scan.run(dir.path())));
+}
+
+TEST_F(ScanDecisions, DurationsPrintHoursMinutesSecondsUncapped)
+{
+    // 8-bit mono at 10 Hz: 37,239 frames are 1 h 2 min 3.9 s.
+    EXPECT_EQ("a.wav (10Hz / 1 ch) Length:01:02:03", One("a.wav", Wav(1, 10, 8, 0, Bytes(37239, 0x80))).at(1));
+    // At 1 Hz, 360,000 frames are 100 hours; hours are not reduced to days.
+    TempDir other;
+    other.write("b.wav", Wav(1, 1, 8, 0, Bytes(360001, 0x80)));
+    EXPECT_EQ("b.wav (1Hz / 1 ch) Length:100:00:01", scan.run(other.path()).at(1));
+}
+
+TEST_F(ScanDecisions, MissingCountBeyond32BitsIsPrintedInFull)
+{
+    // A 3 GiB take whose header was last updated at 100 bytes (sparse file).
+    const int64_t size = 3LL * 1024 * 1024 * 1024;
+    std::string path = dir.write("long.wav", Wav(2, 48000, 16, 100, PatternBytes(100)));
+    ASSERT_TRUE(SetFileLength(path, size));
+    Lines lines = scan.run(dir.path());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("long.wav header missing " + std::to_string(size - 44 - 100) + " bytes : repair", lines[0]);
+    // (3 GiB - 44) / 4 whole frames at 48 kHz: 16777 s.
+    EXPECT_EQ("long.wav (48000Hz / 2 ch) Length:04:39:37", lines[1]);
+    EXPECT_EQ(size, FileLength(path)) << "(3 GiB - 44) is whole frames: nothing to cut";
+}
+
+TEST_F(ScanDecisions, TrailingSeparatorFindsTheSameFiles)
+{
+    dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+    Lines lines = scan.run(dir.path() + PathSep());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("take.wav header not set : repair", lines[0]);
+}
+
+TEST_F(ScanDecisions, FolderThatCannotBeListedGivesNoLine)
+{
+    EXPECT_EQ(Lines{}, scan.run(dir.file("missing")));
+    EXPECT_EQ(0, scan.outcomes.folderListed);
+    EXPECT_EQ(Lines{}, scan.run(""));
+    EXPECT_EQ(0, scan.outcomes.folderListed);
+    std::string file = dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(8)));
+    EXPECT_EQ(Lines{}, scan.run(file)) << "a file is no folder";
+    EXPECT_EQ(0, scan.outcomes.folderListed);
+    EXPECT_EQ("", scan.logText());
+}
+
+class ScanPassesOver : public ScanDecisions {};
+
+TEST_F(ScanPassesOver, HiddenFilesSubfoldersAndOtherTypes)
+{
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    dir.write(".hidden.wav", damaged);
+    ASSERT_TRUE(MakeDir(dir.file("sub")));
+    dir.write("sub" + PathSep() + "inner.wav", damaged);
+    ASSERT_TRUE(MakeDir(dir.file("folder.wav")));
+    dir.write("take.mp3", damaged);
+    dir.write("notes.txt", Bytes{'h', 'i'});
+    dir.write("noext", damaged);
+    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    EXPECT_EQ(damaged, After(".hidden.wav"));
+    EXPECT_EQ(damaged, After("sub" + PathSep() + "inner.wav"));
+    EXPECT_EQ(damaged, After("take.mp3"));
+    EXPECT_EQ(0, scan.outcomes.examined);
+    EXPECT_EQ(0, scan.outcomes.notOpened) << "files that are no sound files by name are not counted";
+}
+
+TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
+{
+    dir.write("notes.wav", Bytes(100, 'a'));
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    std::string busy = dir.write("busy.wav", damaged);
+    FileHandle held = FileHandleNone;
+    ASSERT_EQ(1, File_Open(busy.c_str(), FileModeReadExclusive, &held, 128)) << "a recorder still holds the file";
+    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    File_Close(held);
+    EXPECT_EQ(damaged, After("busy.wav"));
+    EXPECT_EQ(2, scan.outcomes.notOpened);
+    EXPECT_EQ(0, scan.outcomes.examined);
+}
+
+TEST_F(ScanPassesOver, ReadOnlyFile)
+{
+#ifndef _WIN32
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens read-only files for writing";
+#endif
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    std::string path = dir.write("locked.wav", damaged);
+    ASSERT_TRUE(SetReadOnly(path, true));
+    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    SetReadOnly(path, false);
+    EXPECT_EQ(damaged, After("locked.wav"));
+}
+
+#ifndef _WIN32
+TEST_F(ScanPassesOver, FifoSocketAndDeviceNamedLikeRecordingsNeverBlock)
+{
+    ASSERT_EQ(0, mkfifo(dir.file("take.wav").c_str(), 0644));
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string sock = dir.file("sock.wav");
+    ASSERT_LT(sock.size(), sizeof addr.sun_path);
+    strcpy(addr.sun_path, sock.c_str());
+    ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    ASSERT_EQ(0, symlink("/dev/zero", dir.file("zero.wav").c_str()));
+    ASSERT_EQ(0, symlink(dir.file("nowhere.wav").c_str(), dir.file("dangling.wav").c_str()));
+    dir.write("real.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+
+    scan.start(dir.path());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (scan.lines.size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ScanWorker_Wait();
+    close(s);
+    EXPECT_EQ(Sorted(Lines{"real.wav header not set : repair", "real.wav (48000Hz / 2 ch) Length:00:00:00"}),
+              Sorted(scan.lines));
+    EXPECT_EQ(0, scan.outcomes.notOpened);
+}
+
+TEST_F(ScanPassesOver, LinkedFileIsExaminedThroughItsLink)
+{
+    TempDir elsewhere;
+    std::string target = elsewhere.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+    ASSERT_EQ(0, symlink(target.c_str(), dir.file("link.wav").c_str()));
+    Lines lines = scan.run(dir.path());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("link.wav header not set : repair", lines[0]);
+    EXPECT_EQ(1000u, Le32At(ReadFileBytes(target), 40));
+}
+
+TEST_F(ScanPassesOver, EntryWhosePathDoesNotFitIsNotOpened)
+{
+    // Nest folders until the folder path nearly fills the path buffer.
+    std::string folder = dir.path();
+    while (folder.size() < 900)
+        folder += "/" + std::string(60, 'd');
+    ASSERT_TRUE(MakeDir(folder));
+    folder.resize(folder.size());
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    size_t room = 1023 - folder.size() - 1;  // the longest name that still fits
+    std::string fits = std::string(room - 4, 'f') + ".wav";
+    std::string tooLong = std::string(room - 3, 'g') + ".wav";
+    WriteFileBytes(folder + "/" + fits, damaged);
+    WriteFileBytes(folder + "/" + tooLong, damaged);
+    Lines lines = scan.run(folder);
+    EXPECT_EQ(Sorted(Lines{fits + " header not set : repair", fits + " (48000Hz / 2 ch) Length:00:00:00"}), Sorted(lines));
+    EXPECT_EQ(damaged, ReadFileBytes(folder + "/" + tooLong));
+    EXPECT_EQ(1, scan.outcomes.notOpened);
+}
+#endif
+
+TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
+{
+    for (uint32_t op : {uint32_t(FileFaultTruncate), uint32_t(FileFaultFlush), uint32_t(FileFaultWrite)}) {
+        TempDir dir;
+        Scanner scan;
+        dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+        FileFault_Arm(op, 1, 0);
+        Lines lines = scan.run(dir.path());
+        FileFault_Disarm();
+        EXPECT_EQ((Lines{"take.wav header not set : repair", "take.wav ERR:Can't Access File"}), lines)
+            << "fault class " << op;
+        EXPECT_EQ(1, scan.outcomes.failed);
+        EXPECT_EQ(0, scan.outcomes.repaired);
+        // Once the disk behaves, a second scan finishes the job.
+        Lines again = scan.run(dir.path());
+        ASSERT_EQ(2u, again.size()) << "fault class " << op;
+        EXPECT_EQ("take.wav (48000Hz / 2 ch) Length:00:00:00", again[1]);
+        EXPECT_EQ(1000u, Le32At(ReadFileBytes(dir.file("take.wav")), 40));
+    }
+}
+
+TEST(ScanCheckOnly, ReportsWithoutChangingAnything)
+{
+    TempDir dir;
+    Scanner scan;
+    Bytes notSet = Wav(2, 48000, 16, 0, PatternBytes(1001));
+    Bytes missing = Wav(2, 48000, 16, 400, PatternBytes(1000));
+    Bytes healthy = Wav(2, 48000, 16, 1000, PatternBytes(1000), ListChunk());
+    dir.write("a.wav", notSet);
+    dir.write("b.wav", missing);
+    dir.write("c.wav", healthy);
+    scan.options.checkOnly = 1;
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"a.wav header not set : needs repair (not repaired, --check)",
+                           "b.wav header missing 600 bytes : needs repair (not repaired, --check)", "c.wav HEADER OK !"}),
+              Sorted(lines));
+    EXPECT_EQ(notSet, ReadFileBytes(dir.file("a.wav")));
+    EXPECT_EQ(missing, ReadFileBytes(dir.file("b.wav")));
+    EXPECT_EQ(healthy, ReadFileBytes(dir.file("c.wav")));
+    EXPECT_EQ(3, scan.outcomes.examined);
+    EXPECT_EQ(2, scan.outcomes.needRepair);
+    EXPECT_EQ(1, scan.outcomes.headerOk);
+    EXPECT_EQ(0, scan.outcomes.repaired);
+
+    // Checking opens shared: a file another program reads is still checked.
+    FileHandle reader = FileHandleNone;
+    ASSERT_EQ(1, File_Open(dir.file("c.wav").c_str(), FileModeReadShared, &reader, 128));
+    EXPECT_EQ(3u, scan.run(dir.path()).size());
+    File_Close(reader);
+
+    // The desktop's defaults come back with null options.
+    ScanWorker_SetOptions(nullptr);
+    scan.app->folderPath[0] = 0;
+    snprintf(scan.app->folderPath, sizeof scan.app->folderPath, "%s", dir.path().c_str());
+    LogBuffer_Reset(&scan.app->logBuffer);
+    ScanWorker_Start(scan.app.get());
+    ScanWorker_Wait();
+    std::string log = scan.logText();
+    EXPECT_NE(std::string::npos, log.find("a.wav header not set : repair\r\n"));
+    EXPECT_EQ(1000u, Le32At(ReadFileBytes(dir.file("a.wav")), 40));
+}
+
+TEST(ScanRecursive, EntersSubfoldersOnlyWhenAsked)
+{
+    TempDir dir;
+    Scanner scan;
+    Bytes damaged = Wav(1, 8000, 16, 0, PatternBytes(800));
+    const std::string s = PathSep();
+    ASSERT_TRUE(MakeDir(dir.file("day1" + s + "take2")));
+    ASSERT_TRUE(MakeDir(dir.file(".trash")));
+    dir.write("top.wav", damaged);
+    dir.write("day1" + s + "take1.wav", damaged);
+    dir.write("day1" + s + "take2" + s + "take1.wav", damaged);
+    dir.write(".trash" + s + "old.wav", damaged);
+
+    EXPECT_EQ(2u, scan.run(dir.path()).size()) << "only top.wav without recursion";
+    EXPECT_EQ(damaged, ReadFileBytes(dir.file("day1" + s + "take1.wav")));
+
+    scan.options.recursive = 1;
+    Lines lines = scan.run(dir.path() + s);
+    EXPECT_EQ(Sorted(Lines{"day1" + s + "take1.wav header not set : repair", "day1" + s + "take1.wav (8000Hz / 1 ch) Length:00:00:00",
+                           "day1" + s + "take2" + s + "take1.wav header not set : repair",
+                           "day1" + s + "take2" + s + "take1.wav (8000Hz / 1 ch) Length:00:00:00", "top.wav HEADER OK !"}),
+              Sorted(lines));
+    EXPECT_EQ(damaged, ReadFileBytes(dir.file(".trash" + s + "old.wav"))) << "hidden folders stay hidden";
+    EXPECT_EQ(3, scan.outcomes.examined);
+#ifndef _WIN32
+    // A link back to the top would loop for ever: links are not entered.
+    ASSERT_EQ(0, symlink(dir.path().c_str(), dir.file("day1" + s + "loop").c_str()));
+    EXPECT_EQ(3u, scan.run(dir.path()).size());
+#endif
+}
+
+TEST(ScanStop, StopBetweenFilesFinishesTheFileInHand)
+{
+    TempDir dir;
+    Scanner scan;
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
+    for (const char* n : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        dir.write(n, damaged);
+    // The stop comes while the first file is in hand, before its repair.
+    scan.hook = [](const std::string&) { ScanWorker_RequestStop(); };
+    Lines lines = scan.run(dir.path());
+    ASSERT_EQ(2u, lines.size());
+    std::string name = lines[0].substr(0, 5);
+    EXPECT_EQ(name + " header not set : repair", lines[0]);
+    EXPECT_EQ(name + " (48000Hz / 2 ch) Length:00:00:00", lines[1]) << "repair and close were finished";
+    int repaired = 0;
+    for (const char* n : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        repaired += ReadFileBytes(dir.file(n)) != damaged;
+    EXPECT_EQ(1, repaired);
+    EXPECT_EQ(1, scan.outcomes.stopped);
+    EXPECT_EQ(1, scan.outcomes.examined);
+}
+
+TEST(ScanStop, StopFromTheWindowThreadWaitsForTheFileInHand)
+{
+    TempDir dir;
+    Scanner scan;
+    Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
+    for (const char* n : {"a.wav", "b.wav", "c.wav"})
+        dir.write(n, damaged);
+    std::mutex m;
+    std::condition_variable cv;
+    bool inHand = false, release = false;
+    scan.hook = [&](const std::string&) {
+        std::unique_lock<std::mutex> lock(m);
+        if (inHand)
+            return;
+        inHand = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    };
+    scan.start(dir.path());
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return inHand; });
+    }
+    std::atomic<bool> stopped{false};
+    std::thread window([&] {
+        ScanWorker_Stop();
+        stopped = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(stopped.load()) << "Stop waits for the file in hand";
+    {
+        std::lock_guard<std::mutex> lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    window.join();
+    EXPECT_EQ(2u, scan.lines.size());
+    EXPECT_EQ(1, scan.outcomes.examined);
+    ScanWorker_Stop();  // nothing to stop: returns at once
+}
+
+TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
+{
+    ScanWorker_Stop();
+    ScanWorker_Wait();
+    TempDir dir;
+    Scanner scan;
+    dir.write("a.wav", Wav(2, 48000, 16, 1000, PatternBytes(1000)));
+    scan.start(dir.path());
+    scan.start(dir.path());
+    ScanWorker_Wait();
+    EXPECT_EQ(Lines{"a.wav HEADER OK !"}, scan.lines);
+}
+
+TEST(ScanRepeat, SecondScanFindsEverythingOkAndChangesNoByte)
+{
+    TempDir dir;
+    Scanner scan;
+    dir.write("a.wav", Wav(2, 48000, 16, 0, PatternBytes(1003)));
+    dir.write("b.wav", Wav(1, 44100, 24, 300, PatternBytes(3000)));
+    dir.write("c.aif", Aiff(2, 48000, 24, 0, 8, PatternBytes(6 * 100 + 1)));
+    dir.write("d.wav", Wav(1, 8000, 8, 101, PatternBytes(101), Bytes{0}));
+    Lines first = scan.run(dir.path());
+    EXPECT_EQ(7u, first.size());
+    std::map<std::string, Bytes> after;
+    for (const char* n : {"a.wav", "b.wav", "c.aif", "d.wav"})
+        after[n] = ReadFileBytes(dir.file(n));
+    Lines second = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"a.wav HEADER OK !", "b.wav HEADER OK !", "c.aif HEADER OK !", "d.wav HEADER OK !"}),
+              Sorted(second));
+    for (auto& kv : after)
+        EXPECT_EQ(kv.second, ReadFileBytes(dir.file(kv.first))) << kv.first;
+    EXPECT_EQ(Numbered(second), scan.logText());
+}
+
+}  // namespace
