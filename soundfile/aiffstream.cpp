@@ -351,7 +351,8 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
     // behind the SSND chunk as declared, with or without its pad byte
     // (writers that declare more SSND bytes than frames, and writers that
     // omit the pad); behind the zero padding to the SSND block size that
-    // our own close writes.
+    // our own close writes, or as much of it as a close cut short by a
+    // crash or a full disk left.
     int64_t starts[4];
     int count = 0;
     int64_t ssndEnd = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 8 + int64_t(stream->ssndChunkSize);
@@ -359,7 +360,8 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
     starts[count++] = ssndEnd;
     if (stream->ssndChunkSize & 1)
         starts[count++] = ssndEnd + 1;
-    starts[count++] = end + padBytes(end, stream->ssndBlockSize);
+    int64_t pad = padBytes(end, stream->ssndBlockSize);
+    starts[count++] = end + (pad < size - end ? pad : size - end);
 
     // Every byte between the samples and the chunks must be zero.
     int64_t zeroLimit = end;

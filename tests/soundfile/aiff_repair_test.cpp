@@ -1,0 +1,506 @@
+// Repairing AIFF headers: the recomputed sizes, the bytes the close writes,
+// block padding, the refusals, failures of the file system, interrupted
+// closes, and a read-back by readers we did not write.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "aiff_testsupport.h"
+#include "filefault.h"
+
+namespace {
+
+const int64_t GiB = 1024LL * 1024 * 1024;
+
+// The example recording: 16-bit stereo at 44100 Hz declaring 100 frames,
+// holding 10,003 sample bytes (2500 frames and 3 bytes of a frame cut off).
+AiffSpec Example(uint32_t blockSize)
+{
+    AiffSpec spec;
+    spec.frames = 100;
+    spec.samples = PatternBytes(10003);
+    spec.blockSize = blockSize;
+    spec.ssndSize = 8 + 400;
+    spec.formSize = 54 + 400 - 8;
+    return spec;
+}
+
+// The file as a correct repair leaves it.
+Bytes Repaired(Bytes file, uint32_t frames, uint32_t blockAlign, int64_t padTo = 0)
+{
+    uint32_t dataOffset = 54;
+    uint32_t dataBytes = frames * blockAlign;
+    file.resize(dataOffset + dataBytes);
+    if (padTo > int64_t(file.size()))
+        file.resize(size_t(padTo), 0);
+    memcpy(file.data() + 4, Be32Bytes(uint32_t(file.size() - 8)).data(), 4);
+    memcpy(file.data() + 22, Be32Bytes(frames).data(), 4);
+    memcpy(file.data() + 42, Be32Bytes(dataBytes + 8).data(), 4);
+    return file;
+}
+
+TEST(AiffRepair, ExampleWithoutBlockSize)
+{
+    TempDir dir;
+    Bytes original = BuildAiff(Example(0));
+    ASSERT_EQ(10057u, original.size());
+    std::string p = dir.write("take.aif", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    ASSERT_EQ(0, AiffStream_HasChunkTrailer(&a.s));
+    ASSERT_EQ(0, AiffStream_Repair(&a.s));
+    EXPECT_EQ(2500, a.s.frameCount);
+    EXPECT_EQ(10000, a.s.dataBytes);
+    EXPECT_EQ(1, a.s.headerDirty);
+    EXPECT_EQ(0, a.s.filePosState);
+    EXPECT_EQ(100u, a.s.commSampleFrames);
+    EXPECT_EQ(10057, a.s.fileSize);
+    EXPECT_EQ(10054, FileLength(p)) << "the partial frame is cut at once";
+    EXPECT_EQ(Slice(original, 0, 54), ReadAt(p, 0, 54)) << "the header waits for the close";
+
+    FileFault_Disarm();
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    EXPECT_EQ(3u, FileFault_Count(FileFaultWrite));
+    EXPECT_EQ(FileHandleNone, a.s.handle);
+    EXPECT_EQ(0, a.s.headerDirty);
+    Bytes after = ReadFileBytes(p);
+    EXPECT_EQ(10046u, Be32(after, 4));
+    EXPECT_EQ(2500u, Be32(after, 22));
+    EXPECT_EQ(10008u, Be32(after, 42));
+    EXPECT_EQ(Repaired(original, 2500, 4), after) << "no other byte changes";
+    EXPECT_EQ("ok", ScanOnce(p));
+    EXPECT_EQ(after, ReadFileBytes(p));
+}
+
+TEST(AiffRepair, ExampleWithBlockSize4096IsPadded)
+{
+    TempDir dir;
+    Bytes original = BuildAiff(Example(4096));
+    std::string p = dir.write("take.aif", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    ASSERT_EQ(0, AiffStream_Repair(&a.s));
+    EXPECT_EQ(10054, FileLength(p));
+    FileFault_Disarm();
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    // Three fields, 2234 zero bytes in pieces of 512, 512, 512, 512 and 186,
+    // and the FORM size again.
+    EXPECT_EQ(3u + 5 + 1, FileFault_Count(FileFaultWrite));
+    Bytes after = ReadFileBytes(p);
+    ASSERT_EQ(12288u, after.size());
+    EXPECT_EQ(12280u, Be32(after, 4));
+    EXPECT_EQ(2500u, Be32(after, 22));
+    EXPECT_EQ(10008u, Be32(after, 42));
+    EXPECT_EQ(Bytes(2234, 0), Slice(after, 10054, 2234));
+    EXPECT_EQ(Repaired(original, 2500, 4, 12288), after);
+
+    // The padding is not taken for samples by the next scan.
+    EXPECT_EQ("ok", ScanOnce(p));
+    EXPECT_EQ(after, ReadFileBytes(p));
+}
+
+TEST(AiffRepair, NoPaddingWhenAlignedOrBlockSizeBelowTwo)
+{
+    TempDir dir;
+    for (uint32_t blockSize : {0u, 1u, 4096u}) {
+        SCOPED_TRACE(blockSize);
+        AiffSpec spec;
+        // For 4096 the samples end at 8192.
+        spec.frames = 0;
+        spec.channels = 1;
+        spec.samples = PatternBytes(blockSize == 4096 ? 8192 - 54 : 998);
+        spec.blockSize = blockSize;
+        spec.ssndSize = 8;
+        Bytes original = BuildAiff(spec);
+        std::string p = dir.write("take" + std::to_string(blockSize) + ".aif", original);
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p));
+        ASSERT_EQ(0, AiffStream_Repair(&a.s));
+        FileFault_Disarm();
+        EXPECT_EQ(0, AiffStream_Close(&a.s));
+        EXPECT_EQ(3u, FileFault_Count(FileFaultWrite)) << "the FORM size is written once";
+        EXPECT_EQ(int64_t(original.size()), FileLength(p));
+        Bytes after = ReadFileBytes(p);
+        EXPECT_EQ(uint32_t(original.size() - 8), Be32(after, 4));
+        EXPECT_EQ(uint32_t(spec.samples.size() / 2), Be32(after, 22));
+    }
+}
+
+TEST(AiffRepair, CleanCloseOnlyFlushes)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.frames = 10;
+    spec.samples = PatternBytes(40);
+    Bytes original = BuildAiff(spec);
+    std::string p = dir.write("take.aif", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    FileFault_Disarm();
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    EXPECT_EQ(0u, FileFault_Count(FileFaultWrite | FileFaultTruncate));
+    EXPECT_EQ(1u, FileFault_Count(FileFaultFlush));
+    EXPECT_EQ(original, ReadFileBytes(p));
+    EXPECT_EQ(0, AiffStream_Close(&a.s)) << "a second close does nothing";
+    EXPECT_EQ(1u, FileFault_Count(FileFaultFlush));
+}
+
+TEST(AiffRepair, LessThanOneFrame)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.frames = 0;
+    spec.samples = PatternBytes(3);
+    spec.ssndSize = 8;
+    Bytes original = BuildAiff(spec);
+    std::string p = dir.write("take.aif", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    ASSERT_EQ(0, AiffStream_Repair(&a.s));
+    EXPECT_EQ(0, a.s.frameCount);
+    EXPECT_EQ(0, a.s.dataBytes);
+    EXPECT_EQ(1, a.s.headerDirty);
+    EXPECT_EQ(54, FileLength(p));
+    FileFault_Disarm();
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    EXPECT_EQ(0u, FileFault_Count(FileFaultWrite | FileFaultFlush));
+    EXPECT_EQ(Slice(original, 0, 54), ReadFileBytes(p));
+}
+
+TEST(AiffRepair, FileShorterThanTheDataOffsetIsLeftAlone)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.frames = 0;
+    spec.ssndOffset = 0;
+    spec.ssndSize = 8;
+    Bytes original = BuildAiff(spec);
+    // The offset field points 100 bytes beyond the end of the file.
+    memcpy(original.data() + 46, Be32Bytes(100).data(), 4);
+    std::string p = dir.write("take.aif", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    ASSERT_EQ(154u, a.s.dataOffset);
+    ASSERT_EQ(54, a.s.fileSize);
+    EXPECT_EQ(0, AiffStream_HasChunkTrailer(&a.s));
+    FileFault_Disarm();
+    EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&a.s));
+    EXPECT_EQ(0u, FileFault_Count(FileFaultSeek | FileFaultTruncate | FileFaultWrite));
+    EXPECT_EQ(0, a.s.headerDirty);
+    EXPECT_EQ(0, a.s.frameCount);
+    EXPECT_EQ(1, a.s.filePosState);
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    EXPECT_EQ(original, ReadFileBytes(p));
+}
+
+// A header whose sizes would not fit AIFF's 32-bit fields is not written:
+// a FORM size that wrapped would make every reader see a tiny file.
+TEST(AiffRepair, SamplesEndingBeyondThe32BitFieldsAreRefused)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.channels = 1;
+    spec.sampleSize = 8;
+    spec.frames = 0;
+    spec.ssndSize = 8;
+    spec.samples = PatternBytes(64);
+    Bytes header = BuildAiff(spec);
+
+    // FORM size = end - 8 = 0xFFFFFFFF exactly: the largest repair that fits.
+    const int64_t largest = 0x100000007LL;
+    std::string fits = dir.write("fits.aif", header);
+    ASSERT_TRUE(SetFileLength(fits, largest));
+    {
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(fits));
+        ASSERT_EQ(0, AiffStream_Repair(&a.s));
+        EXPECT_EQ(largest - 54, a.s.frameCount);
+        EXPECT_EQ(0, AiffStream_Close(&a.s));
+        Bytes h = ReadAt(fits, 0, 54);
+        EXPECT_EQ(0xFFFFFFFFu, Be32(h, 4));
+        EXPECT_EQ(uint32_t(largest - 54), Be32(h, 22));
+        EXPECT_EQ(uint32_t(largest - 54 + 8), Be32(h, 42));
+        EXPECT_EQ(largest, FileLength(fits));
+    }
+
+    for (int64_t length : {largest + 1, 54 + 5 * GiB}) {
+        SCOPED_TRACE(length);
+        std::string big = dir.write("big.aif", header);
+        ASSERT_TRUE(SetFileLength(big, length));
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(big));
+        FileFault_Disarm();
+        EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&a.s));
+        EXPECT_EQ(0u, FileFault_Count(FileFaultSeek | FileFaultTruncate | FileFaultWrite));
+        EXPECT_EQ(0, a.s.headerDirty);
+        EXPECT_EQ(0, a.s.frameCount);
+        EXPECT_EQ(0, AiffStream_Close(&a.s));
+        EXPECT_EQ(length, FileLength(big));
+        EXPECT_EQ(Slice(header, 0, 54), ReadAt(big, 0, 54));
+    }
+
+    // The padding to the block size must fit as well.
+    spec.blockSize = 4096;
+    std::string padded = dir.write("padded.aif", BuildAiff(spec));
+    ASSERT_TRUE(SetFileLength(padded, largest - 1));
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(padded));
+    EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&a.s));
+    EXPECT_EQ(0, AiffStream_Close(&a.s));
+    EXPECT_EQ(largest - 1, FileLength(padded));
+}
+
+TEST(AiffRepair, GarbledBlockSizeWritesNoHugePadding)
+{
+    TempDir dir;
+    AiffSpec spec = Example(0xFFFFFFF0u);
+    Bytes original = BuildAiff(spec);
+    std::string p = dir.write("take.aif", original);
+    EXPECT_EQ("repaired", ScanOnce(p));
+    EXPECT_EQ(Repaired(original, 2500, 4), ReadFileBytes(p));
+    EXPECT_EQ("ok", ScanOnce(p));
+}
+
+TEST(AiffRepair, NullAndClosedStreams)
+{
+    EXPECT_EQ(-1, AiffStream_Repair(nullptr));
+    EXPECT_EQ(-1, AiffStream_UpdateHeader(nullptr));
+    EXPECT_EQ(-1, AiffStream_Close(nullptr));
+    EXPECT_EQ(0, AiffStream_HasChunkTrailer(nullptr));
+    ScopedAiff closed;
+    EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&closed.s));
+    EXPECT_EQ(0, AiffStream_Close(&closed.s));
+}
+
+TEST(AiffRepair, ReadOnlyStreamIsNotRepaired)
+{
+    TempDir dir;
+    Bytes original = BuildAiff(Example(0));
+    std::string p = dir.write("take.aif", original);
+    for (int32_t flag : {0x20, 0}) {
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p, flag));
+        EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&a.s));
+        EXPECT_EQ(0, a.s.headerDirty);
+        EXPECT_EQ(100, a.s.frameCount);
+        EXPECT_EQ(0, AiffStream_Close(&a.s)) << "nothing was written, nothing is lost";
+        EXPECT_EQ(original, ReadFileBytes(p));
+    }
+}
+
+TEST(AiffRepair, FailedMoveOrCutIsReported)
+{
+    TempDir dir;
+    Bytes original = BuildAiff(Example(0));
+    for (uint32_t op : {uint32_t(FileFaultSeek), uint32_t(FileFaultTruncate)}) {
+        SCOPED_TRACE(op);
+        std::string p = dir.write("take.aif", original);
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p));
+        FileFault_Arm(op, 1, 0);
+        EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&a.s));
+        FileFault_Disarm();
+        EXPECT_EQ(0, a.s.headerDirty) << "a failed repair is never written as one";
+        EXPECT_EQ(100, a.s.frameCount);
+        EXPECT_EQ(400, a.s.dataBytes);
+        EXPECT_EQ(0, AiffStream_Close(&a.s));
+        EXPECT_EQ(original, ReadFileBytes(p));
+    }
+}
+
+TEST(AiffRepair, FailedHeaderWritePaddingOrFlushIsReported)
+{
+    TempDir dir;
+    Bytes original = BuildAiff(Example(4096));
+    // Writes: FORM, SSND, COMM, five pieces of padding, FORM; flushes: three.
+    struct Fault {
+        uint32_t op;
+        uint32_t nth;
+    };
+    const Fault faults[] = {{FileFaultWrite, 1}, {FileFaultWrite, 2}, {FileFaultWrite, 3}, {FileFaultWrite, 4},
+                            {FileFaultWrite, 8}, {FileFaultWrite, 9}, {FileFaultFlush, 1}, {FileFaultFlush, 2},
+                            {FileFaultFlush, 3}, {FileFaultSeek, 1}, {FileFaultSeek, 4}, {FileFaultClose, 1}};
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(std::to_string(f.op) + "/" + std::to_string(f.nth));
+        std::string p = dir.write("take.aif", original);
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p));
+        ASSERT_EQ(0, AiffStream_Repair(&a.s));
+        FileFault_Arm(f.op, f.nth, 0);
+        EXPECT_EQ(StreamResultIoFailed, AiffStream_Close(&a.s));
+        FileFault_Disarm();
+        EXPECT_EQ(FileHandleNone, a.s.handle);
+        // Whatever failed, the samples are all there and the next scan
+        // finishes the job.
+        std::string outcome = ScanOnce(p);
+        EXPECT_TRUE(outcome == "ok" || outcome == "repaired") << outcome;
+        Bytes after = ReadFileBytes(p);
+        ASSERT_GE(after.size(), 10054u);
+        EXPECT_EQ(Slice(original, 54, 10000), Slice(after, 54, 10000));
+        EXPECT_EQ(2500u, Be32(after, 22));
+        EXPECT_EQ(10008u, Be32(after, 42));
+        EXPECT_EQ("ok", ScanOnce(p));
+    }
+}
+
+// A process killed while the close rewrites the header: every write from
+// the nth on is lost. The next scan must bring the file to a header that
+// covers every sample, and never declare more than the file holds.
+TEST(AiffRepair, InterruptedCloseIsFinishedByTheNextScan)
+{
+    TempDir dir;
+    for (uint32_t blockSize : {0u, 4096u}) {
+        Bytes original = BuildAiff(Example(blockSize));
+        uint32_t writes = blockSize ? 9 : 3;
+        for (uint32_t n = 1; n <= writes + 1; ++n) {
+            for (uint32_t op : {uint32_t(FileFaultWrite), uint32_t(FileFaultFlush)}) {
+                SCOPED_TRACE(std::to_string(blockSize) + " " + std::to_string(op) + " " + std::to_string(n));
+                std::string p = dir.write("take.aif", original);
+                ScopedAiff a;
+                ASSERT_EQ(AiffOpenOk, a.open(p));
+                ASSERT_EQ(0, AiffStream_Repair(&a.s));
+                FileFault_Arm(op, n, FileFaultAll & ~FileFaultClose);
+                AiffStream_Close(&a.s);
+                FileFault_Disarm();
+
+                Bytes crashed = ReadFileBytes(p);
+                uint32_t declared = Be32(crashed, 22);
+                EXPECT_TRUE(declared == 100 || declared == 2500) << declared;
+                if (declared == 2500) {
+                    EXPECT_EQ(10008u, Be32(crashed, 42)) << "the count is only written behind the sizes";
+                    EXPECT_GE(Be32(crashed, 4), 10046u);
+                }
+                std::string outcome = ScanOnce(p);
+                EXPECT_EQ(declared == 100 ? "repaired" : "ok", outcome);
+                Bytes after = ReadFileBytes(p);
+                ASSERT_GE(after.size(), 10054u);
+                EXPECT_EQ(Slice(original, 54, 10000), Slice(after, 54, 10000));
+                EXPECT_EQ(2500u, Be32(after, 22));
+                EXPECT_EQ(10008u, Be32(after, 42));
+                EXPECT_LE(Be32(after, 4), uint32_t(after.size() - 8));
+                EXPECT_EQ("ok", ScanOnce(p));
+                EXPECT_EQ(after, ReadFileBytes(p));
+            }
+        }
+    }
+}
+
+TEST(AiffRepair, SamplesAndMetadataBeforeThemSurvive)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.channels = 1;
+    spec.sampleSize = 24;
+    spec.frames = 0;
+    spec.ssndSize = 8;
+    spec.ssndOffset = 12;
+    spec.blockSize = 512;
+    spec.before = {Chunk("FVER", Be32Bytes(0xA2805140), true)};
+    spec.between = {Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ANNO", Bytes(9, 'a'), true, true)};
+    spec.samples = PatternBytes(3 * 777 + 2);
+    Bytes original = BuildAiff(spec);
+    std::string p = dir.write("take.aiff", original);
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(p));
+    uint32_t dataOffset = a.s.dataOffset;
+    uint32_t commOffset = a.s.commOffset;
+    ASSERT_EQ(0, AiffStream_Repair(&a.s));
+    ASSERT_EQ(0, AiffStream_Close(&a.s));
+    Bytes after = ReadFileBytes(p);
+    int64_t end = dataOffset + 3 * 777;
+    int64_t padded = (end + 511) / 512 * 512;
+    ASSERT_EQ(size_t(padded), after.size());
+    EXPECT_EQ(Slice(original, 0, 4), Slice(after, 0, 4));
+    EXPECT_EQ(uint32_t(padded - 8), Be32(after, 4));
+    EXPECT_EQ(Slice(original, 8, commOffset + 2 - 8), Slice(after, 8, commOffset + 2 - 8));
+    EXPECT_EQ(777u, Be32(after, commOffset + 2));
+    size_t ssndSizeAt = dataOffset - 12 - 12;
+    EXPECT_EQ(Slice(original, commOffset + 6, ssndSizeAt - commOffset - 6),
+              Slice(after, commOffset + 6, ssndSizeAt - commOffset - 6));
+    EXPECT_EQ(12u + 3 * 777 + 8, Be32(after, ssndSizeAt));
+    EXPECT_EQ(Slice(original, ssndSizeAt + 4, size_t(end) - ssndSizeAt - 4),
+              Slice(after, ssndSizeAt + 4, size_t(end) - ssndSizeAt - 4));
+}
+
+#ifndef _WIN32
+// Output of a shell command, or empty when it failed.
+Bytes RunCommand(const std::string& command, bool* ok)
+{
+    Bytes out;
+    *ok = false;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
+    *ok = pclose(pipe) == 0;
+    return out;
+}
+
+bool Have(const std::string& command)
+{
+    return system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// sox and Python's aifc read a repaired file's every whole frame back.
+TEST(AiffRepair, IndependentReadersReadEveryWholeFrame)
+{
+    bool haveSox = Have("sox --version");
+    bool haveAifc = Have("python3 -W ignore -c 'import aifc'");
+    if (!haveSox && !haveAifc)
+        GTEST_SKIP() << "neither sox nor python3 with aifc";
+
+    struct Case {
+        int16_t channels;
+        int16_t bits;
+        uint32_t frames;
+        uint32_t extra;
+        uint32_t blockSize;
+        uint32_t ssndOffset;
+    };
+    const Case cases[] = {
+        {2, 16, 2500, 3, 0, 0},   {2, 16, 2500, 3, 4096, 0}, {1, 24, 1001, 2, 0, 0}, {1, 8, 4999, 0, 0, 0},
+        {2, 24, 333, 5, 512, 4},  {1, 32, 100, 1, 0, 0},     {3, 16, 77, 5, 4096, 8},
+    };
+    TempDir dir;
+    int i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(i);
+        AiffSpec spec;
+        spec.channels = c.channels;
+        spec.sampleSize = c.bits;
+        spec.frames = 0;
+        spec.ssndSize = 8;
+        spec.blockSize = c.blockSize;
+        spec.ssndOffset = c.ssndOffset;
+        spec.between = {Chunk("NAME", Bytes(3, 'n'), true, true)};
+        uint32_t blockAlign = uint32_t(c.channels) * uint32_t(c.bits / 8);
+        spec.samples = PatternBytes(size_t(c.frames) * blockAlign + c.extra, uint32_t(i + 7));
+        std::string p = dir.write("take" + std::to_string(i++) + ".aif", BuildAiff(spec));
+        ASSERT_EQ("repaired", ScanOnce(p));
+        Bytes expected = Slice(spec.samples, 0, size_t(c.frames) * blockAlign);
+        bool ok = false;
+        if (haveSox) {
+            Bytes got = RunCommand("sox '" + p + "' -t raw -e signed-integer -B - 2>/dev/null", &ok);
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(expected.size(), got.size());
+            EXPECT_TRUE(expected == got) << "sox reads other samples";
+        }
+        // aifc ignores the SSND offset field and reads from the fields' end.
+        if (haveAifc && c.ssndOffset == 0) {
+            Bytes got = RunCommand("python3 -W ignore -c \"import aifc, sys\n"
+                            "f = aifc.open(sys.argv[1])\n"
+                            "sys.stdout.buffer.write(f.readframes(f.getnframes()))\" '" + p + "'",
+                            &ok);
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(expected.size(), got.size());
+            EXPECT_TRUE(expected == got) << "aifc reads other samples";
+        }
+    }
+}
+#endif
+
+}  // namespace
