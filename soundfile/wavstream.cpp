@@ -156,11 +156,14 @@ int WriteHeaderBlock(WavStream* stream, const HeaderPlan* plan, uint64_t end, ui
         }
         length = 20 + (plan->chunkSize < Ds64TableBytes ? plan->chunkSize : Ds64TableBytes);
     }
-    if (!File_SeekTo(stream->handle, 0) || !File_WriteExact(stream->handle, block, length))
-        return 0;
-    if (plan->form != FormRiff && plan->chunkSize > Ds64TableBytes)
-        return WriteZeros(stream->handle, plan->chunkSize - Ds64TableBytes);
-    return 1;
+    // The rest of a longer chunk first: the block that names the chunk
+    // comes last, so a file cut short between the two still reads as before.
+    if (plan->form != FormRiff && plan->chunkSize > Ds64TableBytes) {
+        if (!File_SeekTo(stream->handle, 20 + Ds64TableBytes) ||
+            !WriteZeros(stream->handle, plan->chunkSize - Ds64TableBytes))
+            return 0;
+    }
+    return File_SeekTo(stream->handle, 0) && File_WriteExact(stream->handle, block, length);
 }
 
 }  // namespace
