@@ -1,0 +1,165 @@
+// What follows the declared samples: metadata and padding that a repair
+// must leave alone, and samples of an unfinished recording that it must not.
+#include <gtest/gtest.h>
+
+#include "aiff_testsupport.h"
+
+namespace {
+
+// 8-bit mono, 1001 frames: an odd SSND chunk.
+AiffSpec OddSsnd()
+{
+    AiffSpec spec;
+    spec.channels = 1;
+    spec.sampleSize = 8;
+    spec.frames = 1001;
+    spec.samples = PatternBytes(1001);
+    return spec;
+}
+
+AiffSpec Stereo(uint32_t frames)
+{
+    AiffSpec spec;
+    spec.frames = frames;
+    spec.samples = PatternBytes(4 * frames);
+    return spec;
+}
+
+struct TrailerCase {
+    const char* what;
+    Bytes file;
+    int32_t expected;
+};
+
+std::vector<TrailerCase> Cases()
+{
+    std::vector<TrailerCase> c;
+    c.push_back({"nothing follows", BuildAiff(Stereo(100)), 0});
+    {
+        AiffSpec s = Stereo(100);
+        s.frames = 200;
+        c.push_back({"header declares more than present", BuildAiff(s), 0});
+    }
+    {
+        AiffSpec s = Stereo(100);
+        s.after = {Chunk("ID3 ", Bytes(30, 'i'), true)};
+        c.push_back({"one chunk", BuildAiff(s), 1});
+        s.after = {Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ANNO", Bytes(7, 'a'), true, true),
+                   Chunk("COMT", Bytes(0), true), Chunk("APPL", Bytes(9, 'x'), true, true)};
+        c.push_back({"odd chunks with pad bytes", BuildAiff(s), 1});
+        s.after = {Chunk("NAME", Bytes(5, 'n'), true, false), Chunk("ANNO", Bytes(7, 'a'), true, false)};
+        c.push_back({"odd chunks whose writer left out the pad", BuildAiff(s), 1});
+        s.after = {Chunk("NAME", Bytes(5, 'n'), true, true), Bytes({1, 2, 3})};
+        c.push_back({"chunk followed by junk", BuildAiff(s), 0});
+        s.after = {Chunk("NAME", Bytes(5, 'n'), true, true, 20)};
+        c.push_back({"chunk reaching beyond the end", BuildAiff(s), 0});
+        s.after = {Chunk(std::string("NA\x01", 3) + "E", Bytes(6, 'n'), true)};
+        c.push_back({"id with a control character", BuildAiff(s), 0});
+    }
+    {
+        AiffSpec s = OddSsnd();
+        s.ssndPad = true;
+        c.push_back({"pad byte of an odd SSND", BuildAiff(s), 1});
+        s.after = {Chunk("ANNO", Bytes(4, 'a'), true)};
+        c.push_back({"pad byte and a chunk", BuildAiff(s), 1});
+        s.ssndPad = false;
+        c.push_back({"odd SSND without pad, then a chunk", BuildAiff(s), 1});
+        Bytes f = BuildAiff(OddSsnd());
+        f.push_back(0x55);
+        c.push_back({"one sample behind an odd SSND", f, 0});
+    }
+    {
+        // SSND declares 100 zero bytes beyond the frames.
+        AiffSpec s = Stereo(100);
+        s.samples.resize(500, 0);
+        s.ssndSize = 8 + 500;
+        s.after = {Chunk("NAME", Bytes(4, 'n'), true)};
+        c.push_back({"zeros to the end of the SSND chunk, then a chunk", BuildAiff(s), 1});
+        s.samples[450] = 1;
+        c.push_back({"the SSND's extra bytes are not zero", BuildAiff(s), 0});
+    }
+    {
+        AiffSpec s = Stereo(100);
+        s.blockSize = 4096;
+        Bytes f = BuildAiff(s);
+        f.resize(4096, 0);
+        c.push_back({"zero padding to the block size", f, 1});
+        Bytes partial = f;
+        partial.resize(1000);
+        c.push_back({"padding cut short", partial, 1});
+        Bytes chunkBehind = f;
+        Bytes name = Chunk("NAME", Bytes(4, 'n'), true);
+        chunkBehind.insert(chunkBehind.end(), name.begin(), name.end());
+        c.push_back({"padding, then a chunk", chunkBehind, 1});
+        f.resize(4097, 0);
+        c.push_back({"zeros beyond the block", f, 0});
+        f.resize(4096);
+        f[3000] = 7;
+        c.push_back({"samples within the block", f, 0});
+    }
+    {
+        // Without a block size, zeros behind the samples are silence.
+        Bytes f = BuildAiff(Stereo(100));
+        f.resize(f.size() + 400, 0);
+        c.push_back({"trailing silence", f, 0});
+    }
+    {
+        // An unfinished recording: the header declares 100 frames, 2000 follow.
+        AiffSpec s = Stereo(2100);
+        s.frames = 100;
+        s.ssndSize = 8 + 400;
+        c.push_back({"unfinished recording", BuildAiff(s), 0});
+    }
+    {
+        // A zero-filled region larger than any padding is not metadata.
+        AiffSpec s = Stereo(100);
+        s.samples.resize(400 + (2 << 20), 0);
+        s.ssndSize = 8 + int64_t(s.samples.size());
+        c.push_back({"megabytes of zeros in the SSND chunk", BuildAiff(s), 0});
+    }
+    return c;
+}
+
+TEST(AiffTrailer, WhatFollowsTheSamples)
+{
+    TempDir dir;
+    int i = 0;
+    for (const TrailerCase& t : Cases()) {
+        SCOPED_TRACE(t.what);
+        std::string p = dir.write("t" + std::to_string(i++) + ".aif", t.file);
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p));
+        EXPECT_EQ(t.expected, AiffStream_HasChunkTrailer(&a.s));
+        EXPECT_EQ(0, AiffStream_Close(&a.s));
+        EXPECT_EQ(t.file, ReadFileBytes(p));
+        // A scan leaves metadata alone and repairs only what is samples.
+        std::string outcome = ScanOnce(p);
+        if (t.expected == 1) {
+            EXPECT_EQ("ok", outcome);
+        }
+        if (outcome == "ok") {
+            EXPECT_EQ(t.file, ReadFileBytes(p));
+        }
+        EXPECT_EQ("ok", ScanOnce(p)) << "a second scan changes nothing";
+    }
+}
+
+TEST(AiffTrailer, ReadsStillFindTheSamplesAfterTheCheck)
+{
+    TempDir dir;
+    AiffSpec s = Stereo(100);
+    s.after = {Chunk("ID3 ", Bytes(30, 'i'), true)};
+    ScopedAiff a;
+    ASSERT_EQ(AiffOpenOk, a.open(dir.write("t.aif", BuildAiff(s))));
+    ASSERT_EQ(1, AiffStream_HasChunkTrailer(&a.s));
+    EXPECT_EQ(0, a.s.filePosState) << "the check moved the file pointer";
+    Bytes frames(8);
+    ASSERT_EQ(0, a.s.readFrames(&a.s, frames.data(), 8, 1));
+    // 16-bit samples arrive in host order (little-endian here).
+    Bytes expected = Slice(s.samples, 0, 8);
+    for (size_t i = 0; i < expected.size(); i += 2)
+        std::swap(expected[i], expected[i + 1]);
+    EXPECT_EQ(expected, frames);
+}
+
+}  // namespace
