@@ -1,0 +1,206 @@
+// AIFF files through the sound file handle: the summary, every AIFF row of
+// the error table, and repairs reported through the handle.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "aiff_testsupport.h"
+#include "filefault.h"
+#include "soundfile.h"
+
+namespace {
+
+struct Handle {
+    SoundFile f;
+    Handle() { Mem_Zero(&f, sizeof(f)); }
+    ~Handle()
+    {
+        if (f.isOpen)
+            SoundFile_Close(&f);
+    }
+};
+
+// The file is not held open: another unshared open succeeds.
+bool NotHeld(const std::string& path)
+{
+    AiffStream s;
+    int32_t r = AiffStream_Open(&s, path.c_str(), 1);
+    if (s.handle != FileHandleNone)
+        AiffStream_Close(&s);
+    return r != AiffOpenCannotOpen;
+}
+
+TEST(AiffHandle, OpensAndSummarises)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.channels = 1;
+    spec.sampleSize = 8;
+    spec.rate = Extended80(8000);
+    spec.frames = 80000;
+    spec.samples = PatternBytes(80000);
+    spec.between = {Chunk("NAME", Bytes(10, 'n'), true)};
+    for (const char* name : {"loop.AIFF", "loop.aif", "loop.Iff"}) {
+        SCOPED_TRACE(name);
+        std::string p = dir.write(name, BuildAiff(spec));
+        Handle h;
+        ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
+        EXPECT_EQ(0, h.f.errorCode);
+        EXPECT_STREQ("", h.f.errorText);
+        EXPECT_EQ(FileHandleNone, h.f.wav.handle);
+        SoundFileInfo info;
+        ASSERT_EQ(0, SoundFile_GetInfo(&h.f, &info));
+        EXPECT_EQ(SoundFileKindAiff, info.kind);
+        EXPECT_EQ(8000u, info.sampleRate);
+        EXPECT_EQ(1, info.channels);
+        EXPECT_EQ(8, info.bitsPerSample);
+        EXPECT_EQ(SampleEncodingInteger, info.sampleEncoding) << "8-bit AIFF samples are signed";
+        EXPECT_EQ(0u, info.flags);
+        EXPECT_EQ(80000, info.frameCount);
+        EXPECT_EQ(10000, info.durationMs);
+        EXPECT_EQ(80000, info.dataBytes);
+        EXPECT_EQ(72u, SoundFile_GetDataOffset(&h.f));
+        EXPECT_EQ(80072, SoundFile_GetFileSize(&h.f));
+        EXPECT_EQ(0, SoundFile_HasChunkTrailer(&h.f));
+        EXPECT_EQ(0, SoundFile_Close(&h.f));
+        EXPECT_FALSE(h.f.isOpen);
+    }
+    std::string aifc = dir.write("loop.aifc", BuildAiff(spec));
+    Handle h;
+    EXPECT_EQ(0, SoundFile_Open(&h.f, aifc.c_str(), 1));
+    EXPECT_EQ(SoundFileErrUnknownType, h.f.errorCode);
+    EXPECT_FALSE(h.f.isOpen);
+}
+
+struct Row {
+    const char* what;
+    Bytes file;
+    int32_t code;
+    const char* text;
+};
+
+TEST(AiffHandle, ErrorTableRows)
+{
+    AiffSpec good;
+    good.frames = 4;
+    good.samples = PatternBytes(16);
+    Bytes aifc = BuildAiff(good);
+    memcpy(aifc.data() + 8, "AIFC", 4);
+    AiffSpec noCh = good;
+    noCh.channels = 0;
+    AiffSpec noSize = good;
+    noSize.sampleSize = 0;
+    AiffSpec shortSsnd = good;
+    shortSsnd.ssndSize = 7;
+    ByteWriter comm22(true);
+    comm22.raw(AiffCommBody(2, 4, 16, 44100)).u32(0);
+    const Row rows[] = {
+        {"not FORM AIFF", aifc, SoundFileErrAiff, "Error openning AIFF file"},
+        {"COMM of 22 bytes", FormFile({Chunk("COMM", comm22.bytes, true), Chunk("SSND", Bytes(24), true)}),
+         SoundFileErrCannotRead, "Cannot Read AIFF Format"},
+        {"sampleSize 0", BuildAiff(noSize), SoundFileErrCannotRead, "Cannot Read AIFF Format"},
+        {"SSND of 7 bytes", BuildAiff(shortSsnd), SoundFileErrNoAudio, "No audio data present in file"},
+        {"no channels", BuildAiff(noCh), SoundFileErrCorrupted, "AIFF Format Corrupted"},
+    };
+    TempDir dir;
+    int i = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::string p = dir.write("bad" + std::to_string(i++) + ".aif", r.file);
+        Handle h;
+        EXPECT_EQ(r.code, SoundFile_Open(&h.f, p.c_str(), 1));
+        EXPECT_EQ(r.code, h.f.errorCode);
+        EXPECT_STREQ(r.text, h.f.errorText);
+        EXPECT_FALSE(h.f.isOpen);
+        EXPECT_EQ(SoundFileKindNone, h.f.kind);
+        EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+        EXPECT_TRUE(NotHeld(p)) << "the stream was closed again";
+        EXPECT_EQ(r.file, ReadFileBytes(p));
+    }
+
+    // Cannot open: missing (and not created), held by another open, path too long.
+    std::string missing = dir.file("missing.aif");
+    {
+        Handle h;
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&h.f, missing.c_str(), 1));
+        EXPECT_STREQ("Cannot open AIFF file", h.f.errorText);
+        EXPECT_EQ(-1, FileLength(missing));
+    }
+    std::string held = dir.write("held.aif", BuildAiff(good));
+    {
+        Handle first;
+        ASSERT_EQ(0, SoundFile_Open(&first.f, held.c_str(), 1));
+        Handle second;
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&second.f, held.c_str(), 1));
+        EXPECT_STREQ("Cannot open AIFF file", second.f.errorText);
+        EXPECT_EQ(FileHandleNone, second.f.aiff.handle);
+    }
+    {
+        std::string longPath = dir.file(std::string(StreamPathCapacity, 'x') + ".aif");
+        Handle h;
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&h.f, longPath.c_str(), 1));
+        EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+    }
+}
+
+TEST(AiffHandle, RepairReachesTheDiskAtClose)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.frames = 100;
+    spec.ssndSize = 408;
+    spec.samples = PatternBytes(10003);
+    Bytes original = BuildAiff(spec);
+    std::string p = dir.write("take.aif", original);
+    Handle h;
+    ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
+    ASSERT_EQ(0, SoundFile_HasChunkTrailer(&h.f));
+    ASSERT_EQ(0, SoundFile_Repair(&h.f));
+    SoundFileInfo info;
+    ASSERT_EQ(0, SoundFile_GetInfo(&h.f, &info));
+    EXPECT_EQ(2500, info.frameCount);
+    EXPECT_EQ(10000, info.dataBytes);
+    EXPECT_EQ(56, info.durationMs);
+    EXPECT_EQ(100u, Be32(ReadAt(p, 0, 54), 22)) << "the header waits for the close";
+    EXPECT_EQ(0, SoundFile_Close(&h.f));
+    Bytes after = ReadFileBytes(p);
+    EXPECT_EQ(10054u, after.size());
+    EXPECT_EQ(10046u, Be32(after, 4));
+    EXPECT_EQ(2500u, Be32(after, 22));
+    EXPECT_EQ(10008u, Be32(after, 42));
+}
+
+TEST(AiffHandle, FailedRepairAndCloseAreReported)
+{
+    TempDir dir;
+    AiffSpec spec;
+    spec.frames = 0;
+    spec.ssndSize = 8;
+    spec.samples = PatternBytes(4000);
+    Bytes original = BuildAiff(spec);
+
+    // Samples ending beyond what the 32-bit fields hold.
+    std::string big = dir.write("big.aif", original);
+    ASSERT_TRUE(SetFileLength(big, 5LL << 30));
+    {
+        Handle h;
+        ASSERT_EQ(0, SoundFile_Open(&h.f, big.c_str(), 1));
+        EXPECT_EQ(SoundFileErrAccess, SoundFile_Repair(&h.f));
+        EXPECT_EQ(0, SoundFile_Close(&h.f));
+        EXPECT_EQ(5LL << 30, FileLength(big));
+        EXPECT_EQ(Slice(original, 0, 54), ReadAt(big, 0, 54));
+    }
+
+    // A header write that fails at close.
+    std::string p = dir.write("take.aif", original);
+    Handle h;
+    ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
+    ASSERT_EQ(0, SoundFile_Repair(&h.f));
+    FileFault_Arm(FileFaultWrite, 1, 0);
+    EXPECT_EQ(SoundFileErrAccess, SoundFile_Close(&h.f));
+    FileFault_Disarm();
+    EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+    EXPECT_EQ(original, ReadFileBytes(p)) << "nothing written: the next scan repairs it";
+}
+
+}  // namespace
