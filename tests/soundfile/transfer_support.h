@@ -15,6 +15,11 @@
 #include "filefault.h"
 #include "wavstream.h"
 
+// Read and write, others may read and write meanwhile: lets a test look at the
+// file while a hand-built stream holds it (Windows refuses that otherwise).
+const uint32_t HandStreamMode = FileModeRead | FileModeWrite | FileModeShareRead | FileModeShareWrite |
+                                FileModeOpenExisting;
+
 // A WavStream over an open file; the file is closed at destruction.
 struct HandWav {
     WavStream s;
@@ -24,13 +29,13 @@ struct HandWav {
     HandWav(const HandWav&) = delete;
     HandWav& operator=(const HandWav&) = delete;
 
-    // Opens path read-write with the pointer at dataOffset, as the reader does.
+    // Opens path with the pointer at dataOffset, as the reader does.
     bool Open(const std::string& path, uint32_t dataOffset, uint16_t channels, uint16_t bitsPerSample,
               uint16_t blockAlign, int64_t frameCount, uint32_t flags = 0)
     {
         Close();
         memset(&s, 0, sizeof s);
-        if (!File_Open(path.c_str(), FileModeReadWriteExisting, &s.handle, 128))
+        if (!File_Open(path.c_str(), HandStreamMode, &s.handle, 128))
             return false;
         s.formatTag = 1;
         s.channels = channels;
@@ -68,7 +73,7 @@ struct HandAiff {
     {
         Close();
         memset(&s, 0, sizeof s);
-        if (!File_Open(path.c_str(), FileModeReadWriteExisting, &s.handle, 128))
+        if (!File_Open(path.c_str(), HandStreamMode, &s.handle, 128))
             return false;
         s.formatTag = 1;
         s.channels = channels;
