@@ -1,0 +1,594 @@
+#!/usr/bin/env python3
+"""End-to-end test of the command-line scanner.
+
+Makes real recordings with writers that are not ours (sox, Python's wave),
+damages them the way an interrupted recorder leaves them, runs tessmark on
+them and checks with readers that are not ours (sox, sndfile-info, Python's
+wave and aifc) that every whole frame reads back sample-exact, that healthy
+files (metadata behind the samples included) keep every byte, and that a
+second scan changes nothing.
+
+Usage: cli_e2e.py TESSMARK [--emulator WINE]
+With an emulator the Windows build runs under it, on the same files (Z:).
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+import wave
+
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    try:
+        import aifc
+    except ImportError:  # gone from newer Pythons: sox still reads AIFF
+        aifc = None
+
+failures = []
+tools = {}
+checks = [0]
+
+
+def check(cond, what):
+    checks[0] += 1
+    if not cond:
+        failures.append(what)
+        print("FAIL: " + what, flush=True)
+    return cond
+
+
+def sha(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def tree_hashes(folder):
+    out = {}
+    for root, _dirs, files in os.walk(folder):
+        for n in files:
+            p = os.path.join(root, n)
+            if os.path.isfile(p) and not os.path.islink(p):
+                out[os.path.relpath(p, folder)] = sha(p)
+    return out
+
+
+# ---------------------------------------------------------------- writers
+
+def sox_make(path, rate, channels, bits, seconds, encoding="signed-integer", freq=440):
+    subprocess.run(["sox", "-V1", "-n", "-r", str(rate), "-c", str(channels), "-b", str(bits), "-e", encoding,
+                    path, "synth", str(seconds), "sine", str(freq), "vol", "0.5"], check=True)
+
+
+def wave_make(path, rate, channels, width, frames, seed=1):
+    data = bytes((i * 7919 + seed * 104729 + (i >> 3)) & 0xFF for i in range(frames * channels * width))
+    with wave.open(path, "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        w.writeframes(data)
+
+
+def sox_raw(path):
+    """Samples as 32-bit integers, read by sox from the header it finds."""
+    r = subprocess.run(["sox", "-V1", path, "-t", "raw", "-e", "signed-integer", "-b", "32", "-"],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return r.stdout if r.returncode == 0 else None
+
+
+def riff_chunks(data):
+    pos = 12
+    while pos + 8 <= len(data):
+        cid = data[pos:pos + 4]
+        size = struct.unpack_from("<I", data, pos + 4)[0]
+        yield cid, pos, size
+        if cid == b"data":
+            return
+        pos += 8 + size + (size & 1)
+
+
+def aiff_chunks(data):
+    pos = 12
+    while pos + 8 <= len(data):
+        cid = data[pos:pos + 4]
+        size = struct.unpack_from(">I", data, pos + 4)[0]
+        yield cid, pos, size
+        pos += 8 + size + (size & 1)
+
+
+def wav_data_chunk(path):
+    data = open(path, "rb").read()
+    for cid, pos, size in riff_chunks(data):
+        if cid == b"data":
+            return pos, size
+    raise RuntimeError("no data chunk in " + path)
+
+
+def wav_fmt(path):
+    data = open(path, "rb").read()
+    for cid, pos, size in riff_chunks(data):
+        if cid == b"fmt ":
+            ch, rate, _bps, align = struct.unpack_from("<HIIH", data, pos + 10)
+            return ch, rate, align
+    raise RuntimeError("no fmt chunk in " + path)
+
+
+def append_riff_chunk(path, cid, body):
+    data = bytearray(open(path, "rb").read())
+    pos, size = wav_data_chunk(path)
+    assert pos + 8 + size == len(data), "samples must end the file before a trailer is added"
+    if size & 1:
+        data += b"\0"
+    data += cid + struct.pack("<I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
+    struct.pack_into("<I", data, 4, len(data) - 8)
+    open(path, "wb").write(bytes(data))
+
+
+def append_aiff_chunk(path, cid, body):
+    data = bytearray(open(path, "rb").read())
+    data += cid + struct.pack(">I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
+    struct.pack_into(">I", data, 4, len(data) - 8)
+    open(path, "wb").write(bytes(data))
+
+
+def list_info(comment):
+    text = comment.encode() + b"\0"
+    sub = b"ICMT" + struct.pack("<I", len(text)) + text + (b"\0" if len(text) & 1 else b"")
+    return b"INFO" + sub
+
+
+def build_wav(path, head_chunks, fmt_body, samples, form=b"RIFF"):
+    """A WAV file of our own layout (BWF, RF64, JUNK reservation), its
+    samples taken from a sox recording."""
+    body = b"WAVE"
+    for cid, cbody in head_chunks:
+        body += cid + struct.pack("<I", len(cbody)) + cbody + (b"\0" if len(cbody) & 1 else b"")
+    body += b"fmt " + struct.pack("<I", len(fmt_body)) + fmt_body
+    body += b"data" + struct.pack("<I", len(samples)) + samples
+    riff = 0xFFFFFFFF if form == b"RF64" else len(body)
+    open(path, "wb").write(form + struct.pack("<I", riff) + body)
+
+
+# ---------------------------------------------------------------- damage
+
+def damage_wav(path, data_size=0, riff_size=0, cut=0):
+    """As a recorder leaves a take when it stops before its final header
+    update: sizes as of its last update (0 when it never did one), and
+    possibly a frame half written."""
+    data = bytearray(open(path, "rb").read())
+    pos, _ = wav_data_chunk(path)
+    struct.pack_into("<I", data, 4, riff_size)
+    struct.pack_into("<I", data, pos + 4, data_size)
+    if data[:4] == b"RF64":
+        for cid, cpos, _size in riff_chunks(bytes(data)):
+            if cid == b"ds64":
+                struct.pack_into("<QQQ", data, cpos + 8, 0, 0, 0)
+    if cut:
+        del data[len(data) - cut:]
+    open(path, "wb").write(bytes(data))
+
+
+def damage_aiff(path, frames=0, cut=0):
+    data = bytearray(open(path, "rb").read())
+    comm = ssnd = None
+    for cid, pos, size in aiff_chunks(bytes(data)):
+        if cid == b"COMM":
+            comm = pos
+        if cid == b"SSND":
+            ssnd = pos
+    channels, _f, bits = struct.unpack_from(">hIh", data, comm + 8)
+    align = channels * ((bits + 7) // 8)
+    struct.pack_into(">I", data, comm + 10, frames)
+    struct.pack_into(">I", data, ssnd + 4, 8 + frames * align)
+    struct.pack_into(">I", data, 4, 0 if frames == 0 else ssnd + 16 + frames * align - 8)
+    if cut:
+        del data[len(data) - cut:]
+    open(path, "wb").write(bytes(data))
+
+
+# ---------------------------------------------------------------- running
+
+class Runner:
+    def __init__(self, exe, emulator):
+        self.exe = exe
+        self.emulator = emulator
+        self.sep = "\\" if emulator else "/"
+
+    def path(self, p):
+        return "Z:" + os.path.abspath(p).replace("/", "\\") if self.emulator else p
+
+    def run(self, *args, timeout=300):
+        cmd = ([self.emulator] if self.emulator else []) + [self.exe] + list(args)
+        env = dict(os.environ)
+        if self.emulator:
+            env.setdefault("WINEDEBUG", "-all")
+            env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, env=env)
+        out = r.stdout.decode("latin-1").splitlines()
+        err = r.stderr.decode("latin-1").splitlines()
+        return r.returncode, out, err
+
+    def scan(self, folder, *options, timeout=300):
+        return self.run(*options, self.path(folder), timeout=timeout)
+
+
+def parse(out, folder_arg):
+    """Checks the numbering and the first line; returns {name: [messages]}
+    and the summary line."""
+    per = {}
+    check(len(out) >= 2, "scan printed its lines and a summary: %r" % out)
+    if len(out) < 2:
+        return per, ""
+    check(out[0] == "#0001 Scanning " + folder_arg.rstrip("/\\"), "first line names the folder: %r" % out[0])
+    for i, line in enumerate(out[1:-1], start=2):
+        m = re.match(r"#(\d{4,}) (\S+) (.*)$", line)
+        if not check(m is not None and int(m.group(1)) == i, "line %d numbered in order: %r" % (i, line)):
+            continue
+        per.setdefault(m.group(2), []).append(m.group(3))
+    return per, out[-1]
+
+
+def format_line_ok(msg, rate, channels):
+    return re.fullmatch(r"\(%dHz / %d ch\) Length:\d\d+:\d\d:\d\d" % (rate, channels), msg) is not None
+
+
+# ---------------------------------------------------------------- the suite
+
+def make_takes(src):
+    """The originals, each with how it is damaged and what must come back.
+    Every entry: name -> dict(kind, damage, expect)."""
+    takes = {}
+
+    def add(name, container, damage, expect, ref=None):
+        # ref: a file that sox reads with the same samples (sox reads no RF64).
+        takes[name] = dict(container=container, damage=damage, expect=expect, ref=ref)
+
+    p = os.path.join(src, "stereo16.wav")
+    sox_make(p, 48000, 2, 16, 1.5)
+    add("stereo16.wav", "wav", dict(data_size=0, riff_size=0), "not set")
+
+    p = os.path.join(src, "mono24_cut.wav")
+    sox_make(p, 96000, 1, 24, 0.7, freq=1000)
+    add("mono24_cut.wav", "wav", dict(data_size=0, riff_size=0, cut=1), "not set")
+
+    p = os.path.join(src, "stale.wav")
+    wave_make(p, 44100, 1, 2, 30001)
+    add("stale.wav", "wav", dict(data_size=2 * 10000, riff_size=36 + 2 * 10000, cut=1), "missing")
+
+    p = os.path.join(src, "float.wav")
+    sox_make(p, 48000, 2, 32, 0.5, encoding="floating-point")
+    add("float.wav", "wav", dict(data_size=0, riff_size=0, cut=5), "not set")
+
+    p = os.path.join(src, "placeholder8.wav")
+    wave_make(p, 22050, 2, 1, 5001, seed=3)
+    add("placeholder8.wav", "wav", dict(data_size=0xFFFFFFFF, riff_size=0xFFFFFFFF), "not set")
+
+    # Broadcast Wave: a bext description before fmt, samples from sox.
+    os.makedirs(os.path.join(src, "ref"))
+    base = os.path.join(src, "ref", "base2x24.wav")
+    sox_make(base, 48000, 2, 24, 0.8, freq=330)
+    pos, size = wav_data_chunk(base)
+    samples = open(base, "rb").read()[pos + 8:pos + 8 + size]
+    fmt = struct.pack("<HHIIHH", 1, 2, 48000, 48000 * 6, 6, 24)
+    bext = (b"Interview, take 4".ljust(256, b"\0") + b"tessmark test".ljust(32, b"\0") + b"ref".ljust(32, b"\0") +
+            b"2024-05-01" + b"10:11:12" + struct.pack("<IIH", 1234, 0, 1) + bytes(64 + 190) +
+            b"A=PCM,F=48000,W=24,M=stereo\r\n")
+    build_wav(os.path.join(src, "bwf.wav"), [(b"bext", bext)], fmt, samples)
+    add("bwf.wav", "wav", dict(data_size=0, riff_size=0, cut=4), "not set", ref=base)
+
+    # RF64 as a recorder starts it: ds64 sizes still zero, data 0xFFFFFFFF.
+    ds64 = struct.pack("<QQQI", 0, 0, 0, 0)
+    build_wav(os.path.join(src, "rf64.wav"), [(b"ds64", ds64)], fmt, samples, form=b"RF64")
+    add("rf64.wav", "wav", dict(data_size=0xFFFFFFFF, riff_size=0xFFFFFFFF, cut=2), "not set", ref=base)
+
+    # RIFF with the JUNK reservation that broadcast recorders leave for ds64.
+    build_wav(os.path.join(src, "junk.wav"), [(b"JUNK", bytes(28))], fmt, samples)
+    add("junk.wav", "wav", dict(data_size=0, riff_size=0), "not set", ref=base)
+
+    p = os.path.join(src, "take.aif")
+    sox_make(p, 44100, 2, 16, 0.6, freq=550)
+    add("take.aif", "aiff", dict(frames=0, cut=3), "not set")
+
+    p = os.path.join(src, "stale.aiff")
+    sox_make(p, 48000, 1, 24, 0.4, freq=220)
+    add("stale.aiff", "aiff", dict(frames=4000), "missing")
+
+    # Healthy files, metadata behind the samples included: never touched.
+    sox_make(os.path.join(src, "healthy.wav"), 44100, 2, 16, 0.3)
+    add("healthy.wav", "wav", None, "ok")
+    wave_make(os.path.join(src, "list_after.wav"), 48000, 2, 2, 4000)
+    append_riff_chunk(os.path.join(src, "list_after.wav"), b"LIST", list_info("field notes: take 3"))
+    add("list_after.wav", "wav", None, "ok")
+    sox_make(os.path.join(src, "id3_after.wav"), 32000, 1, 16, 0.2)
+    append_riff_chunk(os.path.join(src, "id3_after.wav"), b"id3 ", b"ID3\x03\x00" + bytes(26))
+    add("id3_after.wav", "wav", None, "ok")
+    wave_make(os.path.join(src, "odd8.wav"), 8000, 1, 1, 1001, seed=5)
+    append_riff_chunk(os.path.join(src, "odd8.wav"), b"LIST", list_info("odd"))
+    add("odd8.wav", "wav", None, "ok")
+    sox_make(os.path.join(src, "anno_after.aif"), 22050, 1, 16, 0.25)
+    append_aiff_chunk(os.path.join(src, "anno_after.aif"), b"ANNO", b"recorded in the field")
+    add("anno_after.aif", "aiff", None, "ok")
+    # A file cut short of what its header declares: reported OK, untouched.
+    sox_make(os.path.join(src, "cut_short.wav"), 44100, 1, 16, 0.3)
+    with open(os.path.join(src, "cut_short.wav"), "r+b") as f:
+        f.truncate(os.path.getsize(os.path.join(src, "cut_short.wav")) - 1000)
+    add("cut_short.wav", "wav", None, "ok")
+    return takes
+
+
+def place(src, dst, takes, names=None):
+    os.makedirs(dst, exist_ok=True)
+    for name, t in takes.items():
+        if names is not None and name not in names:
+            continue
+        p = os.path.join(dst, name)
+        shutil.copyfile(os.path.join(src, name), p)
+        if t["damage"] is not None:
+            (damage_wav if t["container"] == "wav" else damage_aiff)(p, **t["damage"])
+
+
+def frame_info(path, container):
+    if container == "wav":
+        ch, rate, align = wav_fmt(path)
+        pos, _ = wav_data_chunk(path)
+        return ch, rate, align, pos + 8
+    data = open(path, "rb").read()
+    for cid, pos, size in aiff_chunks(data):
+        if cid == b"COMM":
+            ch, _f, bits = struct.unpack_from(">hIh", data, pos + 8)
+            rate = int(round(aifc_rate(data[pos + 16:pos + 26])))
+        if cid == b"SSND":
+            offset = struct.unpack_from(">I", data, pos + 8)[0]
+            return ch, rate, ch * ((bits + 7) // 8), pos + 16 + offset
+    raise RuntimeError("no SSND in " + path)
+
+
+def aifc_rate(ext):
+    exp = ((ext[0] & 0x7F) << 8) | ext[1]
+    mant = int.from_bytes(ext[2:10], "big")
+    return mant * 2.0 ** (exp - 16383 - 63)
+
+
+def verify_repaired(name, t, src, folder, msgs, runner):
+    orig = os.path.join(src, name)
+    got = os.path.join(folder, name)
+    ch, rate, align, offset = frame_info(orig, t["container"])
+    present = os.path.getsize(os.path.join(folder + ".damaged", name)) - offset
+    whole = present // align
+    kind = "header not set : repair" if t["expect"] == "not set" else "header missing "
+    check(len(msgs) == 2 and msgs[0].startswith(kind), "%s: %r" % (name, msgs))
+    if t["expect"] == "missing" and len(msgs) == 2:
+        declared = t["damage"].get("data_size", None)
+        if t["container"] == "aiff":
+            declared = t["damage"]["frames"] * align
+        check(msgs[0] == "header missing %d bytes : repair" % (present - declared),
+              "%s: missing count %r (present %d, declared %d)" % (name, msgs[0], present, declared))
+    if len(msgs) == 2:
+        check(format_line_ok(msgs[1], rate, ch), "%s: format line %r" % (name, msgs[1]))
+    check(os.path.getsize(got) == offset + whole * align,
+          "%s: cut after the last whole frame (%d, want %d)" % (name, os.path.getsize(got), offset + whole * align))
+
+    ref = sox_raw(t["ref"] or orig)
+    back = sox_raw(got)
+    if check(ref is not None and back is not None, "%s: sox reads the repaired file" % name):
+        check(len(back) == whole * ch * 4, "%s: sox reads %d frames, want %d" % (name, len(back) // (4 * ch), whole))
+        check(back == ref[:len(back)], "%s: sox reads every whole frame sample-exact" % name)
+    if tools.get("sndfile-info"):
+        info = subprocess.run(["sndfile-info", got], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout.decode("latin-1")
+        m = re.search(r"Frames\s*:\s*(\d+)", info)
+        check(m is not None and int(m.group(1)) == whole, "%s: sndfile-info frames %s, want %d" %
+              (name, m.group(1) if m else None, whole))
+    raw_orig = open(orig, "rb").read()[offset:offset + whole * align]
+    if t["container"] == "wav" and name in ("stereo16.wav", "stale.wav", "placeholder8.wav"):
+        with wave.open(got, "rb") as w:
+            check(w.getnframes() == whole, "%s: wave frames %d, want %d" % (name, w.getnframes(), whole))
+            check(w.readframes(w.getnframes()) == raw_orig, "%s: wave reads the samples exactly" % name)
+    if t["container"] == "aiff" and aifc is not None:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            a = aifc.open(got, "rb")
+            check(a.getnframes() == whole, "%s: aifc frames %d, want %d" % (name, a.getnframes(), whole))
+            check(a.readframes(a.getnframes()) == raw_orig, "%s: aifc reads the samples exactly" % name)
+            a.close()
+    if name == "bwf.wav":
+        check(open(got, "rb").read()[:offset - 8][20:37] == b"Interview, take 4", "bwf.wav: description kept")
+
+
+def suite(runner, work):
+    src = os.path.join(work, "src")
+    os.makedirs(src)
+    takes = make_takes(src)
+    folder = os.path.join(work, "takes")
+    place(src, folder, takes)
+    for extra, content in (("notes.txt", b"not audio"), ("notes.wav", b"a text file named like a recording")):
+        open(os.path.join(folder, extra), "wb").write(content)
+    shutil.copytree(folder, folder + ".damaged")
+    before = tree_hashes(folder)
+
+    # --check first: it reports, exits 1 and changes nothing.
+    rc, out, err = runner.scan(folder, "--check")
+    per, summary = parse(out, runner.path(folder))
+    check(rc == 1, "--check exits 1 when a file needs repair (rc %d, %r)" % (rc, err))
+    check(tree_hashes(folder) == before, "--check changes no byte")
+    for name, t in takes.items():
+        msgs = per.get(name, [])
+        if t["expect"] == "ok":
+            check(msgs == ["HEADER OK !"], "--check %s: %r" % (name, msgs))
+        else:
+            check(len(msgs) == 1 and msgs[0].endswith(": needs repair (not repaired, --check)"),
+                  "--check %s says it was not repaired: %r" % (name, msgs))
+    check("not repaired" in summary, "--check summary says nothing was repaired: %r" % summary)
+
+    # The scan repairs the damaged takes and leaves the healthy ones alone.
+    rc, out, err = runner.scan(folder)
+    per, summary = parse(out, runner.path(folder))
+    check(rc == 0, "scan exits 0 (rc %d, %r)" % (rc, err))
+    check(set(per) == set(takes), "a line for every sound file and no other: %r" % sorted(per))
+    damaged = [n for n, t in takes.items() if t["expect"] != "ok"]
+    healthy = [n for n, t in takes.items() if t["expect"] == "ok"]
+    want = "%d files examined: %d OK, %d repaired, 0 failed, 1 could not be opened" % (len(takes), len(healthy), len(damaged))
+    check(summary == want, "summary %r, want %r" % (summary, want))
+    after = tree_hashes(folder)
+    for name in healthy:
+        check(per.get(name) == ["HEADER OK !"], "%s: %r" % (name, per.get(name)))
+        check(after[name] == before[name], "%s is byte-for-byte unchanged" % name)
+    for extra in ("notes.txt", "notes.wav"):
+        check(after[extra] == before[extra], "%s is unchanged" % extra)
+    for name in damaged:
+        try:
+            verify_repaired(name, takes[name], src, folder, per.get(name, []), runner)
+        except Exception as ex:  # a reader refusing the file is a failure, not a crash
+            check(False, "%s: read back failed: %r" % (name, ex))
+
+    # A second scan finds every file complete and changes nothing.
+    rc, out, err = runner.scan(folder)
+    per, summary = parse(out, runner.path(folder))
+    check(rc == 0, "second scan exits 0")
+    check(all(per.get(n) == ["HEADER OK !"] for n in takes), "second scan: every file HEADER OK !: %r" % per)
+    check(tree_hashes(folder) == after, "second scan changes no byte")
+    rc, out, err = runner.scan(folder, "--check")
+    check(rc == 0, "--check on a repaired folder exits 0 (rc %d)" % rc)
+
+
+def suite_recursive(runner, work):
+    src = os.path.join(work, "rsrc")
+    os.makedirs(src)
+    sox_make(os.path.join(src, "t.wav"), 48000, 2, 16, 0.2)
+    top = os.path.join(work, "day")
+    deep = os.path.join(top, "take1", "inner")
+    os.makedirs(deep)
+    for d in (top, os.path.join(top, "take1"), deep):
+        shutil.copyfile(os.path.join(src, "t.wav"), os.path.join(d, "t.wav"))
+        damage_wav(os.path.join(d, "t.wav"))
+    before = tree_hashes(top)
+    rc, out, _ = runner.scan(top)
+    per, _s = parse(out, runner.path(top))
+    check(rc == 0 and list(per) == ["t.wav"], "without --recursive only the folder itself: %r" % per)
+    inner = tree_hashes(top)
+    check(all(inner[k] == before[k] for k in before if os.sep in k), "subfolders untouched without --recursive")
+    rc, out, _ = runner.scan(top, "--recursive")
+    per, summary = parse(out, runner.path(top))
+    s = runner.sep
+    want = {"t.wav": ["HEADER OK !"]}
+    for rel in ("take1" + s + "t.wav", "take1" + s + "inner" + s + "t.wav"):
+        want[rel] = per.get(rel, [])
+        check(len(per.get(rel, [])) == 2 and per[rel][0] == "header not set : repair", "--recursive repairs %s: %r" % (rel, per))
+    check(set(per) == set(want), "--recursive names files by their path below the folder: %r" % sorted(per))
+    check(summary.startswith("3 files examined: 1 OK, 2 repaired"), "--recursive summary %r" % summary)
+
+
+def suite_usage(runner, work):
+    rc, out, err = runner.run()
+    check(rc == 2 and out == [] and len(err) == 1, "no folder: exit 2, one stderr line (%d, %r, %r)" % (rc, out, err))
+    rc, out, err = runner.run("--frobnicate", runner.path(work))
+    check(rc == 2 and out == [] and len(err) == 1 and "--frobnicate" in err[0], "unknown option: exit 2 (%d, %r)" % (rc, err))
+    rc, out, err = runner.run(runner.path(work), runner.path(work))
+    check(rc == 2 and len(err) == 1, "two folders: exit 2 (%d, %r)" % (rc, err))
+    rc, out, err = runner.scan(os.path.join(work, "no such folder"))
+    check(rc == 2 and out == [] and len(err) == 1, "missing folder: exit 2, one stderr line (%d, %r, %r)" % (rc, out, err))
+    f = os.path.join(work, "plain.wav")
+    open(f, "wb").write(b"RIFF")
+    rc, out, err = runner.scan(f)
+    check(rc == 2 and len(err) == 1, "a file given as folder: exit 2 (%d, %r)" % (rc, err))
+    rc, out, err = runner.run("--version")
+    check(rc == 0 and out == ["tessmark 1.0.0.2"], "--version: %r" % out)
+    rc, out, err = runner.run("--help")
+    check(rc == 0 and out and out[0].startswith("Usage: tessmark") and any("--check" in l for l in out), "--help")
+    empty = os.path.join(work, "empty")
+    os.makedirs(empty)
+    rc, out, err = runner.scan(empty)
+    check(rc == 0 and out == ["#0001 Scanning " + runner.path(empty), "0 files examined: 0 OK, 0 repaired, 0 failed"],
+          "empty folder: %r" % out)
+
+
+def suite_posix_only(runner, work):
+    """A FIFO named like a recording must not hang the scan, and Ctrl-C ends
+    a scan only between files."""
+    folder = os.path.join(work, "odd")
+    os.makedirs(folder)
+    os.mkfifo(os.path.join(folder, "take.wav"))
+    sox_make(os.path.join(folder, "real.wav"), 8000, 1, 16, 0.1)
+    try:
+        rc, out, _ = runner.scan(folder, timeout=60)
+        check(rc == 0 and len(out) == 3 and out[1].endswith("real.wav HEADER OK !"), "FIFO passed over: %r" % out)
+    except subprocess.TimeoutExpired:
+        check(False, "a FIFO named take.wav hung the scan")
+
+    many = os.path.join(work, "many")
+    os.makedirs(many)
+    sox_make(os.path.join(work, "one.wav"), 8000, 2, 16, 0.05)
+    damage_wav(os.path.join(work, "one.wav"), cut=1)
+    damaged = open(os.path.join(work, "one.wav"), "rb").read()
+    count = 3000
+    for i in range(count):
+        open(os.path.join(many, "t%04d.wav" % i), "wb").write(damaged)
+    p = subprocess.Popen([runner.exe, many], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    first = [p.stdout.readline() for _ in range(41)]  # printed while the scan runs
+    p.send_signal(signal.SIGINT)
+    rest, err = p.communicate(timeout=120)
+    lines = [l.decode("latin-1").rstrip("\n") for l in first] + rest.decode("latin-1").splitlines()
+    repaired = 0
+    whole_ok = True
+    for i in range(count):
+        data = open(os.path.join(many, "t%04d.wav" % i), "rb").read()
+        if data != damaged:
+            repaired += 1
+            whole_ok &= struct.unpack_from("<I", data, 40)[0] == len(data) - 44
+    check(whole_ok, "after Ctrl-C every touched file is completely repaired")
+    if p.returncode == 0:
+        print("note: the scan finished before the interrupt arrived")
+        check(repaired == count, "finished scan repaired everything")
+    else:
+        print("note: Ctrl-C stopped the scan after %d of %d files" % (repaired, count))
+        check(p.returncode == 130, "Ctrl-C exits 130 (rc %d)" % p.returncode)
+        check(repaired < count, "Ctrl-C stopped the scan early")
+        check(sum(1 for l in lines if l.endswith("Length:00:00:00")) == repaired,
+              "every repaired file has its format line (%d repaired)" % repaired)
+        check(len(err.decode().splitlines()) == 1, "one stderr line on interrupt: %r" % err)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("tessmark")
+    ap.add_argument("--emulator", default="")
+    args = ap.parse_args()
+    for tool in ("sox", "sndfile-info"):
+        tools[tool] = shutil.which(tool) is not None
+    if not tools["sox"]:
+        print("SKIPPED: sox is missing (scripts/install-deps.sh installs it); nothing can be written or read back")
+        return 0
+    if not tools["sndfile-info"]:
+        print("note: sndfile-info is missing: its checks are skipped")
+    if aifc is None:
+        print("note: this Python has no aifc module: AIFF is read back by sox only")
+    if args.emulator and not shutil.which(args.emulator) and not os.path.exists(args.emulator):
+        print("SKIPPED: the emulator %s is missing" % args.emulator)
+        return 0
+    runner = Runner(os.path.abspath(args.tessmark), args.emulator)
+    work = tempfile.mkdtemp(prefix="tessmark-e2e-")
+    try:
+        start = time.time()
+        suite_usage(runner, work)
+        suite(runner, work)
+        suite_recursive(runner, work)
+        if not runner.emulator and os.name == "posix":
+            suite_posix_only(runner, work)
+        print("ran in %.1f s" % (time.time() - start))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("%d of %d checks failed" % (len(failures), checks[0]))
+        return 1
+    print("all %d checks passed" % checks[0])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
