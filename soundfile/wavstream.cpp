@@ -20,7 +20,7 @@ const uint32_t BextReadLimit = 4700;
 // dataOffset and bextOffset are 32-bit: chunks beyond this are out of reach.
 const uint64_t PositionLimit = 0xFFFFFFFFu;
 // Bound of the trailer walk; real files carry a handful of chunks there.
-const uint32_t TrailerChunkLimit = 65536;
+const uint32_t TrailerChunkLimit = 1024;
 
 uint16_t Le16(const uint8_t* p)
 {
