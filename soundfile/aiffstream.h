@@ -84,7 +84,16 @@ int32_t AiffStream_Close(AiffStream* stream);
 // end of the file; 0 otherwise (also when nothing follows).
 int32_t AiffStream_HasChunkTrailer(AiffStream* stream);
 
+// Sample transfer (the readFrames slot), as WavStream_ReadFrames: silence is
+// 0, and the big-endian samples arrive turned to host order. Result 15
+// (nothing done) also when blockAlign is not channels times a whole number
+// of bytes per sample.
 int32_t AiffStream_ReadFrames(AiffStream* stream, void* buffer, uint32_t byteCount, int forward);
+// Sample transfer (the writeBytes slot), as WavStream_WriteBytes: the end
+// limit 0x7FFFFFFF always holds; the caller's samples are turned big-endian
+// in its buffer before the write and stay so, also when the write then
+// fails; commSampleFrames follows frameCount. Result 12 (nothing done) also
+// when blockAlign is not channels times a whole number of bytes per sample.
 int32_t AiffStream_WriteBytes(AiffStream* stream, void* buffer, uint32_t byteCount);
 
 #ifdef __cplusplus

@@ -122,10 +122,25 @@ int32_t WavStream_Close(WavStream* stream);
 // follows the declared data).
 int32_t WavStream_HasChunkTrailer(WavStream* stream);
 
-// Sample transfer: reads byteCount bytes of whole frames from readPos,
-// forward or backward, silence outside the data. Results: Transfer*.
+// Sample transfer (the readFrames slot): reads the whole frames that fit in
+// byteCount from readPos, forward (forward nonzero) or backward, and moves
+// readPos by their number. Frames before the first or behind the last read
+// as silence (0x80 for 8-bit samples, else 0); a backward read hands them
+// over last frame first. The bytes of a partial frame at the buffer's end
+// are left untouched. Results: 0 done, also when nothing was done (no file
+// open, byteCount below one frame); 14 the move failed, or the position
+// cannot be formed in 64 bits; 15 the read failed or the file ended early,
+// or blockAlign is 0 (nothing done); -1 no stream, or no buffer. On 14 and
+// 15 readPos is unchanged and leading silence may already be in the buffer.
 int32_t WavStream_ReadFrames(WavStream* stream, void* buffer, uint32_t byteCount, int forward);
-// Writes byteCount bytes of whole frames at writePos. Results: Transfer*.
+// Sample transfer (the writeBytes slot): writes the whole frames that fit in
+// byteCount at writePos and moves writePos past them; a write beyond
+// frameCount raises frameCount and dataBytes and marks the header dirty (the
+// close writes it). Results: 0 done (nothing is written for a byteCount
+// below one frame); 12 no file open, blockAlign 0, or the write failed;
+// 14 writePos is negative or the move failed; 20 the write would end beyond
+// file offset 0x7FFFFFFF (not for RF64) or beyond 64 bits; -1 no stream, or
+// no buffer. On a failure positions and sizes are unchanged.
 int32_t WavStream_WriteBytes(WavStream* stream, void* buffer, uint32_t byteCount);
 
 #ifdef __cplusplus
