@@ -1,0 +1,193 @@
+// The whole examination and repair of one file, as the scan does it, on any
+// bytes. The first input byte picks the file name (WAV or AIFF), the rest is
+// the file. Then the promises are checked:
+// - a file the scan leaves alone (no line, "HEADER OK !") is byte-for-byte
+//   unchanged;
+// - a repaired file keeps every byte of every whole frame where it was, its
+//   header changes only in its size fields, it ends after the last whole
+//   frame (AIFF: plus zero padding to the SSND block size), it opens again
+//   declaring exactly those frames, and a second scan changes nothing;
+// - no failure is reported on a disk that does not fail.
+#include <inttypes.h>
+
+#include <algorithm>
+
+#include "fuzz_support.h"
+#include "scanworker.h"
+#include "soundfile.h"
+
+namespace {
+
+const char* const Names[] = {"take.wav", "take.bwf", "take.aif", "take.aiff"};
+
+struct Layout {
+    int opened;             // 1 when the file opened read-only
+    int aiff;               // 1 for an AIFF file
+    int64_t fileSize;       // length of the file
+    int64_t dataOffset;     // first sample byte
+    int64_t declared;       // whole-frame bytes the header declares
+    uint32_t blockAlign;    // bytes per frame
+    uint32_t flags;         // WavFlag* of a WAV file
+    uint32_t ds64Size;      // declared ds64 body size (RF64)
+    uint32_t commOffset;    // AIFF COMM body
+    uint32_t ssndOffset;    // AIFF SSND offset field
+    uint32_t ssndBlockSize; // AIFF SSND block size
+};
+
+Layout Examine(const std::string& path)
+{
+    static SoundFile file;
+    Layout l;
+    memset(&l, 0, sizeof(l));
+    memset(&file, 0, sizeof(file));
+    if (SoundFile_Open(&file, path.c_str(), SoundFileOpenReadShared) != 0 || !file.isOpen)
+        return l;
+    l.opened = 1;
+    l.aiff = file.kind == SoundFileKindAiff;
+    l.fileSize = SoundFile_GetFileSize(&file);
+    l.dataOffset = int64_t(SoundFile_GetDataOffset(&file));
+    l.declared = file.info.dataBytes;
+    if (l.aiff) {
+        l.blockAlign = file.aiff.blockAlign;
+        l.commOffset = file.aiff.commOffset;
+        l.ssndOffset = file.aiff.ssndOffset;
+        l.ssndBlockSize = file.aiff.ssndBlockSize;
+    } else {
+        l.blockAlign = file.wav.blockAlign;
+        l.flags = file.wav.flags;
+        l.ds64Size = file.wav.ds64Size;
+    }
+    SoundFile_Close(&file);
+    return l;
+}
+
+std::vector<std::string> lines;
+
+void OnLine(const char* line, void*)
+{
+    lines.push_back(line);
+}
+
+std::vector<std::string> Scan(const std::string& folder)
+{
+    static AppState app;
+    static ScanOptions options;
+    static int ready = 0;
+    if (!ready)
+        LogBuffer_Init(&app.logBuffer, 0x10000);
+    LogBuffer_Reset(&app.logBuffer);
+    snprintf(app.folderPath, sizeof(app.folderPath), "%s", folder.c_str());
+    lines.clear();
+    if (!ready) {
+        options.onLine = OnLine;
+        ScanWorker_SetOptions(&options);
+        // The first scan runs on the worker thread as the program does; it
+        // leaves the run flag set, so later scans run the same body here,
+        // without a thread per input.
+        ScanWorker_Start(&app);
+        ScanWorker_Wait();
+        ready = 1;
+    } else {
+        ScanWorker_Run(&app);
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix)
+{
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Header bytes a repair may rewrite: the size fields, and for a file read
+// as RF64 the block that becomes RIFF with a JUNK filler.
+bool MayChange(const Layout& l, int64_t at)
+{
+    if (at >= 4 && at < 8)
+        return true;
+    if (l.aiff) {
+        int64_t frames = int64_t(l.commOffset) + 2;
+        int64_t ssndSize = l.dataOffset - int64_t(l.ssndOffset) - 12;
+        return (at >= frames && at < frames + 4) || (at >= ssndSize && at < ssndSize + 4);
+    }
+    if (at >= l.dataOffset - 4 && at < l.dataOffset)
+        return true;
+    if (l.flags & WavFlagRf64)
+        return at < 4 || (at >= 12 && at < 20 + int64_t(l.ds64Size));
+    return false;
+}
+
+int64_t PadBytes(const Layout& l, int64_t end)
+{
+    // The close pads to block sizes up to 1 MiB only.
+    if (!l.aiff || l.ssndBlockSize <= 1 || l.ssndBlockSize > 0x100000)
+        return 0;
+    int64_t rest = end % int64_t(l.ssndBlockSize);
+    return rest == 0 ? 0 : int64_t(l.ssndBlockSize) - rest;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    static const std::string folder = FuzzScratch() + "/scan";
+    static int made = mkdir(folder.c_str(), 0700);
+    (void)made;
+    for (const char* n : Names)
+        unlink((folder + "/" + n).c_str());
+    const std::string name = Names[data[0] & 3];
+    const std::string path = folder + "/" + name;
+    const uint8_t* bytes = data + 1;
+    const size_t length = size - 1;
+    FuzzWrite(path, bytes, length);
+    const FuzzBytes before(bytes, bytes + length);
+
+    const Layout l = Examine(path);
+    std::vector<std::string> got = Scan(folder);
+    const FuzzBytes after = FuzzRead(path);
+
+    if (got.empty() || (got.size() == 1 && got[0] == name + " HEADER OK !")) {
+        FUZZ_CHECK(after == before, "%s: a file left alone changed", name.c_str());
+        FUZZ_CHECK(got.empty() || l.opened, "a file that does not open was examined");
+        return 0;
+    }
+    FUZZ_CHECK(got.size() == 2, "%zu lines, first '%s'", got.size(), got[0].c_str());
+    FUZZ_CHECK(l.opened && l.blockAlign > 0, "a repair of a file that does not open");
+    const int64_t present = l.fileSize - l.dataOffset;
+    char expected[128];
+    if (l.declared == 0)
+        snprintf(expected, sizeof(expected), " header not set : repair");
+    else
+        snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", present - l.declared);
+    FUZZ_CHECK(got[0] == name + expected, "line '%s', expected '%s%s'", got[0].c_str(), name.c_str(), expected);
+    FUZZ_CHECK(StartsWith(got[1], name + " (") && got[1].find(" ch) Length:") != std::string::npos,
+               "no failure without a failing disk: '%s'", got[1].c_str());
+
+    // Every whole frame stays where it was; only the partial frame goes.
+    const int64_t whole = present / l.blockAlign * l.blockAlign;
+    const int64_t end = l.dataOffset + whole;
+    // Less than one frame leaves no samples for the close to pad behind.
+    const int64_t pad = whole > 0 ? PadBytes(l, end) : 0;
+    FUZZ_CHECK(int64_t(after.size()) == end + pad, "length %zu, expected %" PRId64, after.size(), end + pad);
+    FUZZ_CHECK(std::equal(before.begin() + l.dataOffset, before.begin() + end, after.begin() + l.dataOffset),
+               "a sample byte changed");
+    for (int64_t at = end; at < end + pad; ++at)
+        FUZZ_CHECK(after[size_t(at)] == 0, "block padding holds no zero at %" PRId64, at);
+    for (int64_t at = 0; at < l.dataOffset; ++at)
+        FUZZ_CHECK(after[size_t(at)] == before[size_t(at)] || MayChange(l, at), "header byte %" PRId64 " changed",
+                   at);
+
+    // The repaired header declares exactly those frames, and stays as it is.
+    const Layout again = Examine(path);
+    FUZZ_CHECK(again.opened, "the repaired file does not open");
+    FUZZ_CHECK(again.dataOffset == l.dataOffset && again.blockAlign == l.blockAlign, "the layout moved");
+    FUZZ_CHECK(whole == 0 || again.declared == whole, "declares %" PRId64 " of %" PRId64 " bytes", again.declared,
+               whole);
+    std::vector<std::string> second = Scan(folder);
+    FUZZ_CHECK(FuzzRead(path) == after, "a second scan changed the repaired file");
+    FUZZ_CHECK(second.empty() || (second.size() == 1 && second[0] == name + " HEADER OK !"),
+               "a second scan says '%s'", second[0].c_str());
+    FUZZ_CHECK(whole == 0 || !second.empty(), "the repaired file was not examined");
+    return 0;
+}
