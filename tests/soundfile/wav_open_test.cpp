@@ -126,9 +126,12 @@ TEST(WavOpen, BroadcastWaveDescription)
     EXPECT_EQ(0, memcmp(s.bext.originatorReference, &body[288], 32));
     EXPECT_EQ(0, memcmp(s.bext.originationDate, &body[320], 10));
     EXPECT_EQ(0, memcmp(s.bext.originationTime, &body[330], 8));
-    EXPECT_EQ(Le32At(body, 338), s.bext.timeReferenceLow);
-    EXPECT_EQ(Le32At(body, 342), s.bext.timeReferenceHigh);
-    EXPECT_EQ(uint16_t(body[346] | (body[347] << 8)), s.bext.version);
+    // Packed fields: copied out before comparing.
+    uint32_t low = s.bext.timeReferenceLow, high = s.bext.timeReferenceHigh;
+    uint16_t version = s.bext.version;
+    EXPECT_EQ(Le32At(body, 338), low);
+    EXPECT_EQ(Le32At(body, 342), high);
+    EXPECT_EQ(uint16_t(body[346] | (body[347] << 8)), version);
     EXPECT_EQ(0, memcmp(s.bext.umid, &body[348], 64));
     EXPECT_EQ(0, memcmp(s.bext.reserved, &body[412], 190));
     EXPECT_EQ(0, memcmp(s.bext.codingHistory, &body[602], 100));
