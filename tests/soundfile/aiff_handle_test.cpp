@@ -161,7 +161,7 @@ TEST(AiffHandle, RepairReachesTheDiskAtClose)
     EXPECT_EQ(2500, info.frameCount);
     EXPECT_EQ(10000, info.dataBytes);
     EXPECT_EQ(56, info.durationMs);
-    EXPECT_EQ(100u, Be32(ReadAt(p, 0, 54), 22)) << "the header waits for the close";
+    EXPECT_EQ(100u, Be32(ReadThrough(h.f.aiff.handle, 0, 54), 22)) << "the header waits for the close";
     EXPECT_EQ(0, SoundFile_Close(&h.f));
     Bytes after = ReadFileBytes(p);
     EXPECT_EQ(10054u, after.size());

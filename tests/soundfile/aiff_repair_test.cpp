@@ -57,7 +57,7 @@ TEST(AiffRepair, ExampleWithoutBlockSize)
     EXPECT_EQ(100u, a.s.commSampleFrames);
     EXPECT_EQ(10057, a.s.fileSize);
     EXPECT_EQ(10054, FileLength(p)) << "the partial frame is cut at once";
-    EXPECT_EQ(Slice(original, 0, 54), ReadAt(p, 0, 54)) << "the header waits for the close";
+    EXPECT_EQ(Slice(original, 0, 54), ReadThrough(a.s.handle, 0, 54)) << "the header waits for the close";
 
     FileFault_Disarm();
     EXPECT_EQ(0, AiffStream_Close(&a.s));

@@ -49,9 +49,11 @@ inline Bytes BuildAiff(const AiffSpec& s)
     return FormFile(chunks, s.formSize);
 }
 
-// Big-endian 32-bit field of a byte vector.
+// Big-endian 32-bit field of a byte vector (0 when it lies beyond the end).
 inline uint32_t Be32(const Bytes& b, size_t at)
 {
+    if (at + 4 > b.size())
+        return 0;
     return (uint32_t(b[at]) << 24) | (uint32_t(b[at + 1]) << 16) | (uint32_t(b[at + 2]) << 8) | uint32_t(b[at + 3]);
 }
 
@@ -65,6 +67,16 @@ inline Bytes Be32Bytes(uint32_t v)
 inline Bytes Slice(const Bytes& b, size_t from, size_t count)
 {
     return Bytes(b.begin() + long(from), b.begin() + long(from + count));
+}
+
+// Bytes of a file through a handle that holds it (Windows refuses other
+// opens of a file opened unshared).
+inline Bytes ReadThrough(FileHandle handle, int64_t offset, uint32_t count)
+{
+    Bytes b(count);
+    if (!File_SeekTo(handle, offset) || !File_ReadExact(handle, b.data(), count))
+        return Bytes();
+    return b;
 }
 
 // A stream closed at the end of the scope when the test left it open.
