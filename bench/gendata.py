@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""Builds the benchmark's recordings. Nothing here is committed: run.sh puts
+everything under build/.
+
+  gendata.py folder DIR COUNT   a card's worth of small takes, healthy and damaged
+  gendata.py healthy PATH       one healthy 16-bit stereo WAV of one second
+  gendata.py take PATH BYTES    one damaged take of BYTES bytes (sparse above 64 MiB)
+  gendata.py damage PATH BYTES  puts the damage back after a repair
+
+A damaged take is what a recorder leaves when its power fails: the header
+declares 0 data bytes, every sample is in the file, and the last frame is cut.
+"""
+import os
+import random
+import struct
+import sys
+
+
+def ieee_extended(rate):
+    """AIFF's 80-bit sample rate for an integer rate."""
+    exponent = rate.bit_length() - 1
+    mantissa = rate << (63 - exponent)
+    return struct.pack(">HQ", 16383 + exponent, mantissa)
+
+
+def chunk(cid, body, pad=True, order="<"):
+    out = cid + struct.pack(order + "I", len(body)) + body
+    if pad and len(body) % 2:
+        out += b"\0"
+    return out
+
+
+def fmt_chunk(channels, rate, bits):
+    align = channels * bits // 8
+    return chunk(b"fmt ", struct.pack("<HHIIHH", 1, channels, rate, rate * align, align, bits))
+
+
+def bext_chunk(rng):
+    desc = b"field take".ljust(256, b"\0")
+    originator = b"bench".ljust(32, b"\0")
+    ref = b"".ljust(32, b"\0")
+    date = b"2024-05-01"
+    time = b"10:%02d:%02d" % (rng.randrange(60), rng.randrange(60))
+    body = desc + originator + ref + date + time + struct.pack("<QH", rng.randrange(1 << 32), 1)
+    body += b"\0" * 64 + b"\0" * 10 + b"\0" * 180  # UMID, loudness, reserved
+    return chunk(b"bext", body)
+
+
+def list_chunk():
+    isft = chunk(b"ISFT", b"bench recorder 2.1\0")
+    return chunk(b"LIST", b"INFO" + isft)
+
+
+def ixml_chunk():
+    return chunk(b"iXML", b"<?xml version=\"1.0\"?><BWFXML><SCENE>12</SCENE><TAKE>3</TAKE></BWFXML>")
+
+
+def wav(samples, channels, rate, bits, rng, declared=None, bext=False, junk=False, trailer=b"", riff_size=None):
+    """A RIFF WAVE file. declared overrides the data size; riff_size the RIFF size."""
+    head = b""
+    if junk:
+        head += chunk(b"JUNK", b"\0" * 28)
+    if bext:
+        head += bext_chunk(rng)
+    head += fmt_chunk(channels, rate, bits)
+    size = len(samples) if declared is None else declared
+    data = b"data" + struct.pack("<I", size) + samples
+    if declared is None and len(samples) % 2:
+        data += b"\0"
+    body = b"WAVE" + head + data + trailer
+    riff = len(body) if riff_size is None else riff_size
+    return b"RIFF" + struct.pack("<I", riff) + body
+
+
+def rf64(samples, channels, rate, bits, declared=None):
+    fmt = fmt_chunk(channels, rate, bits)
+    align = channels * bits // 8
+    size = len(samples) if declared is None else declared
+    total = 4 + 36 + len(fmt) + 8 + len(samples)
+    ds64 = chunk(b"ds64", struct.pack("<QQQI", total if declared is None else 0, size, size // align, 0))
+    return b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64 + fmt + b"data" + struct.pack("<I", 0xFFFFFFFF) + samples
+
+
+def aiff(samples, channels, rate, bits, frames_declared=None, trailer=b""):
+    align = channels * bits // 8
+    frames = len(samples) // align if frames_declared is None else frames_declared
+    comm = b"COMM" + struct.pack(">IhIh", 18, channels, frames, bits) + ieee_extended(rate)
+    ssnd_size = 8 + (len(samples) if frames_declared is None else frames_declared * align)
+    ssnd = b"SSND" + struct.pack(">III", ssnd_size, 0, 0) + samples
+    if frames_declared is None and len(samples) % 2:
+        ssnd += b"\0"
+    body = b"AIFF" + comm + ssnd + trailer
+    form = len(body) if frames_declared is None else 4 + len(comm) + 16
+    return b"FORM" + struct.pack(">I", form) + body
+
+
+def make_folder(folder, count):
+    rng = random.Random(9)
+    os.makedirs(folder, exist_ok=True)
+    # A card's mix: mostly healthy takes, a fifth cut short by a failed
+    # recorder, some RF64 and a share of AIFF from the editing room.
+    kinds = (
+        [("wav", 0.40), ("bwf", 0.15), ("wav-trailer", 0.05), ("wav-notset", 0.12), ("wav-missing", 0.03),
+         ("rf64", 0.04), ("rf64-notset", 0.02), ("aiff", 0.14), ("aiff-notset", 0.05)]
+    )
+    plan = []
+    for kind, share in kinds:
+        plan += [kind] * int(round(share * count))
+    plan = (plan + ["wav"] * count)[:count]
+    rng.shuffle(plan)
+    noise = os.urandom(48000)
+    manifest = []
+    for i, kind in enumerate(plan):
+        channels = rng.choice((1, 2, 2, 2))
+        bits = rng.choice((16, 24, 24))
+        rate = rng.choice((44100, 48000, 48000, 96000))
+        align = channels * bits // 8
+        frames = rng.randrange(512, 32768) // align
+        if kind == "wav-trailer":
+            frames |= 1  # odd frame counts of 24-bit mono need a pad byte
+            channels, bits, align = 1, 24, 3
+        start = rng.randrange(0, 8000)
+        samples = noise[start:start + frames * align]
+        ext = ".wav"
+        if kind == "wav":
+            data = wav(samples, channels, rate, bits, rng)
+            ext = rng.choice((".wav", ".wav", ".WAV"))
+        elif kind == "bwf":
+            data = wav(samples, channels, rate, bits, rng, bext=True, junk=True,
+                       trailer=ixml_chunk() if rng.random() < 0.5 else b"")
+            ext = rng.choice((".wav", ".wav", ".bwf"))
+        elif kind == "wav-trailer":
+            data = wav(samples, channels, rate, bits, rng, trailer=list_chunk())
+        elif kind == "wav-notset":
+            bext = rng.random() < 0.6
+            probe = wav(b"", channels, rate, bits, rng, bext=bext, junk=bext)
+            data = wav(samples + noise[:rng.randrange(align)], channels, rate, bits, rng, declared=0, bext=bext,
+                       junk=bext, riff_size=len(probe) - 8)
+        elif kind == "wav-missing":
+            written = (frames // 2) * align  # the header was last updated halfway
+            data = wav(samples, channels, rate, bits, rng, declared=written, riff_size=36 + written)
+        elif kind == "rf64":
+            data = rf64(samples, channels, rate, bits)
+        elif kind == "rf64-notset":
+            data = rf64(samples, channels, rate, bits, declared=0)
+        elif kind == "aiff":
+            data = aiff(samples, channels, rate, bits,
+                        trailer=chunk(b"ANNO", b"take notes", order=">") if rng.random() < 0.2 else b"")
+            ext = rng.choice((".aif", ".aiff"))
+        else:  # aiff-notset
+            data = aiff(samples, channels, rate, bits, frames_declared=0)
+            ext = ".aif"
+        name = "%s%05d%s" % (rng.choice(("take_", "T", "REC_")), i + 1, ext)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        manifest.append("%s %s\n" % (name, kind))
+    # Beside the folder, not in it: which take is which, to check verdicts by.
+    with open(folder.rstrip("/") + ".kinds", "w") as f:
+        f.writelines(manifest)
+
+
+# The damaged take: RIFF with a JUNK reservation for a ds64 chunk, as
+# broadcast recorders write it, 24-bit stereo at 48 kHz, data size 0.
+TAKE_CHANNELS, TAKE_BITS, TAKE_RATE = 2, 24, 48000
+
+
+def take_header():
+    fmt = fmt_chunk(TAKE_CHANNELS, TAKE_RATE, TAKE_BITS)
+    body = b"WAVE" + chunk(b"JUNK", b"\0" * 28) + fmt + b"data" + struct.pack("<I", 0)
+    return b"RIFF" + struct.pack("<I", len(body) - 4) + body
+
+
+def damage(path, size):
+    """Writes the damaged header again and gives the file back its cut bytes."""
+    with open(path, "r+b") as f:
+        f.write(take_header())
+        f.truncate(size)
+
+
+def make_take(path, size):
+    header = take_header()
+    with open(path, "wb") as f:
+        f.write(header)
+        if size <= 64 << 20:
+            left = size - len(header)
+            block = os.urandom(1 << 20)
+            while left > 0:
+                f.write(block[:min(left, len(block))])
+                left -= len(block)
+        f.truncate(size)  # beyond 64 MiB a hole: sparse, no disk used
+
+
+def make_healthy(path):
+    rng = random.Random(1)
+    with open(path, "wb") as f:
+        f.write(wav(os.urandom(48000 * 4), 2, 48000, 16, rng))
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "healthy":
+        make_healthy(argv[2])
+    elif len(argv) == 4 and argv[1] == "folder":
+        make_folder(argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[1] == "take":
+        make_take(argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[1] == "damage":
+        damage(argv[2], int(argv[3]))
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
