@@ -415,11 +415,7 @@ TEST_F(ScanPassesOver, FifoSocketAndDeviceNamedLikeRecordingsNeverBlock)
     ASSERT_EQ(0, symlink(dir.file("nowhere.wav").c_str(), dir.file("dangling.wav").c_str()));
     dir.write("real.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
 
-    scan.start(dir.path());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (scan.lines.size() < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ScanWorker_Wait();
+    scan.run(dir.path());  // a blocking open would hang here, and the test time out
     close(s);
     EXPECT_EQ(Sorted(Lines{"real.wav header not set : repair", "real.wav (48000Hz / 2 ch) Length:00:00:00"}),
               Sorted(scan.lines));
@@ -622,9 +618,14 @@ TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
     Scanner scan;
     dir.write("a.wav", Wav(2, 48000, 16, 1000, PatternBytes(1000)));
     scan.start(dir.path());
-    scan.start(dir.path());
+    ScanWorker_Start(scan.app.get());  // the folder and options stay as they are
     ScanWorker_Wait();
-    EXPECT_EQ(Lines{"a.wav HEADER OK !"}, scan.lines);
+    // The first scan may or may not have reached the file before its stop.
+    ASSERT_GE(scan.lines.size(), 1u);
+    ASSERT_LE(scan.lines.size(), 2u);
+    for (const std::string& line : scan.lines)
+        EXPECT_EQ("a.wav HEADER OK !", line);
+    EXPECT_EQ(0, scan.outcomes.stopped) << "the second scan ran to its end";
 }
 
 TEST(ScanRepeat, SecondScanFindsEverythingOkAndChangesNoByte)
