@@ -103,6 +103,7 @@ static void catchInterrupts(void)
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;  // the file in hand is finished without interrupted calls
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
