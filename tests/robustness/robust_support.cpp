@@ -1,0 +1,164 @@
+#include "robust_support.h"
+
+#include <stdio.h>
+
+#include <algorithm>
+
+std::vector<Recording> RepairLayouts()
+{
+    std::vector<Recording> out;
+    const Bytes samples = PatternBytes(4003, 3);
+
+    {
+        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 0)});
+        out.push_back({"take.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
+    }
+    {
+        ByteWriter info;
+        info.text("INFO").raw(Chunk("ICMT", PatternBytes(23, 5), false, true));
+        Bytes head = RiffFile({Chunk("bext", PatternBytes(603, 4), false, true), StereoFmt16(),
+                               Chunk("LIST", info.bytes, false, true), ChunkHead("data", 400)});
+        out.push_back({"take.bwf", Cat({head, PatternBytes(8002, 6)}), int64_t(head.size()), 4, false});
+    }
+    {
+        Bytes head = RiffFile({Ds64Chunk(0), StereoFmt16(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
+        out.push_back({"rf64.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
+    }
+    {
+        Bytes head = RiffFile({Ds64Chunk(0, 52, 2), StereoFmt16(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
+        out.push_back({"rf64table.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
+    }
+    {
+        AiffLayout a;
+        a.offset = 4;
+        a.blockSize = 4096;
+        a.between = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e', ' ', '7'}, true)};
+        Bytes head = MakeAiff(a);
+        a.samples = PatternBytes(10003, 7);
+        out.push_back({"padded.aif", MakeAiff(a), int64_t(head.size()), 4, false});
+    }
+    {
+        ByteWriter info;
+        info.text("INFO").raw(Chunk("INAM", PatternBytes(9, 8), false, true));
+        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 4000)});
+        Bytes file = RiffFile({StereoFmt16(), Chunk("data", PatternBytes(4000, 9)), Chunk("LIST", info.bytes, false, true)});
+        out.push_back({"healthy.wav", file, int64_t(head.size()), 4, true});
+    }
+    {
+        AiffLayout a;
+        a.frames = 1000;
+        a.ssndSize = 8 + 4000;
+        Bytes head = MakeAiff(a);
+        a.samples = PatternBytes(4000, 10);
+        a.behind = Chunk("ANNO", Bytes{'f', 'i', 'e', 'l', 'd'}, true, true);
+        out.push_back({"healthy.aiff", MakeAiff(a), int64_t(head.size()), 4, true});
+    }
+    {
+        // 8-bit mono: an odd-sized data chunk, its pad byte, then metadata.
+        Bytes fmt = Chunk("fmt ", WavFmtBody(1, 1, 8000, 8));
+        Bytes head = RiffFile({fmt, ChunkHead("data", 4001)});
+        Bytes file = RiffFile({fmt, Chunk("data", PatternBytes(4001, 11), false, true),
+                               Chunk("id3 ", PatternBytes(17, 12), false, true), Chunk("LIST", PatternBytes(8, 13))});
+        out.push_back({"healthyodd.wav", file, int64_t(head.size()), 1, true});
+    }
+    {
+        // An odd-sized chunk with its pad byte between two chunks behind the samples.
+        AiffLayout a;
+        a.frames = 1000;
+        a.ssndSize = 8 + 4000;
+        Bytes head = MakeAiff(a);
+        a.samples = PatternBytes(4000, 14);
+        a.behind = Cat({Chunk("ANNO", Bytes{'t', 'a', 'k', 'e', '9'}, true, true), Chunk("AUTH", Bytes{'m', 'e', '!', '!'}, true)});
+        out.push_back({"healthyodd.aif", MakeAiff(a), int64_t(head.size()), 4, true});
+    }
+    return out;
+}
+
+std::string LayoutName(const ::testing::TestParamInfo<Recording>& info)
+{
+    std::string name;
+    for (char c : info.param.name)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            name += c;
+    return name;
+}
+
+ScanRun::ScanRun()
+{
+    EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
+    options.onLine = [](const char* line, void* context) {
+        ScanRun* self = static_cast<ScanRun*>(context);
+        self->lines.push_back(line);
+        if (self->onLine)
+            self->onLine(line);
+    };
+    options.lineContext = this;
+    options.outcomes = &outcomes;
+}
+
+ScanRun::~ScanRun()
+{
+    ScanWorker_Stop();
+    ScanWorker_SetOptions(nullptr);
+    LogBuffer_Free(&app->logBuffer);
+}
+
+Lines ScanRun::run(const std::string& folder, bool checkOnly)
+{
+    lines.clear();
+    LogBuffer_Reset(&app->logBuffer);
+    snprintf(app->folderPath, sizeof(app->folderPath), "%s", folder.c_str());
+    options.checkOnly = checkOnly ? 1 : 0;
+    ScanWorker_SetOptions(&options);
+    ScanWorker_Start(app.get());
+    ScanWorker_Wait();
+    return lines;
+}
+
+Lines ScanOnce(const std::string& folder)
+{
+    ScanRun scan;
+    return scan.run(folder);
+}
+
+Examined Examine(const std::string& path)
+{
+    Examined e;
+    std::unique_ptr<SoundFile> file(new SoundFile());
+    e.openResult = SoundFile_Open(file.get(), path.c_str(), SoundFileOpenReadShared);
+    if (e.openResult != 0 || !file->isOpen)
+        return e;
+    e.opened = true;
+    e.fileSize = SoundFile_GetFileSize(file.get());
+    e.dataOffset = int64_t(SoundFile_GetDataOffset(file.get()));
+    e.declared = file->info.dataBytes;
+    SoundFile_Close(file.get());
+    return e;
+}
+
+void ExpectWholeFramesKept(const Recording& r, const Bytes& clean, const Bytes& got)
+{
+    const int64_t present = int64_t(r.bytes.size()) - r.dataOffset;
+    const int64_t whole = present / r.blockAlign * r.blockAlign;
+    const int64_t end = r.dataOffset + whole;
+    ASSERT_GE(int64_t(got.size()), end) << "samples are missing";
+    ASSERT_LE(got.size(), clean.size()) << "more than padding follows the samples";
+    EXPECT_TRUE(std::equal(r.bytes.begin() + r.dataOffset, r.bytes.begin() + end, got.begin() + r.dataOffset))
+        << "a sample byte changed";
+    EXPECT_TRUE(std::all_of(got.begin() + end, got.end(), [](uint8_t b) { return b == 0; }))
+        << "only zero padding may follow the samples";
+    const bool aiff = r.name.find(".aif") != std::string::npos;
+    if (aiff) {
+        uint32_t form = uint32_t(got[4]) << 24 | uint32_t(got[5]) << 16 | uint32_t(got[6]) << 8 | got[7];
+        EXPECT_GE(int64_t(form), end - 8) << "the FORM size must cover the samples";
+        EXPECT_LE(int64_t(form), int64_t(got.size()) - 8) << "the FORM size must not pass the end of the file";
+    }
+    for (int64_t at = 0; at < r.dataOffset; ++at) {
+        if (aiff && at >= 4 && at < 8)
+            continue;
+        if (got[size_t(at)] != r.bytes[size_t(at)] && got[size_t(at)] != clean[size_t(at)]) {
+            ADD_FAILURE() << "header byte " << at << " is neither the original nor the repaired one";
+            break;
+        }
+    }
+}
