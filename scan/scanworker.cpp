@@ -117,7 +117,17 @@ static void examineFile(ScanContext* ctx, const char* name)
     }
     // Metadata chunks (LIST, id3, cue, pad bytes) behind complete sample
     // data are no samples: such a file is healthy and stays untouched.
-    if (present <= declared || SoundFile_HasChunkTrailer(file) == 1) {
+    const int32_t trailer = present <= declared ? 0 : SoundFile_HasChunkTrailer(file);
+    if (trailer == SoundFileErrAccess) {
+        // A disk that fails while the samples' end is looked at: a repair
+        // now could turn the metadata behind them into samples.
+        SoundFile_Close(file);
+        snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
+        emitLine(ctx);
+        out->failed += 1;
+        return;
+    }
+    if (present <= declared || trailer == 1) {
         snprintf(ctx->line, sizeof(ctx->line), "%s HEADER OK !", name);
         emitLine(ctx);
         out->headerOk += 1;

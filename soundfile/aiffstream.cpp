@@ -44,11 +44,15 @@ int plausibleId(const uint8_t* p)
 // ends at unpadded. Conforming files put a pad byte there; files from
 // writers that omit it go on at once. The pad is skipped only when the
 // header behind it looks like one and the header at unpadded does not.
-int64_t afterOddChunk(FileHandle handle, int64_t unpadded)
+// *readFailed (when given) is set when the five bytes could not be read.
+int64_t afterOddChunk(FileHandle handle, int64_t unpadded, int* readFailed = nullptr)
 {
     uint8_t ids[5];
-    if (!File_SeekTo(handle, unpadded) || !File_ReadExact(handle, ids, 5))
+    if (!File_SeekTo(handle, unpadded) || !File_ReadExact(handle, ids, 5)) {
+        if (readFailed != nullptr)
+            *readFailed = 1;
         return unpadded;
+    }
     if (plausibleId(ids + 1) && !plausibleId(ids))
         return unpadded + 1;
     return unpadded;
@@ -368,15 +372,19 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
     for (int i = 0; i < count; ++i)
         if (starts[i] > zeroLimit && starts[i] <= size && starts[i] - end <= int64_t(AiffMaxPadBlock))
             zeroLimit = starts[i];
+    // Everything looked at lies inside the measured file: a failed move or
+    // read is a failing disk, and a guess would turn metadata into samples.
     stream->filePosState = 0;
     int64_t zeroEnd = end;
-    if (zeroLimit > end && File_SeekTo(handle, end)) {
+    if (zeroLimit > end) {
+        if (!File_SeekTo(handle, end))
+            return StreamResultIoFailed;
         uint8_t buffer[4096];
         while (zeroEnd < zeroLimit) {
             uint32_t piece = zeroLimit - zeroEnd > int64_t(sizeof(buffer)) ? uint32_t(sizeof(buffer))
                                                                              : uint32_t(zeroLimit - zeroEnd);
             if (!File_ReadExact(handle, buffer, piece))
-                break;
+                return StreamResultIoFailed;
             uint32_t i = 0;
             while (i < piece && buffer[i] == 0)
                 ++i;
@@ -394,14 +402,26 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
         while (pos < size && chunks < AiffMaxTrailerChunks) {
             uint8_t id[4];
             uint32_t chunkSize;
-            if (size - pos < 8 || !readChunkHeader(handle, pos, id, &chunkSize) || !plausibleId(id))
+            if (size - pos < 8)
+                break;
+            if (!readChunkHeader(handle, pos, id, &chunkSize))
+                return StreamResultIoFailed;
+            if (!plausibleId(id))
                 break;
             int64_t next = pos + 8 + int64_t(chunkSize);
             if (next > size)
                 break;
             // A last odd-sized chunk whose writer left out the pad byte.
-            if ((chunkSize & 1) && next < size)
-                next = (size - next == 1) ? size : afterOddChunk(handle, next);
+            if ((chunkSize & 1) && next < size) {
+                if (size - next == 1) {
+                    next = size;
+                } else if (size - next >= 5) {
+                    int readFailed = 0;
+                    next = afterOddChunk(handle, next, &readFailed);
+                    if (readFailed)
+                        return StreamResultIoFailed;
+                }
+            }
             pos = next;
             ++chunks;
         }

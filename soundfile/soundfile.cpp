@@ -256,9 +256,12 @@ int32_t SoundFile_HasChunkTrailer(SoundFile* file)
 {
     if (file == nullptr || !file->isOpen)
         return -1;
+    int32_t result;
     if (IsWavKind(file->kind))
-        return WavStream_HasChunkTrailer(&file->wav);
-    if (file->kind == SoundFileKindAiff)
-        return AiffStream_HasChunkTrailer(&file->aiff);
-    return -1;
+        result = WavStream_HasChunkTrailer(&file->wav);
+    else if (file->kind == SoundFileKindAiff)
+        result = AiffStream_HasChunkTrailer(&file->aiff);
+    else
+        return -1;
+    return result == StreamResultIoFailed ? SoundFileErrAccess : result;
 }

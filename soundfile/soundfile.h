@@ -97,7 +97,8 @@ int64_t SoundFile_GetFileSize(SoundFile* file);
 
 // 1 when only metadata (a well-formed chunk sequence, padding) follows the
 // declared sample data up to the end of the file; 0 otherwise; -1 when
-// nothing is open.
+// nothing is open; SoundFileErrAccess when a read failed before it could
+// tell (the file must then be left as it is).
 int32_t SoundFile_HasChunkTrailer(SoundFile* file);
 
 // Internal: fill the summary from the stream in use and mark the handle open.

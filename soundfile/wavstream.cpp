@@ -402,20 +402,25 @@ int32_t WavStream_HasChunkTrailer(WavStream* stream)
     FileHandle handle = stream->handle;
     stream->filePosState = 0;
 
+    // The bytes looked at lie inside the measured file: a failed move or
+    // read is a failing disk, and a guess would turn metadata into samples.
     uint8_t header[9];
     if (stream->dataBytes & 1) {
         if (fileSize - pos == 1)
             return 1;  // the pad byte of an odd-sized data chunk, nothing else
         // Writers that omit the pad put the next chunk right behind the samples.
-        if (fileSize - pos >= 9 && File_SeekTo(handle, int64_t(pos)) && File_ReadExact(handle, header, 9) &&
-            !PlausibleId(header) && PlausibleId(header + 1))
-            ++pos;
+        if (fileSize - pos >= 9) {
+            if (!File_SeekTo(handle, int64_t(pos)) || !File_ReadExact(handle, header, 9))
+                return StreamResultIoFailed;
+            if (!PlausibleId(header) && PlausibleId(header + 1))
+                ++pos;
+        }
     }
     for (uint32_t n = 0; n < TrailerChunkLimit; ++n) {
         if (fileSize - pos < 8)
             return 0;
         if (!File_SeekTo(handle, int64_t(pos)) || !File_ReadExact(handle, header, 8))
-            return 0;
+            return StreamResultIoFailed;
         if (!PlausibleId(header))
             return 0;
         uint32_t size = Le32(header + 4);

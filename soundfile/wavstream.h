@@ -119,7 +119,8 @@ int32_t WavStream_Close(WavStream* stream);
 // 1 when the bytes behind the declared sample data (and its pad byte) are
 // exactly a well-formed chunk sequence reaching the end of the file: metadata
 // that a repair must not turn into samples. 0 otherwise (also when nothing
-// follows the declared data).
+// follows the declared data). StreamResultIoFailed when a move or read
+// failed before it could tell.
 int32_t WavStream_HasChunkTrailer(WavStream* stream);
 
 // Sample transfer (the readFrames slot): reads the whole frames that fit in
