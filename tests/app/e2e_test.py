@@ -1,0 +1,693 @@
+#!/usr/bin/env python3
+"""End-to-end test of the desktop program, used as a person would use it.
+
+Runs Tessmark.exe under Wine on an X display and drives it from outside: the
+driver program (tessdriver.exe, under the same Wine) finds windows and reads
+their texts, xdotool moves and clicks the mouse, ImageMagick's import takes
+screenshots. The recordings are made here with the wave module and damaged the
+way unfinished recordings are (sizes never written, a frame cut in half).
+
+Modes:
+  resources  checks the program's resources (menu, bitmap, version block,
+             languages); needs no display.
+  window     everything else; needs an X display (DISPLAY, or a private Xvfb
+             started here when DISPLAY is unset).
+
+Notes on Wine without a window manager (as on Xvfb):
+  - Wine is told to draw the window frame itself (the per-program registry
+    value Decorated=N); otherwise no title bar or sizing border exists and a
+    border drag has nothing to grab.
+  - Menus belong to their process in this Wine: the driver cannot read the
+    live menu, so the menu resource is read from the program file and the
+    items are then used with the mouse.
+  - Keyboard events from xdotool do not reach the program (its window never
+    becomes the X focus owner without a window manager); the mouse does.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import threading
+import time
+import wave
+
+TITLE = "TESSMARK (version : 1.0.0.2)"
+DIALOG = "Select File To Scan"
+ABOUT_TEXT = (
+    "TESSMARK\nVersion : 1.0.0.2\nStandalone Application\n"
+    "Free Application to repair Wave File header according file size."
+    "\n\nMade by Tessmark\nhttps://tessmark.example\n"
+)
+MENU = "&Command{&Select Folder To Scan=50|-|&About=101|&Quit=100}"
+LOG_VIEW_STYLE = 0x50311884
+WS_EX_CLIENTEDGE = 0x200
+SC_CLOSE = 0xF060
+
+
+# Every process started here, so that a time-out can end them all.
+STARTED = []
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def step(text):
+    print("--", text, flush=True)
+
+
+def wine_path(path):
+    """The path as the program sees it: Wine maps the root to drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def unescape(text):
+    table = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\"}
+
+    def one(match):
+        body = match.group(1)
+        if body.startswith("x"):
+            return chr(int(body[1:], 16))
+        return table[body]
+
+    return re.sub(r"\\(x[0-9a-f]{2}|[nrt\\])", one, text)
+
+
+class Driver:
+    """tessdriver.exe, kept running: one command line in, one answer out."""
+
+    def __init__(self, wine, exe, env):
+        self.proc = subprocess.Popen([wine, exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, env=env, encoding="latin-1")
+        STARTED.append(self.proc)
+
+    def ask(self, line, expect_ok=True):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline()
+        check(answer != "", "the driver ended while answering: " + line)
+        status, _, rest = answer.rstrip("\r\n").partition(" ")
+        if expect_ok:
+            check(status == "OK", "driver: %s: %s" % (line, rest))
+        return unescape(rest) if status == "OK" else None
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write("quit\n")
+                self.proc.stdin.flush()
+                self.proc.wait(timeout=10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.proc.kill()
+
+
+# ---------------------------------------------------------------- recordings
+
+def frames_of(count, channels, width, seed):
+    """Sample frames that differ everywhere, so a shifted or lost byte shows."""
+    return random.Random(seed).randbytes(count * channels * width)
+
+
+def write_wav(path, rate, channels, width, frames):
+    with wave.open(path, "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        w.writeframes(frames)
+
+
+def set_sizes(path, riff_size, data_size):
+    """Overwrites the RIFF and data sizes of a canonical 44-byte header."""
+    with open(path, "r+b") as f:
+        head = f.read(44)
+        check(head[36:40] == b"data", "unexpected header layout in " + path)
+        f.seek(4)
+        f.write(struct.pack("<I", riff_size))
+        f.seek(40)
+        f.write(struct.pack("<I", data_size))
+
+
+class Recording:
+    def __init__(self, folder, name, rate, channels, width, seconds, damage, extra=b"", seed=1):
+        self.name = name
+        self.path = os.path.join(folder, name)
+        self.rate, self.channels, self.width = rate, channels, width
+        self.block = channels * width
+        self.frame_count = int(rate * seconds)
+        self.frames = frames_of(self.frame_count, channels, width, seed)
+        write_wav(self.path, rate, channels, width, self.frames)
+        with open(self.path, "ab") as f:
+            f.write(extra)  # a recorder that stopped inside a frame
+        present = len(self.frames) + len(extra)
+        self.damage = damage
+        if damage == "not set":
+            set_sizes(self.path, 0, 0)
+        elif damage == "missing":
+            declared = (self.frame_count // 3) * self.block
+            set_sizes(self.path, 36 + declared, declared)
+            self.missing = present - declared
+        elif damage == "cut short":
+            # The header declares more than was written: left alone.
+            set_sizes(self.path, 36 + present + 4000, present + 4000)
+        with open(self.path, "rb") as f:
+            self.original = f.read()
+
+    def expected_lines(self):
+        if self.damage in (None, "cut short"):
+            return ["%s HEADER OK !" % self.name]
+        if self.damage == "not set":
+            first = "%s header not set : repair" % self.name
+        else:
+            first = "%s header missing %d bytes : repair" % (self.name, self.missing)
+        seconds = self.frame_count * 1000 // self.rate // 1000
+        return [first, "%s (%dHz / %d ch) Length:%02d:%02d:%02d" % (
+            self.name, self.rate, self.channels, seconds // 3600, seconds % 3600 // 60, seconds % 60)]
+
+    def is_untouched(self):
+        with open(self.path, "rb") as f:
+            return f.read() == self.original
+
+    def check_untouched(self):
+        check(self.is_untouched(), self.name + " was changed although it needed no repair")
+
+    def check_repaired(self):
+        """Whole frames only, header covering them, every sample as recorded."""
+        size = os.path.getsize(self.path)
+        check(size == 44 + self.frame_count * self.block,
+              "%s: %d bytes after the repair, expected %d" % (self.name, size, 44 + self.frame_count * self.block))
+        with open(self.path, "rb") as f:
+            head = f.read(44)
+        riff_size, = struct.unpack("<I", head[4:8])
+        check(riff_size == size - 8, "%s: RIFF size %d for a file of %d bytes" % (self.name, riff_size, size))
+        with wave.open(self.path, "rb") as w:
+            check((w.getframerate(), w.getnchannels(), w.getsampwidth()) == (self.rate, self.channels, self.width),
+                  self.name + ": format changed by the repair")
+            check(w.getnframes() == self.frame_count,
+                  "%s: %d frames after the repair, expected %d" % (self.name, w.getnframes(), self.frame_count))
+            check(w.readframes(self.frame_count) == self.frames, self.name + ": samples changed by the repair")
+
+
+def make_small_folder(root):
+    """Healthy and damaged recordings side by side, plus what the scan must pass over."""
+    folder = os.path.join(root, "field-day")
+    os.makedirs(folder)
+    recs = [
+        Recording(folder, "healthy.wav", 44100, 2, 2, 1.0, None, seed=1),
+        Recording(folder, "notset.wav", 48000, 2, 2, 2.5, "not set", seed=2),
+        Recording(folder, "missing.wav", 44100, 1, 2, 3.0, "missing", seed=3),
+        Recording(folder, "cutframe.wav", 22050, 2, 3, 4.0, "not set", extra=b"\x11\x22\x33\x44", seed=4),
+        Recording(folder, "long8bit.wav", 8000, 1, 1, 65.0, "not set", seed=5),
+        Recording(folder, "short.wav", 32000, 1, 2, 0.5, "cut short", seed=6),
+    ]
+    # Passed over without a line, and left as they are.
+    others = [Recording(folder, ".hidden.wav", 8000, 1, 2, 0.5, "not set", seed=7)]
+    os.makedirs(os.path.join(folder, "sub"))
+    others.append(Recording(os.path.join(folder, "sub"), "inner.wav", 8000, 1, 2, 0.5, "not set", seed=8))
+    with open(os.path.join(folder, "readme.txt"), "w") as f:
+        f.write("takes of the day\n")
+    return folder, recs, others
+
+
+def make_large_folder(root, count, kilobytes):
+    """Many unfinished recordings, for closing during a scan."""
+    folder = os.path.join(root, "archive")
+    os.makedirs(folder)
+    frames = os.urandom(kilobytes * 1024)
+    recs = []
+    for i in range(count):
+        name = "take%03d.wav" % i
+        path = os.path.join(folder, name)
+        write_wav(path, 48000, 2, 2, frames)
+        with open(path, "ab") as f:
+            f.write(b"\x01\x02" if i % 2 else b"")
+        set_sizes(path, 0, 0)
+        recs.append(name)
+    return folder, recs, frames
+
+
+# ---------------------------------------------------------------- helpers
+
+class Session:
+    def __init__(self, args, env):
+        self.args = args
+        self.env = env
+        self.app = None
+        self.driver = None
+        self.app_log = None
+
+    def start_app(self, tag):
+        if self.driver is None:
+            self.driver = Driver(self.args.emulator, self.args.driver, self.env)
+        # Windows of programs started elsewhere are not ours to drive.
+        self.driver.ask("baseline")
+        self.app_log = open(os.path.join(self.args.work, "tessmark-%s.log" % tag), "w")
+        self.app = subprocess.Popen([self.args.emulator, self.args.exe], stdout=self.app_log,
+                                    stderr=subprocess.STDOUT, env=self.env, cwd=self.args.work)
+        STARTED.append(self.app)
+        self.driver.ask("find 30000")
+
+    def wait_exit(self, timeout):
+        try:
+            return self.app.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end within %d s" % timeout)
+
+    def cleanup(self):
+        if self.app is not None and self.app.poll() is None:
+            self.app.kill()
+            self.app.wait()
+        if self.driver is not None:
+            self.driver.close()
+        if self.app_log is not None:
+            self.app_log.close()
+
+    def rect(self):
+        v = [int(x) for x in self.driver.ask("rect").split()]
+        return v[:4], v[4:]
+
+    def log_lines(self):
+        text = self.driver.ask("logtext")
+        check(text == "" or text.endswith("\r\n"), "log text does not end with a line end: %r" % text[-40:])
+        return text.split("\r\n")[:-1] if text else []
+
+    def wait_log(self, predicate, timeout, what):
+        deadline = time.time() + timeout
+        lines = []
+        while time.time() < deadline:
+            lines = self.log_lines()
+            if predicate(lines):
+                return lines
+            time.sleep(0.1)
+        raise Failure("timed out waiting for %s; the log view shows:\n%s" % (what, "\n".join(lines)))
+
+    def settled_log(self, quiet=1.0, timeout=30):
+        """The log view's lines once they have held still for quiet seconds
+        (a dialog busy listing a large folder delays the refresh ticks)."""
+        deadline = time.time() + timeout
+        lines = self.log_lines()
+        since = time.time()
+        while time.time() < deadline:
+            time.sleep(0.1)
+            now = self.log_lines()
+            if now != lines:
+                lines, since = now, time.time()
+            elif time.time() - since >= quiet:
+                return lines
+        raise Failure("the log view kept changing for %d s" % timeout)
+
+    def menu_click(self, item):
+        """Opens "&Command" on the menu bar and clicks one of its items."""
+        window, client = self.rect()
+        xdotool("mousemove", str(window[0] + 30), str(client[1] - 9), "click", "1")
+        left, top, right, bottom = [int(x) for x in self.driver.ask("popup").split()]
+        # Item centres as parts of the popup's height: three items of one
+        # height and a separator of about half that between the first two.
+        part = {"select": 0.17, "about": 0.57, "quit": 0.83}[item]
+        xdotool("mousemove", str(left + 30), str(top + int((bottom - top) * part)), "click", "1")
+
+    def screenshot(self, name):
+        window, _ = self.rect()
+        os.makedirs(self.args.artifacts, exist_ok=True)
+        path = os.path.join(self.args.artifacts, name)
+        geometry = "%dx%d+%d+%d" % (window[2] - window[0], window[3] - window[1], window[0], window[1])
+        subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", path], check=True,
+                       env=self.env, timeout=30)
+        print("   screenshot:", path, flush=True)
+
+    def drag(self, start, end):
+        """A real mouse drag: press, move in steps, release. Returns the
+        window's rectangle once it has changed and held still (right after a
+        dialog has closed, Wine may take a while to act on the drag)."""
+        before = self.rect()[0]
+        (x0, y0), (x1, y1) = start, end
+        args = ["mousemove", str(x0), str(y0), "sleep", "0.2", "mousedown", "1", "sleep", "0.2"]
+        for i in range(1, 5):
+            args += ["mousemove", str(x0 + (x1 - x0) * i // 4), str(y0 + (y1 - y0) * i // 4), "sleep", "0.1"]
+        args += ["sleep", "0.2", "mouseup", "1"]
+        xdotool(*args)
+        deadline = time.time() + 5
+        last = before
+        while time.time() < deadline:
+            time.sleep(0.3)
+            now = self.rect()[0]
+            if now != before and now == last:
+                return now
+            last = now
+        return last
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool"] + list(args), check=True, timeout=30)
+
+
+def parse_log(lines):
+    """Checks the numbering and returns the texts without their numbers."""
+    texts = []
+    for i, line in enumerate(lines, 1):
+        prefix = "#%04d " % i
+        check(line.startswith(prefix), "line %d is not numbered %r: %r" % (i, prefix, line))
+        texts.append(line[len(prefix):])
+    return texts
+
+
+def check_scan_log(lines, folder, recs):
+    texts = parse_log(lines)
+    check(texts[0] == "Scanning " + wine_path(folder), "first line: %r" % texts[0])
+    rest = texts[1:]
+    # The listing order is the file system's; each file's lines stay together.
+    groups = {}
+    i = 0
+    while i < len(rest):
+        name = rest[i].split(" ")[0]
+        count = 2 if rest[i].endswith(": repair") else 1
+        check(name not in groups, "%s reported twice" % name)
+        groups[name] = rest[i:i + count]
+        i += count
+    expected = {r.name: r.expected_lines() for r in recs}
+    check(groups == expected, "log lines differ\n got:      %r\n expected: %r" % (groups, expected))
+
+
+# ---------------------------------------------------------------- the tests
+
+def test_resources(args, env):
+    driver = Driver(args.emulator, args.driver, env)
+    try:
+        exe = wine_path(args.exe)
+        step("resources of " + args.exe)
+        listed = driver.ask("resources " + exe).split("|")
+        check(sorted(listed) == ["16/1/1036", "2/100/1036", "4/MYMAINAPPMENU/1036"],
+              "resources (type/name/language): %r" % listed)
+        menu = driver.ask("resmenu " + exe)
+        check(menu == MENU, "menu: %r" % menu)
+        bitmap = driver.ask("bitmap " + exe)
+        check(bitmap == "900 80 24 0", "banner (width height bits compression): %r" % bitmap)
+        version = dict(item.split("=", 1) for item in driver.ask("version " + exe).split("|"))
+        expected = {
+            "file": "1.0.0.2", "product": "1.0.0.2", "mask": "0x3f", "flags": "0x0", "os": "0x0",
+            "type": "1", "subtype": "0", "translation": "0,1200",
+            "Comments": "Free Application to repair Wave File header according file size.",
+            "CompanyName": "Tessmark", "FileDescription": "Tessmark Application",
+            "FileVersion": "1, 0, 0, 2", "InternalName": "Tessmark",
+            "LegalCopyright": "Copyright (C) 2026 Tessmark", "OriginalFilename": "Tessmark.EXE",
+            "ProductName": "Tessmark", "ProductVersion": "1, 0, 0, 2",
+        }
+        check(version == expected, "version block: %r" % version)
+    finally:
+        driver.close()
+
+
+def scan_session(s, small, recs, others):
+    """The first session: a scan, its files, the dialogs and the size limits."""
+    step("start: window class, title, size, menu, log view")
+    s.start_app("scan")
+    d = s.driver
+    check(d.ask("title") == TITLE, "title: %r" % d.ask("title"))
+    window, client = s.rect()
+    check((window[2] - window[0], window[3] - window[1]) == (900, 700), "window rectangle %r" % window)
+    live_menu = d.ask("menu", expect_ok=False)
+    check(live_menu in (None, MENU), "menu bar: %r" % live_menu)
+    view = d.ask("logview").split()
+    check(view[0] == "class=Edit", "log view: %r" % view)
+    check(int(view[1].split("=")[1], 16) == LOG_VIEW_STYLE, "log view style: %r" % view[1])
+    check(int(view[2].split("=")[1], 16) & WS_EX_CLIENTEDGE, "log view without its edge: %r" % view[2])
+    check([int(x) for x in view[3:]] == [0, 80, client[2] - client[0], client[3] - client[1]],
+          "log view placement %r for the client area %r" % (view[3:], client))
+    check(s.log_lines() == [], "the log view is not empty at start")
+
+    step("Select Folder To Scan (command 50), answering the dialog")
+    d.ask("command 50")
+    dialog = d.ask("wait " + DIALOG)
+    check("owner=main" in dialog and "mainEnabled=0" in dialog, "the dialog is not modal to the window: " + dialog)
+    check(d.ask("filename") == "*.wav", "initial file name: %r" % d.ask("filename"))
+    check(d.ask("filters") == "selected=0|Wave File (*.wav)|All (*.*)", "filters: %r" % d.ask("filters"))
+    d.ask("answer " + wine_path(os.path.join(small, "healthy.wav")))
+    d.ask("gone " + DIALOG)
+    lines = s.wait_log(lambda l: len(l) >= 1 + sum(len(r.expected_lines()) for r in recs), 60,
+                       "the scan's lines")
+    lines = s.settled_log()  # nothing more may come
+    check_scan_log(lines, small, recs)
+    s.screenshot("tessmark-window.png")
+
+    step("files on disk after the scan")
+    for r in recs:
+        if r.damage in (None, "cut short"):
+            r.check_untouched()
+        else:
+            r.check_repaired()
+    for r in others:
+        r.check_untouched()
+    with open(os.path.join(small, "readme.txt")) as f:
+        check(f.read() == "takes of the day\n", "readme.txt was changed")
+
+    step("cancelling the dialog keeps the log")
+    d.ask("command 50")
+    d.ask("wait " + DIALOG)
+    d.ask("dismiss %s 2" % DIALOG)
+    d.ask("gone " + DIALOG)
+    check(s.settled_log() == lines, "the log changed after a cancelled dialog")
+
+    step("About, through the menu with the mouse")
+    s.menu_click("about")
+    about = d.ask("wait About...")
+    check("owner=main" in about, "the About box is not owned by the window: " + about)
+    text = d.ask("dialogtext About...")
+    check(text == ABOUT_TEXT, "About text: %r" % text)
+    d.ask("dismiss About... 1")
+    d.ask("gone About...")
+
+    step("dragging the borders: at most 900 wide, at least 200 high")
+    window, _ = s.rect()
+    left, top, right, bottom = window
+    w = s.drag((right - 2, top + 300), (right - 200, top + 300))
+    check(w == [left, top, right - 198, bottom], "narrowing from the right edge gave %r" % w)
+    w = s.drag((w[2] - 2, top + 300), (w[2] + 250, top + 300))
+    check(w == [left, top, left + 900, bottom], "widening past 900 from the right edge gave %r" % w)
+    w = s.drag((left + 1, top + 300), (left + 301, top + 300))
+    check(w == [left + 300, top, left + 900, bottom], "narrowing from the left edge gave %r" % w)
+    w = s.drag((left + 898, top + 300), (left + 1198, top + 300))
+    check(w == [left + 300, top, left + 1200, bottom], "widening to 900 from the right edge gave %r" % w)
+    # The left edge dragged out to a width of 1100: the right edge comes back.
+    w = s.drag((left + 301, top + 300), (left + 101, top + 300))
+    check(w == [left + 100, top, left + 1000, bottom], "widening past 900 from the left edge gave %r" % w)
+    w = s.drag((left + 550, bottom - 2), (left + 550, top + 100))
+    check(w == [left + 100, top, left + 1000, top + 200], "shortening from the bottom edge gave %r" % w)
+    # The top edge dragged down: the bottom edge moves down to keep 200.
+    w = s.drag((left + 550, top + 1), (left + 550, top + 150))
+    check(w == [left + 100, top + 149, left + 1000, top + 349], "shortening from the top edge gave %r" % w)
+
+    step("Select Folder To Scan through the menu, choosing a text file: the same folder again")
+    s.menu_click("select")
+    d.ask("wait " + DIALOG)
+    d.ask("answer " + wine_path(os.path.join(small, "readme.txt")))
+    d.ask("gone " + DIALOG)
+    names = [r.name for r in recs]
+    lines = s.wait_log(lambda l: len(l) == 1 + len(recs) and all(" HEADER OK !" in x for x in l[1:]), 60,
+                       "the rescan's lines")
+    lines = s.settled_log()
+    texts = parse_log(lines)
+    check(texts[0] == "Scanning " + wine_path(small), "rescan first line: %r" % texts[0])
+    check(sorted(t.split(" ")[0] for t in texts[1:]) == sorted(names), "rescan lines: %r" % texts)
+
+    step("the short view shows the log's end; a reader who scrolls back stays there")
+    first, count = [int(x) for x in d.ask("scroll").split()]
+    check(first > 0 and count >= len(lines), "the view was not scrolled to the end: first line %d of %d" % (first, count))
+    d.ask("scrolltop")
+    time.sleep(1.0)  # five refresh periods
+    first, _ = [int(x) for x in d.ask("scroll").split()]
+    check(first == 0, "an unchanged log moved the view to line %d" % first)
+
+    step("Quit from the menu")
+    s.menu_click("quit")
+    check(s.wait_exit(30) == 0, "exit code after Quit")
+
+
+def large_folder_states(large, large_names, large_frames):
+    """Each recording of the large folder is either untouched or repaired in
+    full; returns the names of the repaired ones."""
+    repaired = set()
+    for i, name in enumerate(large_names):
+        with open(os.path.join(large, name), "rb") as f:
+            head = f.read(44)
+            samples = f.read()
+        size = 44 + len(samples)
+        declared, = struct.unpack("<I", head[40:44])
+        riff, = struct.unpack("<I", head[4:8])
+        extra = b"\x01\x02" if i % 2 else b""
+        if declared == 0:
+            check(riff == 0 and samples == large_frames + extra, name + " was changed but its header was not")
+        else:
+            check(declared == len(large_frames) and riff == size - 8 and samples == large_frames,
+                  name + " is half repaired")
+            repaired.add(name)
+    return repaired
+
+
+def reported_names(lines):
+    return {t.split(" ")[0] for t in parse_log(lines)[1:]}
+
+
+def close_session(s, large, large_names, large_frames):
+    """The second session: stopping a scan of a large folder by the folder
+    command, then closing the window during a new scan."""
+    step("a large folder: the folder command stops the running scan")
+    s.start_app("close")
+    d = s.driver
+    d.ask("command 50")
+    d.ask("answer " + wine_path(os.path.join(large, large_names[0])))
+    d.ask("gone " + DIALOG)
+    s.wait_log(lambda l: len(l) >= 4, 60, "the first repairs")
+    d.ask("command 50")
+    d.ask("wait " + DIALOG)  # shown once the worker has finished its file
+    stopped = s.settled_log()
+    repaired = large_folder_states(large, large_names, large_frames)
+    reported = reported_names(stopped)
+    check(repaired == reported, "after the stop, repaired but not in the log: %r; in the log but not repaired: %r"
+          % (sorted(repaired - reported), sorted(reported - repaired)))
+    check(len(repaired) < len(large_names), "the scan ended before it was stopped: make the folder larger")
+    d.ask("dismiss %s 2" % DIALOG)
+    d.ask("gone " + DIALOG)
+    check(s.settled_log() == stopped, "the scan went on after the dialog was cancelled")
+    check(large_folder_states(large, large_names, large_frames) == repaired, "files changed after the stop")
+    print("   %d of %d files repaired before the stop" % (len(repaired), len(large_names)), flush=True)
+
+    step("the same folder again, and the window closed (twice) during the scan")
+    d.ask("command 50")
+    d.ask("answer " + wine_path(os.path.join(large, large_names[0])))
+    d.ask("gone " + DIALOG)
+    seen = s.wait_log(lambda l: len(l) > len(stopped), 60, "the rescan's first lines")
+    check(parse_log(seen)[0] == "Scanning " + wine_path(large), "rescan first line: %r" % seen[0])
+    # The second close arrives while the first waits for the worker: it
+    # finds everything released and must release nothing twice.
+    d.ask("syscommand %d" % SC_CLOSE)
+    d.ask("syscommand %d" % SC_CLOSE)
+    code = s.wait_exit(120)
+    check(code == 0, "exit code %r after closing during a scan" % code)
+    repaired_now = large_folder_states(large, large_names, large_frames)
+    check(repaired <= repaired_now, "a repaired file lost its repair")
+    print("   %d of %d files repaired before the program ended" % (len(repaired_now), len(large_names)),
+          flush=True)
+    check(len(repaired_now) < len(large_names), "the scan ended before the close arrived: make the folder larger")
+
+
+def test_window(args, env):
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    step("preparing recordings")
+    small, recs, others = make_small_folder(args.work)
+
+    prepare_prefix(args, env)
+    # Wine draws the frame itself, so there is a border to drag.
+    subprocess.run([args.emulator, "reg", "add", r"HKCU\Software\Wine\AppDefaults\Tessmark.exe\X11 Driver",
+                    "/v", "Decorated", "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    s = Session(args, env)
+    try:
+        if "scan" in args.parts:
+            scan_session(s, small, recs, others)
+        if "close" in args.parts:
+            # Made last: recordings that have just been written take the
+            # longest to repair, so the scan is still busy when closed.
+            step("preparing a large folder")
+            large, large_names, large_frames = make_large_folder(args.work, args.large_count, args.large_kilobytes)
+            close_session(s, large, large_names, large_frames)
+    finally:
+        s.cleanup()
+
+
+def prepare_prefix(args, env):
+    """A Wine prefix of the test's own, made once, so that no other Wine user
+    on the machine (nor its wineserver ending) can reach the program."""
+    env["WINEPREFIX"] = os.path.abspath(args.prefix)
+    ready = os.path.join(args.prefix, "tessmark-test-ready")
+    if os.path.exists(ready):
+        return
+    step("making the Wine prefix " + args.prefix)
+    subprocess.run([args.emulator, "wineboot", "-i"], env=env, check=True, timeout=200,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(ready, "w") as f:
+        f.write("made by e2e_test.py\n")
+
+
+def own_display(env):
+    """A private Xvfb when no display is given; returns its process or None."""
+    if env.get("DISPLAY"):
+        return None
+    for n in range(90, 120):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+            proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env["DISPLAY"] = ":%d" % n
+            for _ in range(50):
+                if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    break
+                time.sleep(0.1)
+            return proc
+    raise Failure("no free display number for Xvfb")
+
+
+def time_out():
+    print("FAILED: time limit reached", flush=True)
+    for proc in STARTED:
+        if proc.poll() is None:
+            proc.kill()
+    os._exit(3)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("mode", choices=["resources", "window"])
+    parser.add_argument("--emulator", required=True, help="wine or wine64")
+    parser.add_argument("--exe", required=True, help="Tessmark.exe")
+    parser.add_argument("--driver", required=True, help="tessdriver.exe")
+    parser.add_argument("--work", required=True, help="folder for the recordings (emptied first)")
+    parser.add_argument("--artifacts", required=True, help="folder for the screenshots")
+    parser.add_argument("--prefix", required=True, help="the Wine prefix of the test (made when missing)")
+    parser.add_argument("--large-count", type=int, default=500)
+    parser.add_argument("--large-kilobytes", type=int, default=256)
+    parser.add_argument("--parts", default="scan,close", help="sessions to run: scan, close")
+    parser.add_argument("--time-limit", type=int, default=270, help="seconds before everything is stopped")
+    args = parser.parse_args()
+    for name in ("exe", "driver", "work", "artifacts", "prefix"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    xvfb = None
+    # A hung window must not hang the test command.
+    watchdog = threading.Timer(args.time_limit, time_out)
+    watchdog.daemon = True
+    watchdog.start()
+    try:
+        if args.mode == "resources":
+            prepare_prefix(args, env)
+            test_resources(args, env)
+        else:
+            xvfb = own_display(env)
+            os.environ["DISPLAY"] = env["DISPLAY"]
+            test_window(args, env)
+    except Failure as failure:
+        print("FAILED:", failure, flush=True)
+        return 1
+    finally:
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+    print("passed", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
