@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Opens the desktop program, Tessmark.exe, under Wine on this display,
+# building it first when needed. The folder to scan is chosen in the program
+# (Command > Select Folder To Scan); a FOLDER given here is where its file
+# dialog starts.
+#
+#   scripts/desktop.sh [FOLDER]
+#
+# TESSMARK_WINDOWS_BUILD_DIR chooses the build folder (default build/PRESET).
+# The product is the 32-bit build (preset "windows", run by wine). A kernel
+# that cannot run 32-bit programs gets the 64-bit build (preset "windows64",
+# run by wine64) instead.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+folder=
+for arg in "$@"; do
+  case "$arg" in
+    --desktop) ;;
+    -*) echo "desktop.sh: unknown option $arg (usage: scripts/desktop.sh [FOLDER])" >&2; exit 2 ;;
+    *) folder=$arg ;;
+  esac
+done
+if [ -n "$folder" ] && [ ! -d "$folder" ]; then
+  echo "desktop.sh: $folder is not a folder" >&2
+  exit 2
+fi
+
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  preset=windows; compiler=i686-w64-mingw32-g++-posix; wine=wine
+else
+  preset=windows64; compiler=x86_64-w64-mingw32-g++-posix; wine=/usr/lib/wine/wine64
+fi
+if ! command -v "$compiler" >/dev/null 2>&1 || ! command -v "$wine" >/dev/null 2>&1 ||
+   ! command -v cmake >/dev/null 2>&1; then
+  "$root/scripts/install-deps.sh" >&2 || exit 2
+fi
+
+build_dir=${TESSMARK_WINDOWS_BUILD_DIR:-$root/build/$preset}
+mkdir -p "$build_dir"
+log=$build_dir/desktop-build.log
+# Configured every time: cheap when nothing changed, and it picks up a
+# program added since the folder was first configured.
+if ! (cd "$root" && cmake --preset "$preset" -B "$build_dir") >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "desktop.sh: configuring the $preset build failed (log: $log)" >&2
+  exit 2
+fi
+if ! cmake --build "$build_dir" --target Tessmark -j "$jobs" >"$log" 2>&1; then
+  grep -E 'error|Error' "$log" | head -n 30 >&2
+  echo "desktop.sh: building Tessmark.exe failed (log: $log)" >&2
+  exit 2
+fi
+exe=$build_dir/app/Tessmark.exe
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "Built $exe."
+  echo "No display (DISPLAY is not set): run this from a desktop session to open it under Wine."
+  exit 1
+fi
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+[ -n "$folder" ] && cd "$folder"
+echo "Opening $exe under $wine on $DISPLAY."
+exec "$wine" "$exe"
