@@ -216,8 +216,9 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
         ds64DataSize = dataSize > uint64_t(INT64_MAX) ? 0 : int64_t(dataSize);
         stream->dataBytes = ds64DataSize;
         stream->frameCount = sampleCount > uint64_t(INT64_MAX) ? 0 : int64_t(sampleCount);
-        // The walk goes on just past the ds64 chunk as declared, whatever
-        // its size (a table behind the 28 bytes is skipped).
+        // The walk goes on just past the ds64 chunk as declared: a table
+        // behind the 28 bytes is skipped, and a chunk that a broken writer
+        // declared shorter than its table is taken at its word.
         pos = 20 + uint64_t(stream->ds64Size);
         afterOdd = int(stream->ds64Size & 1);
     } else {
@@ -298,7 +299,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             if (pos == 12 && SameId(header, "JUNK") && size >= Ds64TableBytes)
                 stream->junkSize = size;
         }
-        // Sizes of 2 GiB and more are skipped as the unsigned numbers they are.
+        // Sizes of 2 GiB and more (a damaged size field, a huge metadata
+        // chunk) are skipped as the unsigned numbers they are.
         pos = body + size;
         afterOdd = int(size & 1);
     }
@@ -428,7 +430,7 @@ int32_t WavStream_HasChunkTrailer(WavStream* stream)
         if (end > fileSize)
             return 0;
         if (end == fileSize)
-            return 1;
+            return 1;  // also a last chunk whose writer left out the pad byte
         if (size & 1) {
             ++end;  // RIFF pad byte
             if (end == fileSize)
