@@ -118,7 +118,7 @@ int PlanHeader(const WavStream* stream, uint64_t end, HeaderPlan* plan)
         return 1;
     }
     // A plain RIFF file without a reservation keeps its 12-byte form; past
-    // 4 GiB its riff size reads 0xFFFFFFFF, as 4 GiB recorders leave it.
+    // the limit its riff size reads 0xFFFFFFFF, since no 32-bit value is right.
     plan->form = FormRiff;
     plan->chunkSize = 0;
     return 1;
