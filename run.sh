@@ -5,10 +5,14 @@
 # repairs that.
 #
 #   ./run.sh [--check] [--recursive] [FOLDER]
+#   ./run.sh --desktop [FOLDER]   the desktop program under Wine (scripts/desktop.sh)
 #
 # Exit status is the scanner's (see ./run.sh --help).
 set -u
 root=$(cd "$(dirname "$0")" && pwd)
+for arg in "$@"; do
+  [ "$arg" = --desktop ] && exec "$root/scripts/desktop.sh" "$@"
+done
 build_dir=${TESSMARK_BUILD_DIR:-$root/build/native}
 demo_dir=$root/build/demo
 jobs=$(nproc 2>/dev/null || echo 2)
