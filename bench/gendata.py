@@ -175,6 +175,7 @@ def damage(path, size):
     with open(path, "r+b") as f:
         f.write(take_header())
         f.truncate(size)
+        os.fsync(f.fileno())  # the next repair must not pay for this write
 
 
 def make_take(path, size):
@@ -188,6 +189,7 @@ def make_take(path, size):
                 f.write(block[:min(left, len(block))])
                 left -= len(block)
         f.truncate(size)  # beyond 64 MiB a hole: sparse, no disk used
+        os.fsync(f.fileno())
 
 
 def make_healthy(path):

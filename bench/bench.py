@@ -1,0 +1,596 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks and prints the results as Markdown. Started by
+bench/run.sh, which builds the programs first; see bench/RESULTS.md.
+
+Every comparison is made side by side in this one run: the tools take turns
+on the same files, and each figure is the median of several runs.
+"""
+import argparse
+import datetime
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+GENDATA = os.path.join(HERE, "gendata.py")
+
+MiB = 1 << 20
+GiB = 1 << 30
+
+
+def log(msg):
+    sys.stderr.write("[bench] %s\n" % msg)
+    sys.stderr.flush()
+
+
+def run_timed(cmd, env=None, stdout=subprocess.DEVNULL, cpu=None):
+    """Runs cmd; returns (seconds, exit status). Appends the CPU seconds
+    (user and system) it used to cpu when given."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=stdout, stderr=subprocess.DEVNULL, env=env)
+    _, status, usage = os.wait4(proc.pid, 0)
+    seconds = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if cpu is not None:
+        cpu.append(usage.ru_utime + usage.ru_stime)
+    return seconds, proc.returncode
+
+
+def peak_rss(cmd, env=None):
+    """Max RSS in KiB by /usr/bin/time -v (the rusage of a child forked
+    from this interpreter would count the interpreter's pages too)."""
+    tv = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                        env=env).stderr
+    m = re.search(r"Maximum resident set size \(kbytes\): (\d+)", tv)
+    return int(m.group(1)) if m else None
+
+
+def gendata(*args):
+    subprocess.run([sys.executable, GENDATA] + [str(a) for a in args], check=True)
+
+
+def fmt_time(seconds):
+    if seconds is None:
+        return "-"
+    if seconds < 1e-6:
+        return "%.0f ns" % (seconds * 1e9)
+    if seconds < 1e-3:
+        return "%.1f µs" % (seconds * 1e6)
+    if seconds < 1:
+        return "%.1f ms" % (seconds * 1e3)
+    return "%.2f s" % seconds
+
+
+def fmt_ratio(x):
+    if x is None:
+        return "-"
+    if x >= 100:
+        return "%.0f×" % x
+    return "%.1f×" % x
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+# ---------------------------------------------------------------- machine
+
+def machine():
+    cpu = "unknown"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    mem = ""
+    try:
+        with open("/proc/meminfo") as f:
+            kib = int(f.readline().split()[1])
+            mem = "%.0f GiB" % (kib / (1 << 20))
+    except (OSError, ValueError, IndexError):
+        pass
+    disk = "unknown"
+    try:
+        out = subprocess.run(["df", "--output=source,fstype", HERE], capture_output=True, text=True).stdout
+        source, fstype = out.splitlines()[1].split()
+        dev = os.path.basename(source)
+        rot = ""
+        try:
+            with open("/sys/block/%s/queue/rotational" % dev) as f:
+                rot = ", rotational" if f.read().strip() == "1" else ", non-rotational"
+        except OSError:
+            pass
+        disk = "%s (%s%s)" % (source, fstype, rot)
+    except (OSError, ValueError, IndexError):
+        pass
+    return {
+        "nproc": str(os.cpu_count()),
+        "cpu": cpu,
+        "memory": mem,
+        "kernel": platform.release(),
+        "os": platform.freedesktop_os_release().get("PRETTY_NAME", "") if hasattr(platform, "freedesktop_os_release") else "",
+        "disk": disk,
+    }
+
+
+def load_average():
+    return os.getloadavg()[0]
+
+
+# ---------------------------------------------------------------- 1. check
+
+def strace_counts(cmd, trace_file, env=None):
+    """strace -c -f: calls per system call name."""
+    subprocess.run(["strace", "-f", "-c", "-o", trace_file] + cmd, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, env=env)
+    counts = {}
+    with open(trace_file) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) in (5, 6) and re.match(r"^[0-9.]+$", parts[0]) and parts[-1] != "total":
+                counts[parts[-1]] = int(parts[3])
+    return counts
+
+
+HEALTHY_KINDS = {"wav", "bwf", "wav-trailer", "rf64", "aiff"}
+
+
+def verdicts(text, kinds, flagged_re):
+    """Which files a checker's output flags as needing repair, set against
+    what the generator made: (flagged, healthy ones flagged, damaged ones missed)."""
+    flagged = set()
+    for line in text.splitlines():
+        m = flagged_re.match(line)
+        if m:
+            flagged.add(m.group(1))
+    wrong = sum(1 for name in flagged if kinds.get(name) in HEALTHY_KINDS)
+    missed = sum(1 for name, kind in kinds.items() if kind not in HEALTHY_KINDS and name not in flagged)
+    return len(flagged), wrong, missed
+
+
+# What each system call of the examination of one healthy WAV is for.
+def justify(call, args, index_of_kind):
+    if call == "newfstatat" and "AT_SYMLINK_NOFOLLOW" in args:
+        return ("listing", "the listing's test of the entry: only a regular file is opened (a FIFO or device "
+                           "named like a take must never block the scan), and a link is known as one")
+    if call == "openat":
+        return ("least", "open")
+    if call in ("newfstatat", "fstat") and index_of_kind == 0:
+        return ("extra", "refuses a non-regular file that took the name's place between listing and open, "
+                         "before anything is read")
+    if call in ("newfstatat", "fstat"):
+        return ("least", "the size query: the file's length, to compare with what the header declares "
+                         "(the first fstat's answer could serve: avoidable)")
+    if call == "fcntl":
+        return ("extra", "the file is opened O_NONBLOCK so that a FIFO cannot hang the open; the flag is "
+                         "dropped again once the file is known to be regular (Linux ignores O_NONBLOCK on "
+                         "regular files, so the pair is avoidable there)")
+    if call == "flock":
+        return ("extra", "the sharing lock that stands in for the Win32 share modes: a check (shared lock) "
+                         "never reads a file that a repair holds (exclusive lock)")
+    if call == "read" and index_of_kind == 0:
+        return ("least", "the file header (RIFF/RF64 and WAVE): the one read the least needs")
+    if call == "read":
+        return ("extra", "the chunk walk reads each chunk header and the fmt body on its own; one read of the "
+                         "first 4 KiB would cover a plain header (avoidable)")
+    if call == "lseek":
+        return ("extra", "the chunk walk seeks to each chunk before reading it, here to where the file "
+                         "already is (avoidable)")
+    if call == "fsync":
+        return ("extra", "the close flushes the file; a read-only handle has nothing to flush, yet the "
+                         "disk is asked to commit (avoidable: flush only after a header write)")
+    if call == "close":
+        return ("least", "close")
+    return ("extra", "(not classified)")
+
+
+def one_file_calls(tessmark, folder, name, trace_file):
+    """The system calls of tessmark --check on a folder holding one file,
+    those on the file's descriptor plus the listing's stat of its name."""
+    subprocess.run(["strace", "-f", "-o", trace_file, tessmark, "--check", folder], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    lines = open(trace_file).read().splitlines()
+    calls = []
+    fd = None
+    pid = None
+    for line in lines:
+        m = re.match(r"^(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\w+)", line)
+        if not m:
+            continue
+        p, call, args, result = m.groups()
+        if fd is None:
+            if call == "newfstatat" and '"%s"' % name in args and "AT_SYMLINK_NOFOLLOW" in args:
+                calls.append((call, args, result))
+            elif call == "openat" and name in args:
+                fd, pid = result, p
+                calls.append((call, args, result))
+            continue
+        if p != pid:
+            continue
+        if re.match(r"^%s\b" % re.escape(fd), args):
+            calls.append((call, args, result))
+            if call == "close":
+                break
+    out = []
+    seen = {}
+    for call, args, result in calls:
+        kind_key = "stat" if call in ("newfstatat", "fstat") and "AT_SYMLINK_NOFOLLOW" not in args else call
+        index = seen.get(kind_key, 0)
+        seen[kind_key] = index + 1
+        role, why = justify(call, args, index)
+        shown = args if len(args) < 70 else args[:67] + "..."
+        out.append((call, shown, result, role, why))
+    return out
+
+
+def bench_check(args, build, data, results):
+    folder = os.path.join(data, "check")
+    kinds = folder + ".kinds"
+    if not os.path.exists(kinds):
+        log("generating %d files in %s" % (args.files, folder))
+        shutil.rmtree(folder, ignore_errors=True)
+        gendata("folder", folder, args.files)
+        os.sync()  # a check must not pay for writing back the generator's pages
+    tessmark = os.path.join(build, "cli", "tessmark")
+    sndcheck = os.path.join(build, "bench", "sndcheck")
+    nofsync = os.path.join(build, "bench", "libnofsync.so")
+    env_nofsync = dict(os.environ, LD_PRELOAD=nofsync)
+
+    tools = [
+        ("tessmark --check", [tessmark, "--check", folder], None),
+        ("libsndfile checker", [sndcheck, folder], None),
+        ("tessmark --check, fsync stubbed (diagnostic)", [tessmark, "--check", folder], env_nofsync),
+    ]
+    flag_lines = [re.compile(r"^#\d+ (\S+) header (?:not set|missing \d+ bytes) : "),
+                  re.compile(r"^(\S+) short: "),
+                  re.compile(r"^#\d+ (\S+) header (?:not set|missing \d+ bytes) : ")]
+    kind_of = dict(line.split() for line in open(kinds))
+    # Verdicts, and a warm cache.
+    found = {}
+    for (name, cmd, env), flag_re in zip(tools, flag_lines):
+        out = subprocess.run(cmd, capture_output=True, text=True, env=env).stdout
+        found[name] = verdicts(out, kind_of, flag_re)
+    times = {name: [] for name, _, _ in tools}
+    for r in range(args.runs):
+        log("check run %d of %d" % (r + 1, args.runs))
+        order = tools if r % 2 == 0 else list(reversed(tools))
+        for name, cmd, env in order:
+            seconds, _ = run_timed(cmd, env=env)
+            times[name].append(seconds)
+    log("check: counting system calls")
+    traces = {}
+    for name, cmd, env in tools[:2]:
+        traces[name] = strace_counts(cmd, os.path.join(data, "strace-%s.txt" % name.split()[0]), env)
+    log("check: peak memory")
+    rss = {name: peak_rss(cmd, env) for name, cmd, env in tools[:2]}
+    one = os.path.join(data, "one")
+    shutil.rmtree(one, ignore_errors=True)
+    os.makedirs(one)
+    gendata("healthy", os.path.join(one, "take.wav"))
+    calls = one_file_calls(tessmark, one, "take.wav", os.path.join(data, "strace-one.txt"))
+    damaged = sum(1 for kind in kind_of.values() if kind not in HEALTHY_KINDS)
+    results["check"] = {"files": args.files, "damaged": damaged, "tools": [t[0] for t in tools], "times": times,
+                        "verdicts": found,
+                        "traces": traces, "rss": rss, "one": calls}
+
+
+# ---------------------------------------------------------------- 2. repair
+
+def bench_repair(args, build, data, results):
+    tessmark = os.path.join(build, "cli", "tessmark")
+    sizes = [("10 MiB", 10 * MiB), ("1 GiB", GiB), ("8 GiB", 8 * GiB)]
+    if args.quick:
+        sizes = sizes[:2]
+    rows = []
+    per_byte = {}  # seconds per byte of the last size each copier ran on
+    for label, size in sizes:
+        folder = os.path.join(data, "repair-%d" % size)
+        take = os.path.join(folder, "take.wav")
+        out = os.path.join(data, "copy-out.wav")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        gendata("take", take, size)
+        os.sync()
+        copiers = [
+            ("sox", ["sox", "--ignore-length", take, out]),
+            ("ffmpeg", ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", take, "-c", "copy", out]),
+        ]
+        t_times, t_ok = [], True
+        c_times = {name: [] for name, _ in copiers}
+        c_cpu = {name: [] for name, _ in copiers}
+        c_note = {name: "" for name, _ in copiers}
+        c_ok = {name: True for name, _ in copiers}
+        for r in range(args.repair_runs):
+            log("repair %s, run %d of %d" % (label, r + 1, args.repair_runs))
+            gendata("damage", take, size)
+            for name, cmd in copiers:
+                spent = sum(c_times[name])
+                if c_times[name] and spent >= args.copy_budget:
+                    continue  # enough of a slow copier: its runs so far give the median
+                if not c_times[name] and name in per_byte:
+                    guess = per_byte[name] * size
+                    if guess > args.copy_cap:
+                        c_note[name] = "skipped: ~%s expected (%s per GiB measured above)" % (
+                            fmt_time(guess), fmt_time(per_byte[name] * GiB))
+                        continue
+                seconds, status = run_timed(cmd, cpu=c_cpu[name])
+                if status != 0:
+                    c_ok[name] = False
+                c_times[name].append(seconds)
+                if os.path.exists(out):
+                    os.remove(out)
+            # The copies' written-back pages must not queue before the
+            # repair's one flush.
+            os.sync()
+            seconds, status = run_timed([tessmark, folder])
+            # Repaired: whole frames of 6 bytes behind the 80-byte header.
+            if status != 0 or os.path.getsize(take) % 6 != 80 % 6:
+                t_ok = False
+            t_times.append(seconds)
+        gendata("damage", take, size)
+        t_rss = peak_rss([tessmark, folder])
+        for name, _ in copiers:
+            if c_times[name]:
+                per_byte[name] = median(c_times[name]) / size
+        rows.append({"label": label, "size": size, "tessmark": t_times, "tessmark_rss": t_rss, "tessmark_ok": t_ok,
+                     "copiers": {name: {"times": c_times[name], "cpu": c_cpu[name], "note": c_note[name],
+                                        "ok": c_ok[name]} for name, _ in copiers}})
+        shutil.rmtree(folder, ignore_errors=True)
+    results["repair"] = rows
+
+
+# ---------------------------------------------------------------- 3. log
+
+def parse_keyvalues(text):
+    values = {}
+    for line in text.splitlines():
+        parts = line.split()
+        if len(parts) == 2:
+            try:
+                values[parts[0]] = float(parts[1])
+            except ValueError:
+                pass
+    return values
+
+
+def bench_log(args, build, win_build, data, results):
+    native = subprocess.run([os.path.join(build, "bench", "logbench"), "9"], capture_output=True, text=True)
+    results["log_native"] = parse_keyvalues(native.stdout)
+    results["log_wine"] = None
+    exe = os.path.join(win_build, "bench", "logbench.exe") if win_build else None
+    wine = "/usr/lib/wine/wine64"
+    if args.no_wine or not exe or not os.path.exists(exe) or not os.path.exists(wine) or not shutil.which("xvfb-run"):
+        results["log_wine_note"] = "not run (no 64-bit Windows build, wine64 or xvfb-run)"
+        return
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+               WINEPREFIX=args.wineprefix)
+    log("log view under Wine (the first run makes a Wine prefix)")
+    proc = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "timeout", str(args.wine_timeout), wine,
+                           exe, "3", str(args.wine_budget_ms)], capture_output=True, text=True, env=env)
+    values = parse_keyvalues(proc.stdout)
+    results["log_wine"] = values
+    if "edit_tick_8m_ms" not in values:
+        results["log_wine_note"] = "did not finish (exit %d): %s" % (proc.returncode, proc.stderr.strip()[-200:])
+
+
+# ---------------------------------------------------------------- report
+
+def report(results, info):
+    out = []
+    w = out.append
+    w("Run on %s: %s CPUs (%s), %s RAM, kernel %s, %s; disk %s." % (
+        info["date"], info["nproc"], info["cpu"], info["memory"], info["kernel"], info["os"], info["disk"]))
+    w("Load average (1 min) at start %.1f, at end %.1f%s." % (
+        info["load_start"], info["load_end"],
+        ": other work shared the CPUs, so wall-clock times are noisy (system call counts are not)"
+        if max(info["load_start"], info["load_end"]) > 1.0 else ""))
+    w("Wall-clock times are medians of the runs counted in the tables, page cache warm; the tools took "
+      "turns on the same files.")
+    w("")
+
+    c = results.get("check")
+    if c:
+        n = c["files"]
+        first, second = c["tools"][0], c["tools"][1]
+        w("### 1. Checking a folder of %d small files (%d of them damaged)" % (n, c["damaged"]))
+        w("")
+        w("| tool | median time | files per second | runs | flagged for repair | healthy files flagged "
+          "| damaged files missed |")
+        w("|---|---|---|---|---|---|---|")
+        for name in c["tools"]:
+            t = median(c["times"][name])
+            flagged, wrong, missed = c["verdicts"][name]
+            w("| %s | %s | %.0f | %d | %d | %d | %d |" % (name, fmt_time(t), n / t, len(c["times"][name]), flagged,
+                                                          wrong, missed))
+        base, other = median(c["times"][first]), median(c["times"][second])
+        w("")
+        if base <= other:
+            w("tessmark --check is %s as fast as the libsndfile checker." % fmt_ratio(other / base))
+        else:
+            w("tessmark --check is %s slower than the libsndfile checker." % fmt_ratio(base / other))
+        w("")
+        w("System calls per examined file (strace -c -f over the whole run, divided by %d):" % n)
+        w("")
+        ta, tb = c["traces"][first], c["traces"][second]
+        names = sorted(set(ta) | set(tb), key=lambda k: -(ta.get(k, 0) + tb.get(k, 0)))
+        w("| system call | tessmark --check | libsndfile checker |")
+        w("|---|---|---|")
+        for k in names:
+            a, b = ta.get(k, 0), tb.get(k, 0)
+            if (a + b) / n >= 0.01:
+                w("| %s | %.2f | %.2f |" % (k, a / n, b / n))
+        w("| **all** | **%.2f** | **%.2f** |" % (sum(ta.values()) / n, sum(tb.values()) / n))
+        w("")
+        one = c["one"]
+        on_fd = [x for x in one if x[3] != "listing"]
+        least = [x for x in one if x[3] == "least"]
+        w("The examination of one healthy WAV (16-bit stereo, 44-byte header), call by call (strace of "
+          "tessmark --check on a folder holding only that file): %d calls on the file against the least of 4 "
+          "(open, one read, a size query, close), and %d call from the listing. The line of the result "
+          "(one write to standard output) is not counted." % (len(on_fd), len(one) - len(on_fd)))
+        w("")
+        w("| # | call | result | | why |")
+        w("|---|---|---|---|---|")
+        for i, (call, args, result, role, why) in enumerate(one, 1):
+            w("| %d | `%s(%s)` | %s | %s | %s |" % (i, call, args.replace("|", "\\|"), result, role, why))
+        w("")
+        if len(least) != 4:
+            w("(%d of the calls match the least; expected 4.)" % len(least))
+            w("")
+
+    rows = results.get("repair")
+    if rows:
+        w("### 2. Repairing one damaged take (24-bit stereo, header declares 0 data bytes, last frame cut; "
+          "sparse from 1 GiB)")
+        w("")
+        w("tessmark repairs in place (`tessmark FOLDER`, the folder holding the take); sox and ffmpeg write "
+          "a repaired copy. The take is damaged again before every run.")
+        w("")
+        w("| take | tessmark | sox --ignore-length | ffmpeg -c copy | sox / tessmark | ffmpeg / tessmark |")
+        w("|---|---|---|---|---|---|")
+        notes = []
+        for row in rows:
+            t = median(row["tessmark"])
+            cells, ratios = [], []
+            for name in ("sox", "ffmpeg"):
+                cp = row["copiers"][name]
+                if cp["times"]:
+                    m = median(cp["times"])
+                    runs = len(cp["times"])
+                    cells.append("%s (%d run%s)%s" % (fmt_time(m), runs, "" if runs == 1 else "s",
+                                                      "" if cp["ok"] else ", failed"))
+                    ratios.append(fmt_ratio(m / t))
+                else:
+                    cells.append("skipped")
+                    ratios.append("-")
+                    if cp["note"]:
+                        notes.append("%s on %s: %s." % (name, row["label"], cp["note"]))
+            w("| %s | %s (%d runs)%s | %s | %s | %s | %s |" % (
+                row["label"], fmt_time(t), len(row["tessmark"]), "" if row["tessmark_ok"] else ", FAILED",
+                cells[0], cells[1], ratios[0], ratios[1]))
+        first, last = median(rows[0]["tessmark"]), median(rows[-1]["tessmark"])
+        w("")
+        w("Tessmark's repair from %s to %s: %s → %s (×%.2f for a file %d times larger); its peak memory "
+          "%.1f MiB → %.1f MiB." % (rows[0]["label"], rows[-1]["label"], fmt_time(first), fmt_time(last),
+                                    last / first, rows[-1]["size"] // rows[0]["size"],
+                                    rows[0]["tessmark_rss"] / 1024, rows[-1]["tessmark_rss"] / 1024))
+        # The 10 MiB take holds noise, the sparse ones silence; a copier
+        # may not spend the same per MiB on both.
+        for name in ("sox", "ffmpeg"):
+            rates = [(row["label"], median(row["copiers"][name]["cpu"]) / (row["size"] / MiB))
+                     for row in rows if row["copiers"][name]["cpu"]]
+            if len(rates) > 1:
+                notes.append("%s, CPU time (user + system) per MiB copied: %s. The 10 MiB take holds noise "
+                             "(and the figure includes start-up), the sparse takes hold silence." % (
+                                 name, ", ".join("%s take %s" % (label, fmt_time(r)) for label, r in rates)))
+        for note in notes:
+            w("")
+            w(note)
+        w("")
+
+    ln = results.get("log_native")
+    lw = results.get("log_wine")
+    if ln:
+        w("### 3. The desktop log (the application's 8 MiB LogBuffer)")
+        w("")
+        w("| measure | native (Linux) | under Wine (x86_64 build, Xvfb) |")
+        w("|---|---|---|")
+
+        def cell(values, key):
+            if not values or key not in values:
+                return "-"
+            return fmt_time(values[key] / 1000)
+
+        w("| append 100,000 scan lines (%.1f MiB of text) | %s | %s |" % (
+            ln.get("append_100k_bytes", 0) / MiB, cell(ln, "append_100k_ms"), cell(lw, "append_100k_ms")))
+        w("| refresh tick, log unchanged | %s | %s |" % (cell(ln, "tick_unchanged_ms"), cell(lw, "tick_unchanged_ms")))
+        w("| LogBuffer_UseIfChanged with a copy of a 1 MiB log | %s | %s |" % (cell(ln, "copy_tick_1m_ms"),
+                                                                              cell(lw, "copy_tick_1m_ms")))
+        w("| LogBuffer_UseIfChanged with a copy of an 8 MiB log | %s | %s |" % (cell(ln, "copy_tick_8m_ms"),
+                                                                               cell(lw, "copy_tick_8m_ms")))
+        if lw and "edit_tick_8m_ms" in lw:
+            for size in ("1m", "8m"):
+                runs = int(lw.get("edit_tick_%s_runs" % size, 0))
+                w("| refresh tick as the desktop program makes it, %s log: SetWindowTextA into the multi-line "
+                  "edit under the log's lock, scroll to the end, paint | - | %s (lock held %s; %d run%s) |" % (
+                      "1 MiB" if size == "1m" else "full 8 MiB", cell(lw, "edit_tick_%s_ms" % size),
+                      cell(lw, "edit_tick_%s_locked_ms" % size), runs, "" if runs == 1 else "s"))
+            w("| for comparison: a tick that adds only the new line (EM_REPLACESEL at the end) to a view "
+              "holding 8 MiB | - | %s |" % cell(lw, "edit_tail_tick_8m_ms"))
+        w("")
+        if results.get("log_wine_note"):
+            w("Wine: %s." % results["log_wine_note"])
+            w("")
+
+    if c:
+        w("### 4. Peak memory on the %d-file folder (/usr/bin/time -v)" % c["files"])
+        w("")
+        w("| tool | max RSS |")
+        w("|---|---|")
+        for name in c["tools"][:2]:
+            w("| %s | %s |" % (name, "%.1f MiB" % (c["rss"][name] / 1024) if c["rss"][name] else "-"))
+        w("")
+    return "\n".join(out)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--build", required=True, help="native release build directory")
+    ap.add_argument("--win-build", default="", help="x86_64 Windows build directory (for the log view)")
+    ap.add_argument("--data", required=True, help="where the generated files go")
+    ap.add_argument("--files", type=int, default=10000)
+    ap.add_argument("--runs", type=int, default=5, help="timed runs of each checker")
+    ap.add_argument("--repair-runs", type=int, default=7, help="timed repairs of each take")
+    ap.add_argument("--copy-budget", type=float, default=40.0,
+                    help="seconds after which a copier is not run again on the same take")
+    ap.add_argument("--copy-cap", type=float, default=150.0,
+                    help="a copier is skipped on a take it would need longer than this for")
+    ap.add_argument("--wine-timeout", type=int, default=300)
+    ap.add_argument("--wine-budget-ms", type=float, default=15000)
+    ap.add_argument("--no-wine", action="store_true")
+    ap.add_argument("--quick", action="store_true", help="1,000 files, no 8 GiB take, fewer runs: a smoke test")
+    ap.add_argument("--save", default="", help="also write the results into this Markdown file")
+    args = ap.parse_args()
+    args.wineprefix = os.path.abspath(os.path.join(args.data, "wineprefix"))
+    if args.quick:
+        args.files, args.runs, args.repair_runs = 1000, 3, 3
+        args.data = os.path.join(args.data, "quick")
+
+    os.makedirs(args.data, exist_ok=True)
+    info = machine()
+    info["date"] = datetime.date.today().isoformat()
+    info["load_start"] = load_average()
+    started = time.time()
+    results = {}
+    bench_check(args, args.build, args.data, results)
+    bench_repair(args, args.build, args.data, results)
+    bench_log(args, args.build, args.win_build, args.data, results)
+    info["load_end"] = load_average()
+    text = report(results, info)
+    text += "\nThe whole run took %.0f s.\n" % (time.time() - started)
+    print(text)
+    if args.save:
+        begin, end = "<!-- bench:begin -->", "<!-- bench:end -->"
+        old = open(args.save).read() if os.path.exists(args.save) else begin + "\n" + end + "\n"
+        if begin in old and end in old:
+            head, rest = old.split(begin, 1)
+            _, tail = rest.split(end, 1)
+            new = head + begin + "\n" + text + "\n" + end + tail
+        else:
+            new = old + "\n" + begin + "\n" + text + "\n" + end + "\n"
+        with open(args.save, "w") as f:
+            f.write(new)
+        log("results written to %s" % args.save)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
