@@ -166,7 +166,9 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
         return AiffOpenNotAiff;
 
     // Chunk positions are 64-bit so that no size wraps the walk backwards;
-    // a chunk that would start beyond 4 GiB cannot lie inside a FORM.
+    // a chunk that would start beyond 4 GiB cannot lie inside a FORM. Ids
+    // are printable: zero-filled or garbled bytes end the walk at once
+    // instead of being stepped through 8 bytes at a time.
     uint8_t id[4];
     uint32_t size = 0;
     int64_t pos = 12;

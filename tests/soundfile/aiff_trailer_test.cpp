@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "aiff_testsupport.h"
+#include "filefault.h"
 
 namespace {
 
@@ -141,6 +142,37 @@ TEST(AiffTrailer, WhatFollowsTheSamples)
             EXPECT_EQ(t.file, ReadFileBytes(p));
         }
         EXPECT_EQ("ok", ScanOnce(p)) << "a second scan changes nothing";
+    }
+}
+
+// A disk that fails while the check looks behind the samples: no answer
+// that would let the scan turn metadata into samples.
+TEST(AiffTrailer, FailedReadIsNoAnswer)
+{
+    TempDir dir;
+    AiffSpec s = Stereo(100);
+    s.blockSize = 64;
+    // The samples end at 454: zero padding to 512, then two chunks.
+    s.after = {Bytes(58, 0), Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ID3 ", Bytes(30, 'i'), true)};
+    std::string p = dir.write("t.aif", BuildAiff(s));
+    {
+        ScopedAiff a;
+        ASSERT_EQ(AiffOpenOk, a.open(p));
+        FileFault_Disarm();
+        ASSERT_EQ(1, AiffStream_HasChunkTrailer(&a.s));
+    }
+    const uint32_t reads = FileFault_Count(FileFaultRead);
+    const uint32_t seeks = FileFault_Count(FileFaultSeek);
+    ASSERT_GE(reads, 3u);
+    for (uint32_t op : {uint32_t(FileFaultRead), uint32_t(FileFaultSeek)}) {
+        for (uint32_t nth = 1; nth <= (op == FileFaultRead ? reads : seeks); ++nth) {
+            SCOPED_TRACE(std::to_string(op) + " " + std::to_string(nth));
+            ScopedAiff a;
+            ASSERT_EQ(AiffOpenOk, a.open(p));
+            FileFault_Arm(op, nth, 0);
+            EXPECT_EQ(StreamResultIoFailed, AiffStream_HasChunkTrailer(&a.s));
+            FileFault_Disarm();
+        }
     }
 }
 
