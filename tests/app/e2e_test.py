@@ -10,8 +10,9 @@ way unfinished recordings are (sizes never written, a frame cut in half).
 Modes:
   resources  checks the program's resources (menu, bitmap, version block,
              languages); needs no display.
-  window     everything else; needs an X display (DISPLAY, or a private Xvfb
-             started here when DISPLAY is unset).
+  window     everything else; needs an X display without a window manager,
+             as test.sh's Xvfb (DISPLAY, or a private Xvfb started here when
+             DISPLAY is unset). It takes the mouse of that display.
 
 Notes on Wine without a window manager (as on Xvfb):
   - Wine is told to draw the window frame itself (the per-program registry
@@ -21,11 +22,17 @@ Notes on Wine without a window manager (as on Xvfb):
     live menu, so the menu resource is read from the program file and the
     items are then used with the mouse.
   - Keyboard events from xdotool do not reach the program (its window never
-    becomes the X focus owner without a window manager); the mouse does.
+    becomes the X focus owner without a window manager); the mouse does. So
+    the driver puts the path into the file dialog's name field and presses
+    its Open or Cancel button, as typing and clicking would.
+  - Sizing drags: a real xdotool drag on the Wine-drawn border runs Wine's
+    own sizing loop, which sends WM_SIZING. Right after a dialog has closed
+    Wine may act on a drag late, so a drag waits for the size to settle.
+  - Maximising is left out: without a window manager Wine records the
+    maximised size but the X window keeps its old one.
 """
 
 import argparse
-import hashlib
 import os
 import random
 import re
@@ -654,7 +661,7 @@ def main():
     parser.add_argument("--work", required=True, help="folder for the recordings (emptied first)")
     parser.add_argument("--artifacts", required=True, help="folder for the screenshots")
     parser.add_argument("--prefix", required=True, help="the Wine prefix of the test (made when missing)")
-    parser.add_argument("--large-count", type=int, default=500)
+    parser.add_argument("--large-count", type=int, default=1000)
     parser.add_argument("--large-kilobytes", type=int, default=256)
     parser.add_argument("--parts", default="scan,close", help="sessions to run: scan, close")
     parser.add_argument("--time-limit", type=int, default=270, help="seconds before everything is stopped")
