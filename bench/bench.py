@@ -192,11 +192,11 @@ def justify(call, args, index_of_kind):
     return ("extra", "(not classified)")
 
 
-def one_file_calls(tessmark, folder, name, trace_file):
-    """The system calls of tessmark --check on a folder holding one file,
-    those on the file's descriptor plus the listing's stat of its name."""
-    subprocess.run(["strace", "-f", "-o", trace_file, tessmark, "--check", folder], stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+def traced_file_calls(cmd, name, trace_file):
+    """Runs cmd under strace; the calls (name, arguments, result) on the
+    first descriptor opened on a path ending in name, from its open to its
+    close, preceded by the listing's stat of name."""
+    subprocess.run(["strace", "-f", "-o", trace_file] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     lines = open(trace_file).read().splitlines()
     calls = []
     fd = None
@@ -209,7 +209,7 @@ def one_file_calls(tessmark, folder, name, trace_file):
         if fd is None:
             if call == "newfstatat" and '"%s"' % name in args and "AT_SYMLINK_NOFOLLOW" in args:
                 calls.append((call, args, result))
-            elif call == "openat" and name in args:
+            elif call == "openat" and ('/%s"' % name) in args:
                 fd, pid = result, p
                 calls.append((call, args, result))
             continue
@@ -219,6 +219,13 @@ def one_file_calls(tessmark, folder, name, trace_file):
             calls.append((call, args, result))
             if call == "close":
                 break
+    return calls
+
+
+def one_file_calls(tessmark, folder, name, trace_file):
+    """The system calls of tessmark --check on a folder holding one file,
+    each with what it is for."""
+    calls = traced_file_calls([tessmark, "--check", folder], name, trace_file)
     out = []
     seen = {}
     for call, args, result in calls:
@@ -337,10 +344,24 @@ def bench_repair(args, build, data, results):
             t_times.append(seconds)
         gendata("damage", take, size)
         t_rss = peak_rss([tessmark, folder])
+        # What the repair does to the file, call by call: not noisy.
+        gendata("damage", take, size)
+        calls = traced_file_calls([tessmark, folder], "take.wav", os.path.join(data, "strace-repair.txt"))
+        on_fd = [c for c in calls if "AT_SYMLINK_NOFOLLOW" not in c[1]]
+        moved = sum(int(r) for call, _, r in on_fd if call in ("read", "write", "pread64", "pwrite64") and
+                    r.lstrip("-").isdigit() and int(r) > 0)
+        sequence = []
+        for call, _, _ in on_fd:
+            if sequence and sequence[-1][0] == call:
+                sequence[-1][1] += 1
+            else:
+                sequence.append([call, 1])
+        t_calls = (len(on_fd), moved, " ".join(c if n == 1 else "%s×%d" % (c, n) for c, n in sequence))
         for name, _ in copiers:
             if c_times[name]:
                 per_byte[name] = median(c_times[name]) / size
         rows.append({"label": label, "size": size, "tessmark": t_times, "tessmark_rss": t_rss, "tessmark_ok": t_ok,
+                     "tessmark_calls": t_calls,
                      "copiers": {name: {"times": c_times[name], "cpu": c_cpu[name], "note": c_note[name],
                                         "ok": c_ok[name]} for name, _ in copiers}})
         shutil.rmtree(folder, ignore_errors=True)
@@ -473,10 +494,19 @@ def report(results, info):
                     ratios.append("-")
                     if cp["note"]:
                         notes.append("%s on %s: %s." % (name, row["label"], cp["note"]))
-            w("| %s | %s (%d runs)%s | %s | %s | %s | %s |" % (
-                row["label"], fmt_time(t), len(row["tessmark"]), "" if row["tessmark_ok"] else ", FAILED",
+            w("| %s | %s (%d runs, %s–%s)%s | %s | %s | %s | %s |" % (
+                row["label"], fmt_time(t), len(row["tessmark"]), fmt_time(min(row["tessmark"])),
+                fmt_time(max(row["tessmark"])), "" if row["tessmark_ok"] else ", FAILED",
                 cells[0], cells[1], ratios[0], ratios[1]))
         first, last = median(rows[0]["tessmark"]), median(rows[-1]["tessmark"])
+        w("")
+        w("What Tessmark's repair does to the take (strace, calls on the file from open to close):")
+        w("")
+        w("| take | calls | bytes read and written | the calls |")
+        w("|---|---|---|---|")
+        for row in rows:
+            n, moved, sequence = row["tessmark_calls"]
+            w("| %s | %d | %d | %s |" % (row["label"], n, moved, sequence))
         w("")
         w("Tessmark's repair from %s to %s: %s → %s (×%.2f for a file %d times larger); its peak memory "
           "%.1f MiB → %.1f MiB." % (rows[0]["label"], rows[-1]["label"], fmt_time(first), fmt_time(last),
