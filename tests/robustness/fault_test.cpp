@@ -18,43 +18,6 @@ const OpClass Classes[] = {{FileFaultOpen, "open"},         {FileFaultRead, "rea
                            {FileFaultSeek, "seek"},         {FileFaultTruncate, "cut"}, {FileFaultFlush, "flush"},
                            {FileFaultSize, "size query"},   {FileFaultClose, "close"}};
 
-// What an undisturbed scan does with a layout.
-struct Reference {
-    Lines lines;                // its lines
-    Bytes bytes;                // the file after it
-    uint32_t calls[8] = {0};    // calls of each class, in the order of Classes
-};
-
-Reference Undisturbed(const Recording& r, const TempDir& dir)
-{
-    Reference ref;
-    std::string path = dir.write(r.name, r.bytes);
-    FaultGuard guard;
-    ref.lines = ScanOnce(dir.path());
-    for (size_t i = 0; i < sizeof(Classes) / sizeof(Classes[0]); ++i)
-        ref.calls[i] = FileFault_Count(Classes[i].op);
-    FileFault_Disarm();
-    ref.bytes = ReadFileBytes(path);
-    return ref;
-}
-
-// After a disturbed scan left the file as it is now: the next scan must
-// finish the job exactly as far as the samples go, and the one after that
-// must find nothing to do.
-void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir)
-{
-    const std::string path = dir.file(r.name);
-    Lines second = ScanOnce(dir.path());
-    Bytes got = ReadFileBytes(path);
-    ExpectWholeFramesKept(r, ref.bytes, got);
-    const int64_t whole = (int64_t(r.bytes.size()) - r.dataOffset) / r.blockAlign * r.blockAlign;
-    Examined e = Examine(path);
-    ASSERT_TRUE(e.opened);
-    EXPECT_EQ(whole, e.declared) << "the header declares every whole frame";
-    EXPECT_EQ((Lines{OkLine(r.name)}), ScanOnce(dir.path())) << "second scan said: " << ::testing::PrintToString(second);
-    EXPECT_EQ(got, ReadFileBytes(path)) << "a complete file changes no more";
-}
-
 void CheckEveryFailure(const Recording& r)
 {
     SCOPED_TRACE(r.name);
@@ -71,10 +34,10 @@ void CheckEveryFailure(const Recording& r)
 
     for (size_t c = 0; c < sizeof(Classes) / sizeof(Classes[0]); ++c) {
         const OpClass& cls = Classes[c];
-        ASSERT_LT(ref.calls[c], 1000u) << "a loop that does not end?";
-        for (uint32_t nth = 1; nth <= ref.calls[c]; ++nth)
+        ASSERT_LT(ref.count(cls.op), 1000u) << "a loop that does not end?";
+        for (uint32_t nth = 1; nth <= ref.count(cls.op); ++nth)
         for (bool persistent : {false, true}) {
-            SCOPED_TRACE(::testing::Message() << "failing " << cls.name << " " << nth << " of " << ref.calls[c]
+            SCOPED_TRACE(::testing::Message() << "failing " << cls.name << " " << nth << " of " << ref.count(cls.op)
                                               << (persistent ? " and every later one" : " only"));
             WriteFileBytes(path, r.bytes);
             FaultGuard guard;

@@ -162,3 +162,30 @@ void ExpectWholeFramesKept(const Recording& r, const Bytes& clean, const Bytes& 
         }
     }
 }
+
+Reference Undisturbed(const Recording& r, const TempDir& dir)
+{
+    Reference ref;
+    std::string path = dir.write(r.name, r.bytes);
+    FaultGuard guard;
+    ref.lines = ScanOnce(dir.path());
+    for (uint32_t i = 0; i < 8; ++i)
+        ref.calls[i] = FileFault_Count(1u << i);
+    FileFault_Disarm();
+    ref.bytes = ReadFileBytes(path);
+    return ref;
+}
+
+void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir)
+{
+    const std::string path = dir.file(r.name);
+    Lines second = ScanOnce(dir.path());
+    Bytes got = ReadFileBytes(path);
+    ExpectWholeFramesKept(r, ref.bytes, got);
+    const int64_t whole = (int64_t(r.bytes.size()) - r.dataOffset) / r.blockAlign * r.blockAlign;
+    Examined e = Examine(path);
+    ASSERT_TRUE(e.opened);
+    EXPECT_EQ(whole, e.declared) << "the header declares every whole frame";
+    EXPECT_EQ((Lines{OkLine(r.name)}), ScanOnce(dir.path())) << "second scan said: " << ::testing::PrintToString(second);
+    EXPECT_EQ(got, ReadFileBytes(path)) << "a complete file changes no more";
+}

@@ -135,6 +135,31 @@ Examined Examine(const std::string& path);
 // stopped while padding leaves a file that is complete without the rest.
 void ExpectWholeFramesKept(const Recording& r, const Bytes& clean, const Bytes& got);
 
+// What an undisturbed scan does with a layout.
+struct Reference {
+    Lines lines;              // its lines
+    Bytes bytes;              // the file after it
+    uint32_t calls[8] = {0};  // calls of each fault class (bit i: class 1 << i)
+
+    // Calls of the classes in ops.
+    uint32_t count(uint32_t ops) const
+    {
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < 8; ++i)
+            if (ops & (1u << i))
+                n += calls[i];
+        return n;
+    }
+};
+
+// Writes r into dir, scans it without faults and counts the file calls.
+Reference Undisturbed(const Recording& r, const TempDir& dir);
+
+// After a disturbed scan left r's file in dir as it is now: the next scan
+// finishes the job as far as the samples go, the header declares every
+// whole frame, and the scan after that finds nothing to do.
+void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir);
+
 // Fault injection that is switched off again however the test ends.
 struct FaultGuard {
     FaultGuard() { FileFault_Disarm(); }

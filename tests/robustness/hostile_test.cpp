@@ -1,0 +1,455 @@
+// Hostile and odd folder entries: sizes near 0xFFFFFFFF, runs of empty
+// chunks, chunks out of order, zero frame sizes, short or huge ds64 chunks,
+// SSND offsets beyond their chunk, AIFC, files of 0 to 11 bytes, a folder,
+// a FIFO, a read-only file and files locked by another process, all named
+// like recordings. The scan must end, must not crash, must report nothing
+// but "HEADER OK !" for them, and must leave every byte as it was.
+#include "robust_support.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+#include <future>
+#include <map>
+#include <thread>
+
+#ifdef _WIN32
+#include "fileio.h"
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
+#endif
+
+namespace {
+
+typedef std::vector<std::pair<std::string, Bytes>> Files;
+
+Bytes Samples(size_t n)
+{
+    return PatternBytes(n, 21);
+}
+
+// A complete 16-bit stereo WAV file with the given chunks before data.
+Bytes Wav(const std::vector<Bytes>& before, uint32_t declared, size_t present, const char* form = "RIFF")
+{
+    std::vector<Bytes> chunks = before;
+    chunks.push_back(Cat({ChunkHead("data", declared), Samples(present)}));
+    return RiffFile(chunks, -1, form);
+}
+
+// RF64 with a ds64 chunk declaring size bytes (its 28-byte table cut to
+// that when shorter; a longer table is not there), a fmt chunk right behind
+// the bytes present, and a data chunk declaring exactly what follows.
+Bytes Rf64WithDs64(uint32_t size, uint64_t dataSize = 400, uint32_t tableLength = 0)
+{
+    Bytes ds64 = Ds64Chunk(dataSize, 28, tableLength);
+    ds64.resize(8 + (size < 28 ? size : 28));
+    ds64[4] = uint8_t(size);
+    ds64[5] = uint8_t(size >> 8);
+    ds64[6] = uint8_t(size >> 16);
+    ds64[7] = uint8_t(size >> 24);
+    return RiffFile({ds64, StereoFmt16(), ChunkHead("data", 400), Samples(400)}, 0xFFFFFFFF, "RF64");
+}
+
+Bytes ZeroSizedChunks(const char* id, size_t count)
+{
+    Bytes out;
+    for (size_t i = 0; i < count; ++i) {
+        Bytes c = ChunkHead(id, 0);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
+void WavFiles(Files* files)
+{
+    const Bytes fmt = StereoFmt16();
+    ByteWriter noChannels;
+    noChannels.u16(1).u16(0).u32(48000).u32(192000).u16(4).u16(16);
+    ByteWriter noAlign;
+    noAlign.u16(1).u16(2).u32(48000).u32(192000).u16(0).u16(16);
+    Bytes riffWave = RiffFile({});
+
+    *files = {
+        // Sizes near 0xFFFFFFFF: skipped as unsigned numbers, past the end.
+        {"unknown-ffffffff.wav", Wav({fmt, ChunkHead("LIST", 0xFFFFFFFF)}, 0, 400)},
+        {"unknown-fffffff8.wav", Wav({fmt, ChunkHead("LIST", 0xFFFFFFF8)}, 0, 400)},
+        {"unknown-80000000.wav", Wav({fmt, ChunkHead("LIST", 0x80000000)}, 0, 400)},
+        {"fmt-ffffffff.wav", Wav({Cat({ChunkHead("fmt ", 0xFFFFFFFF), WavFmtBody(1, 2, 48000, 16)})}, 0, 400)},
+        {"bext-ffffffff.wav", Wav({fmt, Cat({ChunkHead("bext", 0xFFFFFFFF), Samples(100)})}, 0, 0)},
+        {"data-fffffffe.wav", Wav({fmt}, 0xFFFFFFFE, 1000)},
+        {"riff-size-ffffffff.wav", RiffFile({fmt, ChunkHead("data", 1000), Samples(1000)}, 0xFFFFFFFF)},
+        {"riff-size-0.wav", RiffFile({fmt, ChunkHead("data", 1000), Samples(1000)}, 0)},
+        // Runs of zero-sized chunks: each moves the walk 8 bytes on.
+        {"zero-chunks.wav", Cat({riffWave, ZeroSizedChunks("JUNK", 20000)})},
+        {"zero-bytes.wav", Cat({riffWave, Bytes(256 * 1024, 0)})},
+        {"zero-chunks-before-fmt.wav", Wav({ZeroSizedChunks("JUNK", 5000), fmt}, 1000, 1000)},
+        {"zero-chunks-behind.wav", Cat({Wav({fmt}, 1000, 1000), ZeroSizedChunks("PAD ", 5000)})},
+        // A repair would cut the last two bytes of the LIST chunk as a partial frame.
+        {"chunks-then-list-behind.wav",
+         Cat({Wav({fmt}, 1000, 1000), ZeroSizedChunks("PAD ", 1100), Chunk("LIST", Samples(5), false, true)})},
+        // Chunks out of order, and frame sizes of nothing.
+        {"fmt-after-data.wav", RiffFile({ChunkHead("data", 0), Samples(402), fmt})},
+        {"data-only.wav", RiffFile({ChunkHead("data", 0), Samples(402)})},
+        {"channels0.wav", Wav({Chunk("fmt ", noChannels.bytes)}, 0, 402)},
+        {"blockalign0.wav", Wav({Chunk("fmt ", noAlign.bytes)}, 0, 402)},
+        {"fmt-short.wav", Wav({Chunk("fmt ", Bytes(14, 1))}, 0, 402)},
+        // ds64 chunks shorter than their 28-byte table, and huge ones.
+        {"ds64-0.wav", Rf64WithDs64(0)},
+        {"ds64-8.wav", Rf64WithDs64(8)},
+        {"ds64-20.wav", Rf64WithDs64(20)},
+        {"ds64-27.wav", Rf64WithDs64(27)},
+        {"ds64-cut.wav", Cat({ChunkHead("RF64", 0xFFFFFFFF), Bytes{'W', 'A', 'V', 'E'}, ChunkHead("ds64", 28),
+                              Bytes(10, 0)})},
+        {"ds64-table-7ffffff0.wav", Rf64WithDs64(0x7FFFFFF0)},
+        {"ds64-table-ffffffff.wav", Rf64WithDs64(0xFFFFFFFF)},
+        {"ds64-table-length.wav", Rf64WithDs64(28, 400, 0xFFFFFFFF)},
+        {"ds64-data-huge.wav",
+         RiffFile({Ds64Chunk(0x7FFFFFFFFFFFFFFFull), fmt, ChunkHead("data", 0xFFFFFFFF), Samples(403)}, 0xFFFFFFFF,
+                  "RF64")},
+        {"rf64-fmt-first.wav", Wav({fmt}, 0, 402, "RF64")},
+        // Not WAVE at all.
+        {"rifx.wav", Wav({fmt}, 0, 402, "RIFX")},
+        {"avi.wav", Cat({ChunkHead("RIFF", 100), Bytes{'A', 'V', 'I', ' '}, fmt, ChunkHead("data", 0), Samples(402)})},
+    };
+}
+
+void AiffFiles(Files* files)
+{
+    AiffLayout damaged;
+    damaged.samples = Samples(402);
+
+    // SSND offset fields that point past the chunk and the file (which
+    // holds 402 sample bytes): 100000, and the farthest a 32-bit offset goes.
+    Bytes beyond = MakeAiff(damaged);
+    Bytes far = beyond;
+    const size_t offsetField = 46;
+    const uint8_t beyondOffset[4] = {0x00, 0x01, 0x86, 0xA0};
+    for (size_t i = 0; i < 4; ++i) {
+        beyond[offsetField + i] = beyondOffset[i];
+        far[offsetField + i] = 0xFF;
+    }
+
+    Bytes ssndFirst =
+        FormFile({Cat({ChunkHead("SSND", 8, true), Bytes(8, 0), Samples(402)}),
+                  Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true)});
+    ByteWriter aifc(true);
+    aifc.raw(AiffCommBody(2, 0, 16, 48000)).text("NONE").u8(0).u8(0);
+    Bytes aifcFile = FormFile({Chunk("FVER", Bytes{0xA2, 0x80, 0x51, 0x40}, true), Chunk("COMM", aifc.bytes, true),
+                               Cat({ChunkHead("SSND", 8, true), Bytes(8, 0), Samples(402)})},
+                              -1, "AIFC");
+    Bytes comm22 = FormFile({Chunk("COMM", aifc.bytes, true), Cat({ChunkHead("SSND", 8, true), Bytes(8, 0),
+                                                                   Samples(402)})});
+
+    AiffLayout noChannels = damaged;
+    noChannels.channels = 0;
+    AiffLayout negativeChannels = damaged;
+    negativeChannels.channels = -2;
+    AiffLayout noBits = damaged;
+    noBits.bits = 0;
+    AiffLayout negativeBits = damaged;
+    negativeBits.bits = -16;
+    AiffLayout wideFrame = damaged;
+    wideFrame.channels = 32767;
+    wideFrame.bits = 32;
+    AiffLayout formHuge = damaged;
+    formHuge.frames = 100;
+    formHuge.ssndSize = 408;
+    formHuge.samples = Samples(400);
+    formHuge.formSize = 0xFFFFFFFF;
+    AiffLayout framesHuge = damaged;
+    framesHuge.frames = 0xFFFFFFFF;
+    AiffLayout hugeChunk = damaged;
+    hugeChunk.between = {ChunkHead("APPL", 0xFFFFFFFF, true)};
+    AiffLayout oddHugeChunk = damaged;
+    oddHugeChunk.between = {ChunkHead("APPL", 0xFFFFFFF7, true)};
+    AiffLayout ssndShort = damaged;
+    ssndShort.ssndSize = 7;
+
+    AiffLayout healthyZeroRun = damaged;
+    healthyZeroRun.frames = 100;
+    healthyZeroRun.ssndSize = 408;
+    healthyZeroRun.samples = Samples(400);
+    healthyZeroRun.behind = ZeroSizedChunks("PAD ", 70000);
+    Bytes commOnly = FormFile({Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true), Bytes(8 * 20000, 0)});
+    Bytes zeroRun = FormFile({ZeroSizedChunks("NAME", 20000), Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true)});
+
+    Files aiff = {
+        {"ssnd-offset-far.aif", far},
+        {"ssnd-offset-beyond.aif", beyond},
+        {"comm-after-ssnd.aif", ssndFirst},
+        {"aifc.aif", aifcFile},
+        {"aifc.aifc", aifcFile},
+        {"comm-22.aif", comm22},
+        {"channels0.aif", MakeAiff(noChannels)},
+        {"channels-negative.aif", MakeAiff(negativeChannels)},
+        {"samplesize0.aif", MakeAiff(noBits)},
+        {"samplesize-negative.aif", MakeAiff(negativeBits)},
+        {"frame-too-wide.aif", MakeAiff(wideFrame)},
+        {"form-ffffffff.aif", MakeAiff(formHuge)},
+        {"frames-ffffffff.aiff", MakeAiff(framesHuge)},
+        {"chunk-ffffffff.aif", MakeAiff(hugeChunk)},
+        {"chunk-fffffff7.aif", MakeAiff(oddHugeChunk)},
+        {"ssnd-7.aif", MakeAiff(ssndShort)},
+        {"zero-chunks-no-ssnd.aif", commOnly},
+        {"zero-chunks-no-comm.iff", zeroRun},
+        {"zero-chunks-behind.aif", MakeAiff(healthyZeroRun)},
+        {"riff-named.aif", Wav({StereoFmt16()}, 0, 402)},
+        {"form-named.wav", MakeAiff(damaged)},
+    };
+    files->insert(files->end(), aiff.begin(), aiff.end());
+}
+
+// Files of 0 to 11 bytes: a header cut before its form type.
+void ShortFiles(Files* files)
+{
+    const Bytes riff = RiffFile({});
+    const Bytes form = FormFile({});
+    for (const char* ext : {"wav", "bwf", "aif", "aiff", "iff"}) {
+        const bool aiff = ext[0] != 'w' && ext[0] != 'b';
+        for (size_t n = 0; n <= 11; ++n) {
+            const Bytes& whole = aiff ? form : riff;
+            files->push_back({"short" + std::to_string(n) + "." + ext, Bytes(whole.begin(), whole.begin() + long(n))});
+            files->push_back({"garbage" + std::to_string(n) + "." + ext, PatternBytes(n, 99)});
+        }
+    }
+}
+
+// Runs the scan on the worker thread, as the program does, with a time limit.
+Lines ScanWithin(ScanRun& scan, const std::string& folder, int seconds)
+{
+    auto done = std::async(std::launch::async, [&] { return scan.run(folder); });
+    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
+        ADD_FAILURE() << "the scan hangs";
+        fflush(stdout);
+        std::_Exit(1);
+    }
+    return done.get();
+}
+
+// Lines that name the entry name (the scan starts each line with it).
+Lines LinesOf(const Lines& lines, const std::string& name)
+{
+    Lines out;
+    for (const std::string& l : lines)
+        if (l.compare(0, name.size() + 1, name + " ") == 0)
+            out.push_back(l);
+    return out;
+}
+
+TEST(HostileFiles, ScanEndsAndChangesNoByte)
+{
+    Files files;
+    WavFiles(&files);
+    AiffFiles(&files);
+    ShortFiles(&files);
+    TempDir dir;
+    for (const auto& f : files)
+        ASSERT_TRUE(WriteFileBytes(dir.file(f.first), f.second)) << f.first;
+
+    ScanRun scan;
+    Lines lines = ScanWithin(scan, dir.path(), 60);
+
+    size_t named = 0;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.first);
+        Lines mine = LinesOf(lines, f.first);
+        named += mine.size();
+        EXPECT_TRUE(mine.empty() || mine == Lines{OkLine(f.first)}) << ::testing::PrintToString(mine);
+        EXPECT_TRUE(ReadFileBytes(dir.file(f.first)) == f.second) << "the file changed";
+    }
+    EXPECT_EQ(lines.size(), named) << ::testing::PrintToString(lines);
+    EXPECT_EQ(0, scan.outcomes.repaired);
+    EXPECT_EQ(0, scan.outcomes.failed);
+}
+
+// A damaged recording that a scan would repair, were it free to.
+Bytes Repairable()
+{
+    return Wav({StereoFmt16()}, 0, 4002);
+}
+
+// Scans dir and expects it to leave name alone; then, once released,
+// that the next scan repairs it (so it was the protection that held).
+void ExpectProtected(const TempDir& dir, const std::string& name, const std::function<void()>& release)
+{
+    ScanRun scan;
+    Lines lines = ScanWithin(scan, dir.path(), 60);
+    EXPECT_EQ(Lines{}, LinesOf(lines, name));
+    EXPECT_EQ(Repairable(), ReadFileBytes(dir.file(name)));
+    release();
+    Lines after = ScanWithin(scan, dir.path(), 60);
+    EXPECT_EQ(2u, LinesOf(after, name).size()) << ::testing::PrintToString(after);
+}
+
+TEST(HostileEntries, FolderNamedLikeARecordingIsNotEntered)
+{
+    TempDir dir;
+    ASSERT_TRUE(MakeDir(dir.file("take.wav")));
+    ASSERT_TRUE(MakeDir(dir.file("take.aif")));
+    std::string inner = dir.file("take.wav") + PathSep() + "inner.wav";
+    ASSERT_TRUE(WriteFileBytes(inner, Repairable()));
+    ScanRun scan;
+    EXPECT_EQ(Lines{}, ScanWithin(scan, dir.path(), 60));
+    EXPECT_EQ(Repairable(), ReadFileBytes(inner));
+}
+
+#ifndef _WIN32
+TEST(HostileEntries, FifoNamedLikeARecordingNeverBlocks)
+{
+    TempDir dir;
+    ASSERT_EQ(0, mkfifo(dir.file("take.wav").c_str(), 0644));
+    ASSERT_EQ(0, mkfifo(dir.file("take.aiff").c_str(), 0644));
+    // One with a writer that never writes: a read would wait for ever.
+    int writer = open(dir.file("take.aiff").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_TRUE(WriteFileBytes(dir.file("real.wav"), Repairable()));
+    ScanRun scan;
+    Lines lines = ScanWithin(scan, dir.path(), 20);
+    close(writer);
+    EXPECT_EQ(Lines{}, LinesOf(lines, "take.wav"));
+    EXPECT_EQ(Lines{}, LinesOf(lines, "take.aiff"));
+    EXPECT_EQ(2u, LinesOf(lines, "real.wav").size());
+}
+#endif
+
+#if defined(__linux__)
+// Root writes through mode bits; the immutable attribute stops root too.
+bool SetImmutable(const std::string& path, bool on)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return ok;
+}
+#endif
+
+TEST(HostileEntries, ReadOnlyRecordingIsLeftAlone)
+{
+    TempDir dir;
+    const std::string path = dir.file("readonly.wav");
+    ASSERT_TRUE(WriteFileBytes(path, Repairable()));
+#ifdef _WIN32
+    ASSERT_TRUE(SetReadOnly(path, true));
+    auto release = [&] { SetReadOnly(path, false); };
+#else
+    bool immutable = false;
+    if (geteuid() == 0) {
+#if defined(__linux__)
+        immutable = SetImmutable(path, true);
+#endif
+        if (!immutable)
+            GTEST_SKIP() << "root writes to read-only files, and this file system has no immutable attribute";
+    } else {
+        ASSERT_EQ(0, chmod(path.c_str(), 0444));
+    }
+    struct Undo {
+        std::string path;
+        bool immutable;
+        ~Undo()
+        {
+#if defined(__linux__)
+            if (immutable)
+                SetImmutable(path, false);
+#endif
+            chmod(path.c_str(), 0644);
+        }
+    } undo{path, immutable};
+    auto release = [&] {
+#if defined(__linux__)
+        if (undo.immutable)
+            SetImmutable(path, false);
+#endif
+        chmod(path.c_str(), 0644);
+    };
+#endif
+    ExpectProtected(dir, "readonly.wav", release);
+}
+
+#ifdef _WIN32
+TEST(HostileEntries, RecordingOpenElsewhereIsLeftAlone)
+{
+    // A player reading the file: the scan opens without sharing and is refused.
+    TempDir dir;
+    const std::string path = dir.file("playing.wav");
+    ASSERT_TRUE(WriteFileBytes(path, Repairable()));
+    FileHandle held = FileHandleNone;
+    ASSERT_EQ(1, File_Open(path.c_str(), FileModeReadShared, &held, 128));
+    ExpectProtected(dir, "playing.wav", [&] { File_Close(held); });
+}
+#else
+// Another process holding a lock on a file until released.
+struct LockingProcess {
+    pid_t pid = -1;
+    int release = -1;  // closing it lets the child go
+
+    bool start(const std::string& path, int lockOp)
+    {
+        int ready[2], hold[2];
+        if (pipe(ready) != 0 || pipe(hold) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            close(hold[1]);
+            int fd = open(path.c_str(), O_RDONLY);
+            char ok = (fd >= 0 && flock(fd, lockOp) == 0) ? 'y' : 'n';
+            if (write(ready[1], &ok, 1) != 1)
+                _exit(1);
+            char c;
+            while (read(hold[0], &c, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold[0]);
+        release = hold[1];
+        char ok = 'n';
+        bool started = pid > 0 && read(ready[0], &ok, 1) == 1 && ok == 'y';
+        close(ready[0]);
+        return started;
+    }
+    void stop()
+    {
+        if (release >= 0)
+            close(release);
+        release = -1;
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    ~LockingProcess() { stop(); }
+};
+
+TEST(HostileEntries, RecordingLockedByAnotherProcessIsLeftAlone)
+{
+    // A recorder still writing (exclusive lock) and a player reading (shared lock).
+    for (int lockOp : {LOCK_EX, LOCK_SH}) {
+        SCOPED_TRACE(lockOp == LOCK_EX ? "exclusive" : "shared");
+        TempDir dir;
+        const std::string path = dir.file("locked.wav");
+        ASSERT_TRUE(WriteFileBytes(path, Repairable()));
+        LockingProcess other;
+        ASSERT_TRUE(other.start(path, lockOp));
+        ExpectProtected(dir, "locked.wav", [&] { other.stop(); });
+    }
+}
+#endif
+
+}  // namespace
