@@ -427,7 +427,9 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
             pos = next;
             ++chunks;
         }
-        if (pos == size)
+        // Still chunks after so many (no sample data reads like that):
+        // metadata, however odd, which a repair would turn into samples.
+        if (pos == size || chunks == AiffMaxTrailerChunks)
             return 1;
     }
     return 0;

@@ -81,7 +81,8 @@ int32_t AiffStream_Close(AiffStream* stream);
 
 // 1 when the bytes behind the declared sample data are only what AIFF puts
 // there (zero block padding, the SSND pad byte, well-formed chunks) up to the
-// end of the file; 0 otherwise (also when nothing follows);
+// end of the file, or more well-formed chunks than the walk follows (65536);
+// 0 otherwise (also when nothing follows);
 // StreamResultIoFailed when a move or read failed before it could tell.
 int32_t AiffStream_HasChunkTrailer(AiffStream* stream);
 

@@ -19,7 +19,8 @@ const uint32_t Ds64TableBytes = 28;
 const uint32_t BextReadLimit = 4700;
 // dataOffset and bextOffset are 32-bit: chunks beyond this are out of reach.
 const uint64_t PositionLimit = 0xFFFFFFFFu;
-// Bound of the trailer walk; real files carry a handful of chunks there.
+// Bound of the trailer walk; real files carry a handful of chunks there,
+// and no sample data reads as so many well-formed chunks in a row.
 const uint32_t TrailerChunkLimit = 1024;
 
 uint16_t Le16(const uint8_t* p)
@@ -438,5 +439,7 @@ int32_t WavStream_HasChunkTrailer(WavStream* stream)
         }
         pos = end;
     }
-    return 0;
+    // Still chunks: metadata, however odd. A repair would make it samples
+    // and could cut its last bytes as a partial frame; leave the file alone.
+    return 1;
 }

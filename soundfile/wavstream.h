@@ -117,7 +117,8 @@ int32_t WavStream_UpdateHeader(WavStream* stream);
 int32_t WavStream_Close(WavStream* stream);
 
 // 1 when the bytes behind the declared sample data (and its pad byte) are
-// exactly a well-formed chunk sequence reaching the end of the file: metadata
+// exactly a well-formed chunk sequence reaching the end of the file, or
+// begin with more well-formed chunks than the walk follows (1024): metadata
 // that a repair must not turn into samples. 0 otherwise (also when nothing
 // follows the declared data). StreamResultIoFailed when a move or read
 // failed before it could tell.
