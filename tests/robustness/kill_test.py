@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Kills a real scan with SIGKILL in the middle of its repairs, again and
+again, then lets one run to its end, and checks with readers we did not write
+(Python's wave and aifc) that every file holds every whole frame it held
+before, and that a further scan finds nothing to do.
+
+Usage: kill_test.py --tessmark PATH --work DIR [--files N] [--megabytes M]
+"""
+import argparse
+import hashlib
+import os
+import random
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import time
+import warnings
+import wave
+
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    try:
+        import aifc
+    except ImportError:  # gone from newer Pythons
+        aifc = None
+
+
+def chunk(cid, body, big=False):
+    size = struct.pack(">I" if big else "<I", len(body))
+    pad = b"\0" if len(body) & 1 else b""
+    return cid + size + body + pad
+
+
+def fmt(channels, rate, bits):
+    align = channels * (bits // 8)
+    return chunk(b"fmt ", struct.pack("<HHIIHH", 1, channels, rate, rate * align, align, bits))
+
+
+def samples(rng, n):
+    # A zero first byte: sample data never reads as a chunk header.
+    data = bytearray(rng.randbytes(n))
+    data[0] = 0
+    return bytes(data)
+
+
+def extended80(rate):
+    exponent = 16383 + 63
+    mantissa = rate
+    while not mantissa & (1 << 63):
+        mantissa <<= 1
+        exponent -= 1
+    return struct.pack(">HQ", exponent, mantissa)
+
+
+def make_files(folder, count, size, rng):
+    """Writes unfinished recordings; returns {name: expectation}."""
+    expected = {}
+    kinds = ["wav", "bwf", "rf64", "aiff"] if aifc else ["wav", "bwf", "rf64"]
+    for i in range(count):
+        kind = kinds[i % len(kinds)]
+        if kind == "wav":  # header never finalised: sizes 0
+            align = 4
+            head = b"RIFF" + struct.pack("<I", 0) + b"WAVE" + fmt(2, 48000, 16) + b"data" + struct.pack("<I", 0)
+            name = "take%02d.wav" % i
+        elif kind == "bwf":  # last update of the header long before the end
+            align = 6
+            bext = chunk(b"bext", b"field recording".ljust(602, b"\0"))
+            info = chunk(b"LIST", b"INFO" + chunk(b"ICMT", b"night, wind\0"))
+            declared = (size // 3) // align * align
+            head = (b"RIFF" + struct.pack("<I", 0) + b"WAVE" + bext + fmt(2, 96000, 24) + info + b"data" +
+                    struct.pack("<I", declared))
+            name = "take%02d.bwf" % i
+        elif kind == "rf64":  # RF64 still at its placeholder sizes
+            align = 2
+            ds64 = chunk(b"ds64", struct.pack("<QQQI", 0, 0, 0, 0))
+            head = (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64 + fmt(1, 48000, 16) + b"data" +
+                    struct.pack("<I", 0xFFFFFFFF))
+            name = "take%02d.wav" % i
+        else:  # AIFF with no frames declared
+            align = 4
+            comm = chunk(b"COMM", struct.pack(">hIh", 2, 0, 16) + extended80(44100), big=True)
+            head = b"FORM" + struct.pack(">I", 0) + b"AIFF" + comm + b"SSND" + struct.pack(">III", 8, 0, 0)
+            name = "take%02d.aif" % i
+        # A last partial frame: the recorder died in the middle of one.
+        body = samples(rng, size // align * align + (align - 1 if align > 1 else 0))
+        if kind == "bwf":
+            body = body[:declared] + b"\0" + body[declared + 1:]
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(head)
+            f.write(body)
+        whole = len(body) // align * align
+        expected[name] = {
+            "kind": kind,
+            "length": len(head) + whole,
+            "frames": whole // align,
+            "digest": hashlib.sha256(body[:whole]).hexdigest(),
+        }
+    return expected
+
+
+def read_back(path, kind):
+    """Frame count and digest of the sample bytes, as an independent reader sees them."""
+    if kind == "aiff":
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            f = aifc.open(path, "rb")
+    else:
+        f = wave.open(path, "rb")
+    try:
+        frames = f.getnframes()
+        return frames, hashlib.sha256(f.readframes(frames)).hexdigest()
+    finally:
+        f.close()
+
+
+def run_until_killed(tessmark, folder, rng):
+    """Starts a scan, kills it once it is under way; 1 if it was killed, 0 if it ended first."""
+    proc = subprocess.Popen([tessmark, folder], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # Wait for the first file's line, then a little longer: into the middle
+    # of one of the repairs that follow.
+    deadline = time.monotonic() + 60
+    seen = b""
+    while b"\n#0002 " not in seen and time.monotonic() < deadline and proc.poll() is None:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.5)
+        if ready:
+            part = os.read(proc.stdout.fileno(), 4096)
+            if not part:
+                break
+            seen += part
+    time.sleep(rng.uniform(0.0, 0.12))
+    killed = proc.poll() is None
+    if killed:
+        proc.send_signal(signal.SIGKILL)
+    proc.wait()
+    proc.stdout.close()
+    return 1 if killed else 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tessmark", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--files", type=int, default=16)
+    parser.add_argument("--megabytes", type=int, default=6)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--seed", type=int, default=int(time.time()))
+    args = parser.parse_args()
+
+    print("seed", args.seed)
+    rng = random.Random(args.seed)
+    folder = os.path.join(args.work, "takes")
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(folder)
+    failures = []
+    try:
+        expected = make_files(folder, args.files, args.megabytes * 1024 * 1024, rng)
+
+        def readable(name):
+            try:
+                read_back(os.path.join(folder, name), expected[name]["kind"])
+                return True
+            except Exception:  # noqa: BLE001 - any failure to read counts
+                return False
+
+        readable_before = {n for n in expected if readable(n)}
+        kills = 0
+        for _ in range(args.rounds):
+            kills += run_until_killed(args.tessmark, folder, rng)
+            # A file that a reader we did not write could open stays so.
+            for name in sorted(readable_before):
+                if not readable(name):
+                    failures.append("%s unreadable after a kill" % name)
+            readable_before |= {n for n in expected if readable(n)}
+        if kills == 0:
+            failures.append("no scan was still running when killed: make the files larger")
+
+        done = subprocess.run([args.tessmark, folder], stdout=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            failures.append("the scan after the kills ended with %d:\n%s" % (done.returncode, done.stdout))
+
+        for name, e in sorted(expected.items()):
+            path = os.path.join(folder, name)
+            length = os.path.getsize(path)
+            if length != e["length"]:
+                failures.append("%s: %d bytes, expected %d" % (name, length, e["length"]))
+            try:
+                frames, digest = read_back(path, e["kind"])
+            except Exception as error:  # noqa: BLE001
+                failures.append("%s: %s" % (name, error))
+                continue
+            if frames != e["frames"]:
+                failures.append("%s: %d frames, expected %d" % (name, frames, e["frames"]))
+            elif digest != e["digest"]:
+                failures.append("%s: the samples differ" % name)
+
+        before = {n: open(os.path.join(folder, n), "rb").read() for n in expected}
+        again = subprocess.run([args.tessmark, folder], stdout=subprocess.PIPE, text=True)
+        ok_lines = [l for l in again.stdout.splitlines() if l.endswith(" HEADER OK !")]
+        if again.returncode != 0 or len(ok_lines) != len(expected):
+            failures.append("a further scan found work:\n" + again.stdout)
+        for n, content in before.items():
+            if open(os.path.join(folder, n), "rb").read() != content:
+                failures.append("%s changed in a further scan" % n)
+        print("%d of %d runs killed during the scan; %d files checked" % (kills, args.rounds, len(expected)))
+    finally:
+        if not failures:
+            shutil.rmtree(args.work, ignore_errors=True)
+
+    for f in failures:
+        print("FAIL:", f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
