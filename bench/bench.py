@@ -105,7 +105,8 @@ def machine():
         rot = ""
         try:
             with open("/sys/block/%s/queue/rotational" % dev) as f:
-                rot = ", rotational" if f.read().strip() == "1" else ", non-rotational"
+                rot = ", which the kernel reports %s" % (
+                    "rotational" if f.read().strip() == "1" else "non-rotational")
         except OSError:
             pass
         disk = "%s (%s%s)" % (source, fstype, rot)
