@@ -65,6 +65,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 echo "bench/run.sh: building (Release) in build/bench-release" >&2
+mkdir -p build
 cmake -S . -B build/bench-release -DCMAKE_BUILD_TYPE=Release -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON \
   >build/bench-configure.log 2>&1 || { cat build/bench-configure.log >&2; exit 1; }
 cmake --build build/bench-release --target tessmark sndcheck logbench nofsync -j2 >build/bench-build.log 2>&1 ||
