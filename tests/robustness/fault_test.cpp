@@ -21,7 +21,8 @@ const OpClass Classes[] = {{FileFaultOpen, "open"},         {FileFaultRead, "rea
 void CheckEveryFailure(const Recording& r)
 {
     SCOPED_TRACE(r.name);
-    TempDir dir;
+    ScratchDir scratch;
+    const TempDir& dir = *scratch;
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     if (r.healthy) {

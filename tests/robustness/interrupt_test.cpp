@@ -24,7 +24,8 @@ class InterruptedRepair : public ::testing::TestWithParam<Recording> {};
 TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 {
     const Recording& r = GetParam();
-    TempDir dir;
+    ScratchDir scratch;
+    const TempDir& dir = *scratch;
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);
@@ -46,7 +47,8 @@ TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
 {
     const Recording& r = GetParam();
-    TempDir dir;
+    ScratchDir scratch;
+    const TempDir& dir = *scratch;
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);

@@ -2,7 +2,13 @@
 
 #include <stdio.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 std::vector<Recording> RepairLayouts()
 {
@@ -72,6 +78,24 @@ std::vector<Recording> RepairLayouts()
         out.push_back({"healthyodd.aif", MakeAiff(a), int64_t(head.size()), 4, true});
     }
     return out;
+}
+
+ScratchDir::ScratchDir()
+{
+#ifndef _WIN32
+    // TempDir places its folder under TMPDIR.
+    const char* old = getenv("TMPDIR");
+    std::string saved = old != nullptr ? old : "";
+    if (access("/dev/shm", W_OK) == 0)
+        setenv("TMPDIR", "/dev/shm", 1);
+    dir.reset(new TempDir());
+    if (old != nullptr)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+#else
+    dir.reset(new TempDir());
+#endif
 }
 
 std::string LayoutName(const ::testing::TestParamInfo<Recording>& info)

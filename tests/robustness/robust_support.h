@@ -91,6 +91,15 @@ inline void PrintTo(const Recording& r, std::ostream* os)
     *os << r.name;
 }
 
+// A temporary folder on a memory file system where there is one: the
+// fault loops scan hundreds of times, and each repair flushes to the disk.
+struct ScratchDir {
+    std::unique_ptr<TempDir> dir;
+    ScratchDir();
+    const TempDir& operator*() const { return *dir; }
+    const TempDir* operator->() const { return dir.get(); }
+};
+
 // The layouts every repair step is tried on: WAV, Broadcast Wave with
 // metadata before the samples, RF64 (with and without a ds64 table), AIFF
 // with an SSND offset and block padding; and healthy files whose metadata
