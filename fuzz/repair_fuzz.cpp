@@ -7,11 +7,15 @@
 //   header changes only in its size fields, it ends after the last whole
 //   frame (AIFF: plus zero padding to the SSND block size), it opens again
 //   declaring exactly those frames, and a second scan changes nothing;
-// - no failure is reported on a disk that does not fail.
+// - no failure is reported on a disk that does not fail;
+// - with a fault plan (see FaultPlan), the failing scan reports no repair
+//   that did not happen and changes no file it does not report, and the
+//   scan after it leaves the same promises kept.
 #include <inttypes.h>
 
 #include <algorithm>
 
+#include "filefault.h"
 #include "fuzz_support.h"
 #include "scanworker.h"
 #include "soundfile.h"
@@ -32,6 +36,7 @@ struct Layout {
     uint32_t commOffset;    // AIFF COMM body
     uint32_t ssndOffset;    // AIFF SSND offset field
     uint32_t ssndBlockSize; // AIFF SSND block size
+    int healthy;            // 1 when the scan must leave it alone: nothing missing, or metadata behind
 };
 
 Layout Examine(const std::string& path)
@@ -57,6 +62,8 @@ Layout Examine(const std::string& path)
         l.flags = file.wav.flags;
         l.ds64Size = file.wav.ds64Size;
     }
+    const int64_t present = l.fileSize - l.dataOffset;
+    l.healthy = present <= 0 || present <= l.declared || SoundFile_HasChunkTrailer(&file) == 1;
     SoundFile_Close(&file);
     return l;
 }
@@ -125,12 +132,50 @@ int64_t PadBytes(const Layout& l, int64_t end)
     return rest == 0 ? 0 : int64_t(l.ssndBlockSize) - rest;
 }
 
+// The fault plan of an input: its first byte's upper six bits. 0: none.
+// Otherwise bits 0-2 pick the class of file operation that fails (open,
+// read, write, seek, cut, flush, size, close), bit 3 makes every later one
+// of that class fail too, bit 4 instead imitates a crash before the nth
+// write, cut or flush; the second byte gives n - 1.
+struct FaultPlan {
+    uint32_t countOps = 0;  // FileFault* classes counted
+    uint32_t nth = 0;       // the call that fails; 0: no fault
+    uint32_t after = 0;     // classes failing from then on
+};
+
+FaultPlan PlanOf(uint8_t bits, uint8_t n)
+{
+    FaultPlan plan;
+    if (bits == 0)
+        return plan;
+    plan.nth = uint32_t(n) + 1;
+    if (bits & 16) {
+        plan.countOps = FileFaultWrite | FileFaultTruncate | FileFaultFlush;
+        plan.after = FileFaultAll & ~FileFaultClose;
+    } else {
+        plan.countOps = 1u << (bits & 7);
+        plan.after = (bits & 8) ? plan.countOps : 0;
+    }
+    return plan;
+}
+
+bool IsOk(const std::vector<std::string>& lines, const std::string& name)
+{
+    return lines.empty() || (lines.size() == 1 && lines[0] == name + " HEADER OK !");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
+    const uint8_t planBits = data[0] >> 2;
+    if (planBits != 0 && size < 2)
+        return 0;
+    const FaultPlan plan = PlanOf(planBits, planBits != 0 ? data[1] : 0);
+    const size_t skip = planBits != 0 ? 2 : 1;
+
     static const std::string folder = FuzzScratch() + "/scan";
     static int made = mkdir(folder.c_str(), 0700);
     (void)made;
@@ -138,45 +183,79 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         unlink((folder + "/" + n).c_str());
     const std::string name = Names[data[0] & 3];
     const std::string path = folder + "/" + name;
-    const uint8_t* bytes = data + 1;
-    const size_t length = size - 1;
+    const uint8_t* bytes = data + skip;
+    const size_t length = size - skip;
     FuzzWrite(path, bytes, length);
     const FuzzBytes before(bytes, bytes + length);
-
     const Layout l = Examine(path);
+    const int64_t present = l.fileSize - l.dataOffset;
+
+    if (plan.nth != 0) {
+        // A failing disk or a crash first; then a scan on a sound disk.
+        FileFault_Arm(plan.countOps, plan.nth, plan.after);
+        std::vector<std::string> faulted = Scan(folder);
+        FileFault_Disarm();
+        const FuzzBytes left = FuzzRead(path);
+        FUZZ_CHECK(!l.opened || Examine(path).opened, "a failure left a file that no longer opens");
+        const bool repaired = faulted.size() == 2 && StartsWith(faulted[1], name + " (");
+        const bool failed = (faulted.size() == 1 || faulted.size() == 2) && faulted.back() == name + " ERR:Can't Access File";
+        FUZZ_CHECK(IsOk(faulted, name) || repaired || failed, "%zu lines, last '%s'", faulted.size(),
+                   faulted.back().c_str());
+        if (faulted.size() < 2 || l.healthy)
+            FUZZ_CHECK(left == before, "a file changed without a repair line, or a healthy one changed");
+        if (repaired) {
+            // Reported as repaired: it is, and stays so.
+            std::vector<std::string> next = Scan(folder);
+            FUZZ_CHECK(IsOk(next, name) && FuzzRead(path) == left, "a file reported repaired was not complete");
+        }
+    }
+
     std::vector<std::string> got = Scan(folder);
     const FuzzBytes after = FuzzRead(path);
 
-    if (got.empty() || (got.size() == 1 && got[0] == name + " HEADER OK !")) {
+    if (l.healthy || !l.opened) {
+        FUZZ_CHECK(IsOk(got, name), "%s: %s", name.c_str(), got.empty() ? "" : got[0].c_str());
         FUZZ_CHECK(after == before, "%s: a file left alone changed", name.c_str());
         FUZZ_CHECK(got.empty() || l.opened, "a file that does not open was examined");
         return 0;
     }
-    FUZZ_CHECK(got.size() == 2, "%zu lines, first '%s'", got.size(), got[0].c_str());
-    FUZZ_CHECK(l.opened && l.blockAlign > 0, "a repair of a file that does not open");
-    const int64_t present = l.fileSize - l.dataOffset;
-    char expected[128];
-    if (l.declared == 0)
-        snprintf(expected, sizeof(expected), " header not set : repair");
-    else
-        snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", present - l.declared);
-    FUZZ_CHECK(got[0] == name + expected, "line '%s', expected '%s%s'", got[0].c_str(), name.c_str(), expected);
-    FUZZ_CHECK(StartsWith(got[1], name + " (") && got[1].find(" ch) Length:") != std::string::npos,
-               "no failure without a failing disk: '%s'", got[1].c_str());
+    FUZZ_CHECK(l.blockAlign > 0, "a repair without a frame size");
+    if (plan.nth == 0) {
+        FUZZ_CHECK(got.size() == 2, "%zu lines, first '%s'", got.size(), got.empty() ? "" : got[0].c_str());
+        char expected[128];
+        if (l.declared == 0)
+            snprintf(expected, sizeof(expected), " header not set : repair");
+        else
+            snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", present - l.declared);
+        FUZZ_CHECK(got[0] == name + expected, "line '%s', expected '%s%s'", got[0].c_str(), name.c_str(), expected);
+        FUZZ_CHECK(StartsWith(got[1], name + " (") && got[1].find(" ch) Length:") != std::string::npos,
+                   "no failure without a failing disk: '%s'", got[1].c_str());
+    } else {
+        FUZZ_CHECK(IsOk(got, name) || (got.size() == 2 && StartsWith(got[1], name + " (")),
+                   "the scan after a failure did not finish: %zu lines, last '%s'", got.size(),
+                   got.empty() ? "" : got.back().c_str());
+    }
 
     // Every whole frame stays where it was; only the partial frame goes.
     const int64_t whole = present / l.blockAlign * l.blockAlign;
     const int64_t end = l.dataOffset + whole;
     // Less than one frame leaves no samples for the close to pad behind.
     const int64_t pad = whole > 0 ? PadBytes(l, end) : 0;
-    FUZZ_CHECK(int64_t(after.size()) == end + pad, "length %zu, expected %" PRId64, after.size(), end + pad);
+    // A repair stopped while padding leaves a complete file with less padding.
+    const int64_t shortest = plan.nth != 0 ? end : end + pad;
+    FUZZ_CHECK(int64_t(after.size()) >= shortest && int64_t(after.size()) <= end + pad,
+               "length %zu, expected %" PRId64 " to %" PRId64, after.size(), shortest, end + pad);
     FUZZ_CHECK(std::equal(before.begin() + l.dataOffset, before.begin() + end, after.begin() + l.dataOffset),
                "a sample byte changed");
-    for (int64_t at = end; at < end + pad; ++at)
+    for (int64_t at = end; at < int64_t(after.size()); ++at)
         FUZZ_CHECK(after[size_t(at)] == 0, "block padding holds no zero at %" PRId64, at);
     for (int64_t at = 0; at < l.dataOffset; ++at)
         FUZZ_CHECK(after[size_t(at)] == before[size_t(at)] || MayChange(l, at), "header byte %" PRId64 " changed",
                    at);
+    if (l.aiff && whole > 0) {
+        uint32_t form = uint32_t(after[4]) << 24 | uint32_t(after[5]) << 16 | uint32_t(after[6]) << 8 | after[7];
+        FUZZ_CHECK(int64_t(form) >= end - 8 && int64_t(form) <= int64_t(after.size()) - 8, "FORM size %u", form);
+    }
 
     // The repaired header declares exactly those frames, and stays as it is.
     const Layout again = Examine(path);
@@ -186,8 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                whole);
     std::vector<std::string> second = Scan(folder);
     FUZZ_CHECK(FuzzRead(path) == after, "a second scan changed the repaired file");
-    FUZZ_CHECK(second.empty() || (second.size() == 1 && second[0] == name + " HEADER OK !"),
-               "a second scan says '%s'", second[0].c_str());
+    FUZZ_CHECK(IsOk(second, name), "a second scan says '%s'", second[0].c_str());
     FUZZ_CHECK(whole == 0 || !second.empty(), "the repaired file was not examined");
     return 0;
 }

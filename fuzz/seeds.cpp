@@ -2,6 +2,7 @@
 // readers know, healthy and damaged, so that fuzzing starts from real shapes.
 // Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/aiff, OUTDIR/repair)
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -123,7 +124,16 @@ Seeds AiffSeeds()
     return out;
 }
 
-bool Save(const std::string& folder, const Seeds& seeds, const char* prefix)
+Bytes Find(const Seeds& seeds, const std::string& name)
+{
+    for (const auto& s : seeds)
+        if (s.first == name)
+            return s.second;
+    fprintf(stderr, "fuzz_seeds: no seed %s\n", name.c_str());
+    exit(1);
+}
+
+bool Save(const std::string& folder, const Seeds& seeds, const Bytes& prefix)
 {
     mkdir(folder.c_str(), 0755);
     for (const auto& s : seeds) {
@@ -131,8 +141,8 @@ bool Save(const std::string& folder, const Seeds& seeds, const char* prefix)
         FILE* f = fopen(path.c_str(), "wb");
         if (f == nullptr)
             return false;
-        if (prefix != nullptr)
-            fputc(*prefix, f);
+        for (uint8_t b : prefix)
+            fputc(b, f);
         bool ok = fwrite(s.second.data(), 1, s.second.size(), f) == s.second.size();
         if (fclose(f) != 0 || !ok)
             return false;
@@ -152,15 +162,30 @@ int main(int argc, char** argv)
     mkdir(out.c_str(), 0755);
     Seeds wav = WavSeeds();
     Seeds aiff = AiffSeeds();
-    // The repair target takes a first byte that picks the name: 0 .wav, 1 .bwf, 2 .aif, 3 .aiff.
+    // The repair target takes a first byte whose two low bits pick the name
+    // (0 .wav, 2 .aif) and whose upper six bits a fault plan, with n - 1 in
+    // a second byte (see FaultPlan in repair_fuzz.cpp).
     Seeds repairWav, repairAiff;
     for (const auto& s : wav)
         repairWav.push_back({"wav-" + s.first, s.second});
     for (const auto& s : aiff)
         repairAiff.push_back({"aiff-" + s.first, s.second});
-    const char wavName = 0, aiffName = 2;
-    bool ok = Save(out + "/wav", wav, nullptr) && Save(out + "/aiff", aiff, nullptr) &&
-              Save(out + "/repair", repairWav, &wavName) && Save(out + "/repair", repairAiff, &aiffName);
+    Seeds faultWav{{"fault-wav-unfinished", Find(wav, "unfinished")}, {"fault-wav-rf64", Find(wav, "rf64")},
+                    {"fault-wav-list-behind", Find(wav, "list-behind")}};
+    Seeds faultAiff{{"fault-aiff-padded", Find(aiff, "offset-blocksize")}};
+    bool ok = Save(out + "/wav", wav, {}) && Save(out + "/aiff", aiff, {}) && Save(out + "/repair", repairWav, {0}) &&
+              Save(out + "/repair", repairAiff, {2});
+    const uint8_t plans[][2] = {{1 << 2, 3}, {2 << 2, 0}, {4 << 2, 0}, {5 << 2, 1}, {(1 | 8) << 2, 4}, {16 << 2, 1}};
+    for (const auto& plan : plans) {
+        std::string tag = "-" + std::to_string(plan[0]) + "-" + std::to_string(plan[1]);
+        Seeds w, a;
+        for (const auto& s : faultWav)
+            w.push_back({s.first + tag, s.second});
+        for (const auto& s : faultAiff)
+            a.push_back({s.first + tag, s.second});
+        ok = ok && Save(out + "/repair", w, {plan[0], plan[1]}) &&
+             Save(out + "/repair", a, {uint8_t(plan[0] | 2), plan[1]});
+    }
     if (!ok) {
         fprintf(stderr, "fuzz_seeds: cannot write into %s\n", out.c_str());
         return 1;
