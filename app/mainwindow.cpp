@@ -1,5 +1,6 @@
 // The main window: banner band, read-only log view, refresh timer, size
 // limits and the orderly shutdown that waits for the scan worker.
+#include <stdlib.h>
 #include <string.h>
 
 #include "app.h"
@@ -15,6 +16,12 @@ static HWND LogView(void)
     return (HWND)TheApp.logView;
 }
 
+// The window thread's copy of the log text. The view is filled from this
+// copy after the log's lock is released, so the worker never waits while
+// the edit control lays out megabytes of text.
+static char* viewText = nullptr;
+static size_t viewTextCapacity = 0;
+
 void App_CreateResources(void)
 {
     LogBuffer_Init(&TheApp.logBuffer, AppLogCapacity);
@@ -27,6 +34,12 @@ void App_CreateResources(void)
     TheApp.logFont = CreateFontIndirectA(&font);
 
     TheApp.bannerBitmap = LoadBitmapA((HINSTANCE)TheApp.instance, MAKEINTRESOURCEA(IDB_BANNER));
+
+    // The log's text never exceeds its capacity plus the slack of 512.
+    viewTextCapacity = (size_t)AppLogCapacity + 512;
+    viewText = (char*)malloc(viewTextCapacity);
+    if (viewText == nullptr)
+        viewTextCapacity = 0;
 }
 
 void App_ReleaseResources(void)
@@ -40,13 +53,22 @@ void App_ReleaseResources(void)
         TheApp.bannerBitmap = nullptr;
     }
     LogBuffer_Free(&TheApp.logBuffer);
+    free(viewText);
+    viewText = nullptr;
+    viewTextCapacity = 0;
 }
 
-// Runs with the log's lock held: the view copies the whole text before the
-// worker may append again.
-static void ShowLogText(const char* text, void* context)
+// Runs with the log's lock held: takes a copy of the whole text, or, when
+// the copy's storage could not be had, fills the view right here.
+static void CopyLogText(const char* text, void* context)
 {
-    SetWindowTextA((HWND)context, text);
+    if (viewText == nullptr) {
+        SetWindowTextA((HWND)context, text);
+        return;
+    }
+    size_t n = strnlen(text, viewTextCapacity - 1);
+    memcpy(viewText, text, n);
+    viewText[n] = '\0';
 }
 
 void App_RefreshLogView(void)
@@ -55,8 +77,10 @@ void App_RefreshLogView(void)
     if (view == nullptr)
         return;
     // Unchanged log: leave the view's text, selection and scroll position be.
-    if (LogBuffer_UseIfChanged(&TheApp.logBuffer, ShowLogText, view) != 1)
+    if (LogBuffer_UseIfChanged(&TheApp.logBuffer, CopyLogText, view) != 1)
         return;
+    if (viewText != nullptr)
+        SetWindowTextA(view, viewText);
     PostMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
 }
 

@@ -226,9 +226,9 @@ def make_small_folder(root):
     return folder, recs, others
 
 
-def make_large_folder(root, count, kilobytes):
+def make_large_folder(root, count, kilobytes, name="archive"):
     """Many unfinished recordings, for closing during a scan."""
-    folder = os.path.join(root, "archive")
+    folder = os.path.join(root, name)
     os.makedirs(folder)
     frames = os.urandom(kilobytes * 1024)
     recs = []
@@ -568,23 +568,27 @@ def close_session(s, large, large_names, large_frames):
     check(large_folder_states(large, large_names, large_frames) == repaired, "files changed after the stop")
     print("   %d of %d files repaired before the stop" % (len(repaired), len(large_names)), flush=True)
 
-    step("the same folder again, and the window closed (twice) during the scan")
+    # A fresh folder three times as large: a rescan of the first would race
+    # through the files already repaired and could end before the close.
+    step("a fresh larger folder, and the window closed (twice) during its scan")
+    count = 3 * len(large_names)
+    fresh, fresh_names, fresh_frames = make_large_folder(os.path.dirname(large), count,
+                                                         max(16, len(large_frames) // 4096), "archive2")
     d.ask("command 50")
-    d.ask("answer " + wine_path(os.path.join(large, large_names[0])))
+    d.ask("answer " + wine_path(os.path.join(fresh, fresh_names[0])))
     d.ask("gone " + DIALOG)
-    seen = s.wait_log(lambda l: len(l) > len(stopped), 60, "the rescan's first lines")
-    check(parse_log(seen)[0] == "Scanning " + wine_path(large), "rescan first line: %r" % seen[0])
+    s.wait_log(lambda l: len(l) > 1 and parse_log(l)[0] == "Scanning " + wine_path(fresh), 60,
+                      "the new scan's first lines")
     # The second close arrives while the first waits for the worker: it
     # finds everything released and must release nothing twice.
     d.ask("syscommand %d" % SC_CLOSE)
     d.ask("syscommand %d" % SC_CLOSE)
     code = s.wait_exit(120)
     check(code == 0, "exit code %r after closing during a scan" % code)
-    repaired_now = large_folder_states(large, large_names, large_frames)
-    check(repaired <= repaired_now, "a repaired file lost its repair")
-    print("   %d of %d files repaired before the program ended" % (len(repaired_now), len(large_names)),
-          flush=True)
-    check(len(repaired_now) < len(large_names), "the scan ended before the close arrived: make the folder larger")
+    check(large_folder_states(large, large_names, large_frames) == repaired, "the first folder changed")
+    repaired_now = large_folder_states(fresh, fresh_names, fresh_frames)
+    print("   %d of %d files repaired before the program ended" % (len(repaired_now), count), flush=True)
+    check(len(repaired_now) < count, "the scan ended before the close arrived: make the folder larger")
 
 
 def test_window(args, env):
