@@ -287,9 +287,11 @@ int32_t AiffStream_UpdateHeader(AiffStream* stream)
     if (stream->headerDirty != 1) {
         if (handle == FileHandleNone)
             return 0;
-        // A read-only handle cannot be flushed on Windows; only a stream
-        // that has written samples has anything to lose.
-        if (!File_Flush(handle) && stream->writePos != 0)
+        // Only a stream that has written samples has anything to flush. A
+        // flush costs a journal commit even for a file that was only read,
+        // which would dominate a check of thousands of files (and a
+        // read-only handle cannot be flushed on Windows at all).
+        if (stream->writePos != 0 && !File_Flush(handle))
             return StreamResultIoFailed;
         return 0;
     }

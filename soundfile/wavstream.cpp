@@ -370,9 +370,11 @@ int32_t WavStream_UpdateHeader(WavStream* stream)
             }
         }
     }
-    // A read-only handle cannot be flushed on every system; only a flush
-    // after a header write decides the result.
-    if (!File_Flush(stream->handle) && wrote)
+    // Only a stream that wrote a header or samples has anything to flush. A
+    // flush costs a journal commit even for a file that was only read,
+    // which would dominate a check of thousands of files (and a read-only
+    // handle cannot be flushed on Windows at all).
+    if ((wrote || stream->writePos != 0) && !File_Flush(stream->handle))
         ok = 0;
     return ok ? 0 : StreamResultIoFailed;
 }

@@ -98,9 +98,9 @@ TEST(WavRepair, CleanCloseWritesNothing)
     FileFault_Arm(0, 0, 0);
     EXPECT_EQ(0, WavStream_Close(&wav.s));
     EXPECT_EQ(0u, FileFault_Count(FileFaultWrite | FileFaultTruncate));
-    EXPECT_EQ(1u, FileFault_Count(FileFaultFlush));
+    EXPECT_EQ(0u, FileFault_Count(FileFaultFlush)) << "a file only read needs no flush";
     EXPECT_EQ(0, WavStream_Close(&wav.s));
-    EXPECT_EQ(2u, FileFault_Count(FileFaultFlush | FileFaultClose)) << "a second close does nothing";
+    EXPECT_EQ(1u, FileFault_Count(FileFaultFlush | FileFaultClose)) << "a second close does nothing";
     FileFault_Disarm();
     EXPECT_EQ(file, ReadFileBytes(path));
 }
