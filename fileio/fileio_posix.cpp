@@ -41,17 +41,13 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
         return 0;  // none or several dispositions: the OS refuses
 
     // O_NONBLOCK so that a FIFO or device named like a recording never hangs
-    // the open; it is dropped again once the file is known to be regular.
+    // the open. Only regular files are kept, and for them the flag changes
+    // nothing, so it is left set rather than cleared with two more calls.
     int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return 0;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return 0;
-    }
-    int fl = fcntl(fd, F_GETFL);
-    if (fl == -1 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == -1) {
         close(fd);
         return 0;
     }
