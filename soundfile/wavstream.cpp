@@ -71,18 +71,41 @@ int PlausibleId(const uint8_t* p)
 // conforming writers pad, some recorders do not. The pad is skipped only
 // when the padded position holds a plausible header and the unpadded one
 // does not, so files without pads still open.
-int ReadChunkHeader(FileHandle handle, uint64_t* pos, int afterOdd, uint8_t header[8])
+int ReadChunkHeader(FileHandle handle, uint64_t* pos, int afterOdd, uint8_t header[8], uint64_t* filePos)
 {
+    // The pointer is moved only when it is not already there: a plain
+    // header is then read without a single seek.
+    if (*filePos != *pos) {
+        if (!File_SeekTo(handle, int64_t(*pos)))
+            return 0;
+        *filePos = *pos;
+    }
     if (afterOdd) {
         uint8_t peek[9];
-        if (File_SeekTo(handle, int64_t(*pos)) && File_ReadExact(handle, peek, 9) && !PlausibleId(peek) &&
-            PlausibleId(peek + 1)) {
-            *pos += 1;
-            Mem_Copy(header, peek + 1, 8);
+        if (File_ReadExact(handle, peek, 9)) {
+            *filePos = *pos + 9;
+            if (!PlausibleId(peek) && PlausibleId(peek + 1)) {
+                *pos += 1;
+                Mem_Copy(header, peek + 1, 8);
+                return 1;
+            }
+            Mem_Copy(header, peek, 8);
+            // The pointer stands one byte into the body; the body reads
+            // that follow expect it at the body's start.
+            if (!File_SeekTo(handle, int64_t(*pos + 8)))
+                return 0;
+            *filePos = *pos + 8;
             return 1;
         }
+        // Fewer than 9 bytes left: the pointer is unknown, try 8 below.
+        if (!File_SeekTo(handle, int64_t(*pos)))
+            return 0;
+        *filePos = *pos;
     }
-    return File_SeekTo(handle, int64_t(*pos)) && File_ReadExact(handle, header, 8);
+    if (!File_ReadExact(handle, header, 8))
+        return 0;
+    *filePos = *pos + 8;
+    return 1;
 }
 
 // Shape of the header block at the start of the file.
@@ -199,10 +222,12 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
     if (!File_ReadExact(handle, fileHeader, 12))
         return WavOpenNotWave;
     uint64_t pos;
+    uint64_t filePos = 0;  // where the OS file pointer stands
     int64_t ds64DataSize = 0;
     int afterOdd = 0;
     if (SameId(fileHeader, "RIFF")) {
         pos = 12;
+        filePos = 12;
     } else if (SameId(fileHeader, "RF64")) {
         stream->flags |= WavFlagRf64;
         uint8_t ds64[36];
@@ -221,6 +246,7 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
         // behind the 28 bytes is skipped, and a chunk that a broken writer
         // declared shorter than its table is taken at its word.
         pos = 20 + uint64_t(stream->ds64Size);
+        filePos = 48;
         afterOdd = int(stream->ds64Size & 1);
     } else {
         return WavOpenNotWave;
@@ -234,7 +260,7 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
         if (pos + 8 > PositionLimit)
             return WavOpenNoData;
         uint8_t header[8];
-        if (!ReadChunkHeader(handle, &pos, afterOdd, header))
+        if (!ReadChunkHeader(handle, &pos, afterOdd, header, &filePos))
             return WavOpenNoData;
         if (pos + 8 > PositionLimit)
             return WavOpenNoData;
@@ -247,6 +273,7 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             uint8_t fmt[16];
             if (!File_ReadExact(handle, fmt, 16))
                 return WavOpenNoData;
+            filePos = body + 16;
             uint16_t channels = Le16(fmt + 2);
             if (channels == 0)
                 return WavOpenNoChannels;
@@ -272,6 +299,7 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             Mem_Zero(scratch, sizeof(scratch));
             if (!File_ReadExact(handle, scratch, length))
                 return WavOpenNoData;
+            filePos = body + length;
             Mem_Copy(&stream->bext, scratch, sizeof(BextRecord));
         } else if (SameId(header, "data")) {
             // No frame size to count frames by: a data chunk before any fmt
