@@ -116,8 +116,8 @@ def read_back(path, kind):
         f.close()
 
 
-def run_until_killed(tessmark, folder, rng):
-    """Starts a scan, kills it once it is under way; 1 if it was killed, 0 if it ended first."""
+def run_until_killed(tessmark, folder, delay):
+    """Starts a scan, kills it delay seconds after its first file; 1 if it was killed, 0 if it ended first."""
     proc = subprocess.Popen([tessmark, folder], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     # Wait for the first file's line, then a little longer: into the middle
     # of one of the repairs that follow.
@@ -130,7 +130,7 @@ def run_until_killed(tessmark, folder, rng):
             if not part:
                 break
             seen += part
-    time.sleep(rng.uniform(0.0, 0.12))
+    time.sleep(delay)
     killed = proc.poll() is None
     if killed:
         proc.send_signal(signal.SIGKILL)
@@ -167,8 +167,10 @@ def main():
 
         readable_before = {n for n in expected if readable(n)}
         kills = 0
-        for _ in range(args.rounds):
-            kills += run_until_killed(args.tessmark, folder, rng)
+        for round in range(args.rounds):
+            # The first kill comes right after the first file, while most
+            # are still to do; the others at random points.
+            kills += run_until_killed(args.tessmark, folder, rng.uniform(0.0, 0.12) if round else 0.0)
             # A file that a reader we did not write could open stays so.
             for name in sorted(readable_before):
                 if not readable(name):
