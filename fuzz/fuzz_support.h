@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 typedef std::vector<uint8_t> FuzzBytes;
@@ -26,6 +28,10 @@ inline const std::string& FuzzScratch()
             base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         folder = std::string(base) + "/tessmark-fuzz-" + std::to_string(getpid());
         mkdir(folder.c_str(), 0700);
+        atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(FuzzScratch(), ec);
+        });
     }
     return folder;
 }
