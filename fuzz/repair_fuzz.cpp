@@ -261,8 +261,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Layout again = Examine(path);
     FUZZ_CHECK(again.opened, "the repaired file does not open");
     FUZZ_CHECK(again.dataOffset == l.dataOffset && again.blockAlign == l.blockAlign, "the layout moved");
-    FUZZ_CHECK(whole == 0 || again.declared == whole, "declares %" PRId64 " of %" PRId64 " bytes", again.declared,
-               whole);
+    // Except after a failure between the cut and the header: when the cut
+    // left chunks behind the declared samples (bytes that were a chunk and
+    // a stray byte), the next scan rightly keeps them as metadata.
+    const bool keptAsMetadata =
+        plan.nth != 0 && again.healthy && again.declared >= l.declared && again.declared < whole;
+    FUZZ_CHECK(whole == 0 || again.declared == whole || keptAsMetadata,
+               "declares %" PRId64 " of %" PRId64 " bytes", again.declared, whole);
     std::vector<std::string> second = Scan(folder);
     FUZZ_CHECK(FuzzRead(path) == after, "a second scan changed the repaired file");
     FUZZ_CHECK(IsOk(second, name), "a second scan says '%s'", second[0].c_str());
