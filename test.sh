@@ -56,7 +56,7 @@ run() {
   local name=$1 dir=$2; shift 2
   note "tests: $name"
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 900 "$@") >"$logdir/ctest-$name.log" 2>&1
-  grep -E 'tests passed|\*\*\*|Failed|Not Run|Timeout' "$logdir/ctest-$name.log" | grep -v 'Passed' | tail -n 40
+  grep -E 'tests passed|\*\*\*|^\s+[0-9]+ - ' "$logdir/ctest-$name.log" | tail -n 40
   count "$logdir/ctest-$name.log"
 }
 
@@ -68,7 +68,9 @@ build fuzz && run fuzz build/fuzz
 # can run 32-bit programs. Elsewhere the same Win32 code runs as a 64-bit
 # build under 64-bit Wine, and the 32-bit build is still built.
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winedbg disabled: a crashing test then ends at once instead of waiting
+# in the debugger until ctest gives up on it.
+export WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
 build windows
 if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   win_preset=windows

@@ -352,7 +352,9 @@ TEST(HandleRepair, RepairedSizesShowAtOnceAndReachTheDiskAtClose)
     EXPECT_EQ(5668, info.durationMs);
     EXPECT_EQ(250000, h->length);
     EXPECT_EQ(1000047, SoundFile_GetFileSize(h.get())) << "the size measured at open";
+#ifndef _WIN32  // Windows lets no other opener read a file held unshared
     EXPECT_EQ(0u, Le32At(ReadAt(path, 40, 4), 0)) << "the header is not written yet";
+#endif
     ASSERT_EQ(0, SoundFile_Close(h.get()));
     EXPECT_EQ(0, h->errorCode);
     EXPECT_EQ(1000000u, Le32At(ReadAt(path, 40, 4), 0));

@@ -57,7 +57,9 @@ TEST(WavRepair, UnfinishedRecordingGetsItsWholeFrames)
     EXPECT_EQ(0, wav.s.filePosState);
     EXPECT_EQ(1000047, wav.s.fileSize) << "the size measured at open is kept";
     EXPECT_EQ(1000044, FileLength(path));
+#ifndef _WIN32  // Windows lets no other opener read a file held unshared
     EXPECT_EQ(0u, Le32At(ReadAt(path, 40, 4), 0)) << "the header waits for the close";
+#endif
     ASSERT_EQ(0, WavStream_Close(&wav.s));
     EXPECT_EQ(FileHandleNone, wav.s.handle);
     EXPECT_EQ(0u, wav.s.dataOffset);
@@ -296,7 +298,9 @@ TEST(WavRepairFaults, UpdateHeaderKeepsTheStreamDirtyAfterAFailure)
     EXPECT_EQ(1, wav.s.headerDirty);
     EXPECT_EQ(0, WavStream_UpdateHeader(&wav.s));
     EXPECT_EQ(0, wav.s.headerDirty);
+#ifndef _WIN32  // Windows lets no other opener read a file held unshared
     EXPECT_EQ(4000u, Le32At(ReadAt(path, 40, 4), 0));
+#endif
 }
 
 TEST(WavRepairFaults, FlushOfAnUnchangedFileDoesNotDecide)

@@ -24,8 +24,11 @@ struct ScopedWav {
     int32_t open(const std::string& path, int32_t flag = 1) { return WavStream_Open(&s, path.c_str(), flag); }
 };
 
+// A read that came back short gives all ones instead of reading past it.
 inline uint32_t Le32At(const Bytes& b, size_t at)
 {
+    if (b.size() < at + 4)
+        return 0xFFFFFFFFu;
     return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
