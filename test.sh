@@ -82,11 +82,19 @@ fi
 if [ -d "build/$win_preset" ]; then
   xvfb_pid=
   if [ -z "${DISPLAY:-}" ]; then
-    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    display=97
+    while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=:97
+    export DISPLAY=":$display"
     sleep 1
   fi
+  # A prefix of the tests' own, and a wineserver kept alive for the whole
+  # run: one that quits between two test processes makes the next one fail
+  # to connect, and no other Wine user on the machine can end it for us.
+  export WINEPREFIX="$root/build/wineprefix"
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1
   wineboot_log="$logdir/wineboot.log"
   if [ "$win_preset" = windows ]; then wine wineboot -i >"$wineboot_log" 2>&1; else /usr/lib/wine/wine64 wineboot -i >"$wineboot_log" 2>&1; fi
   run "$win_preset" "build/$win_preset"
