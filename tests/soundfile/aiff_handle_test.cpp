@@ -33,16 +33,16 @@ bool NotHeld(const std::string& path)
 TEST(AiffHandle, OpensAndSummarises)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.channels = 1;
-    spec.sampleSize = 8;
-    spec.rate = Extended80(8000);
-    spec.frames = 80000;
-    spec.samples = PatternBytes(80000);
-    spec.between = {Chunk("NAME", Bytes(10, 'n'), true)};
+    AiffLayout layout;
+    layout.channels = 1;
+    layout.sampleSize = 8;
+    layout.rate = Extended80(8000);
+    layout.frames = 80000;
+    layout.samples = PatternBytes(80000);
+    layout.between = {Chunk("NAME", Bytes(10, 'n'), true)};
     for (const char* name : {"loop.AIFF", "loop.aif", "loop.Iff"}) {
         SCOPED_TRACE(name);
-        std::string p = dir.write(name, BuildAiff(spec));
+        std::string p = dir.write(name, BuildAiff(layout));
         Handle h;
         ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
         EXPECT_EQ(0, h.f.errorCode);
@@ -65,7 +65,7 @@ TEST(AiffHandle, OpensAndSummarises)
         EXPECT_EQ(0, SoundFile_Close(&h.f));
         EXPECT_FALSE(h.f.isOpen);
     }
-    std::string aifc = dir.write("loop.aifc", BuildAiff(spec));
+    std::string aifc = dir.write("loop.aifc", BuildAiff(layout));
     Handle h;
     EXPECT_EQ(0, SoundFile_Open(&h.f, aifc.c_str(), 1));
     EXPECT_EQ(SoundFileErrUnknownType, h.f.errorCode);
@@ -81,16 +81,16 @@ struct Row {
 
 TEST(AiffHandle, ErrorTableRows)
 {
-    AiffSpec good;
+    AiffLayout good;
     good.frames = 4;
     good.samples = PatternBytes(16);
     Bytes aifc = BuildAiff(good);
     memcpy(aifc.data() + 8, "AIFC", 4);
-    AiffSpec noCh = good;
+    AiffLayout noCh = good;
     noCh.channels = 0;
-    AiffSpec noSize = good;
+    AiffLayout noSize = good;
     noSize.sampleSize = 0;
-    AiffSpec shortSsnd = good;
+    AiffLayout shortSsnd = good;
     shortSsnd.ssndSize = 7;
     ByteWriter comm22(true);
     comm22.raw(AiffCommBody(2, 4, 16, 44100)).u32(0);
@@ -146,11 +146,11 @@ TEST(AiffHandle, ErrorTableRows)
 TEST(AiffHandle, RepairReachesTheDiskAtClose)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 100;
-    spec.ssndSize = 408;
-    spec.samples = PatternBytes(10003);
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 100;
+    layout.ssndSize = 408;
+    layout.samples = PatternBytes(10003);
+    Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aif", original);
     Handle h;
     ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
@@ -173,11 +173,11 @@ TEST(AiffHandle, RepairReachesTheDiskAtClose)
 TEST(AiffHandle, FailedRepairAndCloseAreReported)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 0;
-    spec.ssndSize = 8;
-    spec.samples = PatternBytes(4000);
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 0;
+    layout.ssndSize = 8;
+    layout.samples = PatternBytes(4000);
+    Bytes original = BuildAiff(layout);
 
     // Samples ending beyond what the 32-bit fields hold.
     std::string big = dir.write("big.aif", original);

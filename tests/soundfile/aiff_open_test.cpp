@@ -27,10 +27,10 @@ Bytes BytesAtPointer(const AiffStream& s, uint32_t n)
 TEST(AiffOpen, PlainFileFillsTheStream)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 100;
-    spec.samples = PatternBytes(400);
-    std::string p = dir.write("take.aif", BuildAiff(spec));
+    AiffLayout layout;
+    layout.frames = 100;
+    layout.samples = PatternBytes(400);
+    std::string p = dir.write("take.aif", BuildAiff(layout));
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(p));
     const AiffStream& s = a.s;
@@ -61,16 +61,16 @@ TEST(AiffOpen, PlainFileFillsTheStream)
     EXPECT_EQ(1, s.filePosState);
     EXPECT_TRUE(s.readFrames == AiffStream_ReadFrames);
     EXPECT_TRUE(s.writeBytes == AiffStream_WriteBytes);
-    EXPECT_EQ(Slice(spec.samples, 0, 8), BytesAtPointer(s, 8)) << "the file pointer sits at the first sample";
+    EXPECT_EQ(Slice(layout.samples, 0, 8), BytesAtPointer(s, 8)) << "the file pointer sits at the first sample";
 }
 
 TEST(AiffOpen, OpenNeverWritesOrCreates)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 10;
-    spec.samples = PatternBytes(40);
-    Bytes file = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 10;
+    layout.samples = PatternBytes(40);
+    Bytes file = BuildAiff(layout);
     std::string p = dir.write("take.aiff", file);
     for (int32_t flag : {1, 0x20, 0}) {
         ScopedAiff a;
@@ -127,9 +127,9 @@ TEST(AiffOpen, SampleRateEncodings)
             EXPECT_TRUE(isinf(d) && (d > 0) == (c.value > 0));
         else
             EXPECT_EQ(c.value, d);
-        AiffSpec spec;
-        spec.rate = c.bytes;
-        std::string p = dir.write("r" + std::to_string(i++) + ".aif", BuildAiff(spec));
+        AiffLayout layout;
+        layout.rate = c.bytes;
+        std::string p = dir.write("r" + std::to_string(i++) + ".aif", BuildAiff(layout));
         ScopedAiff a;
         ASSERT_EQ(AiffOpenOk, a.open(p));
         EXPECT_EQ(c.rate, a.s.sampleRate);
@@ -156,12 +156,12 @@ TEST(AiffOpen, SampleSizesGiveWholeBytesPerFrame)
     int i = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(i);
-        AiffSpec spec;
-        spec.channels = c.channels;
-        spec.sampleSize = c.bits;
-        spec.frames = 3;
-        spec.samples = PatternBytes(3u * c.blockAlign);
-        std::string p = dir.write("s" + std::to_string(i++) + ".aif", BuildAiff(spec));
+        AiffLayout layout;
+        layout.channels = c.channels;
+        layout.sampleSize = c.bits;
+        layout.frames = 3;
+        layout.samples = PatternBytes(3u * c.blockAlign);
+        std::string p = dir.write("s" + std::to_string(i++) + ".aif", BuildAiff(layout));
         ScopedAiff a;
         ASSERT_EQ(AiffOpenOk, a.open(p));
         EXPECT_EQ(c.blockAlign, a.s.blockAlign);
@@ -175,25 +175,25 @@ TEST(AiffOpen, SampleSizesGiveWholeBytesPerFrame)
 TEST(AiffOpen, ChunksAroundCommAreCountedIntoTheDataOffset)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 2;
-    spec.samples = PatternBytes(8);
-    spec.between = {Chunk("NAME", Bytes(10, 'n'), true)};
+    AiffLayout layout;
+    layout.frames = 2;
+    layout.samples = PatternBytes(8);
+    layout.between = {Chunk("NAME", Bytes(10, 'n'), true)};
     ScopedAiff a;
-    ASSERT_EQ(AiffOpenOk, a.open(dir.write("name.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, a.open(dir.write("name.aif", BuildAiff(layout))));
     EXPECT_EQ(20u, a.s.commOffset);
     EXPECT_EQ(72u, a.s.dataOffset);
-    EXPECT_EQ(spec.samples, BytesAtPointer(a.s, 8));
+    EXPECT_EQ(layout.samples, BytesAtPointer(a.s, 8));
 
-    spec.before = {Chunk("FVER", Be32Bytes(0xA2805140), true), Chunk("ANNO", Bytes(6, 'a'), true)};
-    spec.between = {Chunk("NAME", Bytes(10, 'n'), true), Chunk("AUTH", Bytes(4, 'x'), true),
+    layout.before = {Chunk("FVER", Be32Bytes(0xA2805140), true), Chunk("ANNO", Bytes(6, 'a'), true)};
+    layout.between = {Chunk("NAME", Bytes(10, 'n'), true), Chunk("AUTH", Bytes(4, 'x'), true),
                     Chunk("MARK", Bytes(2, 0), true), Chunk("(c) ", Bytes(8, 'c'), true),
                     Chunk("APPL", Bytes(0), true)};
     ScopedAiff b;
-    ASSERT_EQ(AiffOpenOk, b.open(dir.write("many.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, b.open(dir.write("many.aif", BuildAiff(layout))));
     EXPECT_EQ(20u + 12 + 14, b.s.commOffset);
     EXPECT_EQ(46u + 18 + (18 + 12 + 10 + 16 + 8) + 16, b.s.dataOffset);
-    EXPECT_EQ(spec.samples, BytesAtPointer(b.s, 8));
+    EXPECT_EQ(layout.samples, BytesAtPointer(b.s, 8));
 }
 
 // AIFF pads odd-sized chunks; some writers leave the pad out. Both open.
@@ -204,19 +204,19 @@ TEST(AiffOpen, OddChunksWithAndWithoutPad)
     for (bool pad : {true, false}) {
         for (bool beforeComm : {true, false}) {
             SCOPED_TRACE(std::to_string(pad) + std::to_string(beforeComm));
-            AiffSpec spec;
-            spec.frames = 2;
-            spec.samples = PatternBytes(8);
+            AiffLayout layout;
+            layout.frames = 2;
+            layout.samples = PatternBytes(8);
             Bytes odd = Chunk("NAME", Bytes(7, 'n'), true, pad);
-            (beforeComm ? spec.before : spec.between).push_back(odd);
-            (beforeComm ? spec.before : spec.between).push_back(Chunk("ANNO", Bytes(3, 'a'), true, pad));
+            (beforeComm ? layout.before : layout.between).push_back(odd);
+            (beforeComm ? layout.before : layout.between).push_back(Chunk("ANNO", Bytes(3, 'a'), true, pad));
             ScopedAiff a;
-            ASSERT_EQ(AiffOpenOk, a.open(dir.write("odd" + std::to_string(i++) + ".aif", BuildAiff(spec))));
+            ASSERT_EQ(AiffOpenOk, a.open(dir.write("odd" + std::to_string(i++) + ".aif", BuildAiff(layout))));
             uint32_t chunkBytes = pad ? 16 + 12 : 15 + 11;
             EXPECT_EQ(beforeComm ? 20 + chunkBytes : 20u, a.s.commOffset);
             EXPECT_EQ(54u + chunkBytes, a.s.dataOffset);
             EXPECT_EQ(2, a.s.frameCount);
-            EXPECT_EQ(spec.samples, BytesAtPointer(a.s, 8));
+            EXPECT_EQ(layout.samples, BytesAtPointer(a.s, 8));
         }
     }
 }
@@ -224,49 +224,49 @@ TEST(AiffOpen, OddChunksWithAndWithoutPad)
 TEST(AiffOpen, SsndOffsetAndBlockSize)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 4;
-    spec.samples = PatternBytes(16);
-    spec.ssndOffset = 4;
-    spec.blockSize = 4096;
+    AiffLayout layout;
+    layout.frames = 4;
+    layout.samples = PatternBytes(16);
+    layout.ssndOffset = 4;
+    layout.blockSize = 4096;
     ScopedAiff a;
-    ASSERT_EQ(AiffOpenOk, a.open(dir.write("off.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, a.open(dir.write("off.aif", BuildAiff(layout))));
     EXPECT_EQ(58u, a.s.dataOffset);
     EXPECT_EQ(4u, a.s.ssndOffset);
     EXPECT_EQ(4096u, a.s.ssndBlockSize);
     EXPECT_EQ(8u + 4 + 16, a.s.ssndChunkSize);
-    EXPECT_EQ(spec.samples, BytesAtPointer(a.s, 16));
+    EXPECT_EQ(layout.samples, BytesAtPointer(a.s, 16));
 
     // An unfinished recording may declare an SSND of 8 bytes while its
     // offset points behind them: the data offset follows the offset.
-    spec.ssndSize = 8;
-    spec.ssndOffset = 100;
+    layout.ssndSize = 8;
+    layout.ssndOffset = 100;
     ScopedAiff b;
-    ASSERT_EQ(AiffOpenOk, b.open(dir.write("unfinished.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, b.open(dir.write("unfinished.aif", BuildAiff(layout))));
     EXPECT_EQ(154u, b.s.dataOffset);
     EXPECT_EQ(8u, b.s.ssndChunkSize);
-    EXPECT_EQ(spec.samples, BytesAtPointer(b.s, 16));
+    EXPECT_EQ(layout.samples, BytesAtPointer(b.s, 16));
 }
 
 TEST(AiffOpen, DeclaredSizesAreTakenFromCommNotFromTheFile)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.samples = PatternBytes(40);
-    spec.frames = 0;
-    spec.formSize = 0;
+    AiffLayout layout;
+    layout.samples = PatternBytes(40);
+    layout.frames = 0;
+    layout.formSize = 0;
     ScopedAiff a;
-    ASSERT_EQ(AiffOpenOk, a.open(dir.write("zero.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, a.open(dir.write("zero.aif", BuildAiff(layout))));
     EXPECT_EQ(0, a.s.frameCount);
     EXPECT_EQ(0, a.s.dataBytes);
     EXPECT_EQ(94, a.s.fileSize);
 
     // numSampleFrames x blockAlign beyond 32 bits is carried in full.
-    spec.frames = 0xFFFFFFFFu;
-    spec.formSize = 0xFFFFFFF0u;
-    spec.ssndSize = 0xFFFFFFF0u;
+    layout.frames = 0xFFFFFFFFu;
+    layout.formSize = 0xFFFFFFF0u;
+    layout.ssndSize = 0xFFFFFFF0u;
     ScopedAiff b;
-    ASSERT_EQ(AiffOpenOk, b.open(dir.write("huge.aif", BuildAiff(spec))));
+    ASSERT_EQ(AiffOpenOk, b.open(dir.write("huge.aif", BuildAiff(layout))));
     EXPECT_EQ(0xFFFFFFFFLL, b.s.frameCount);
     EXPECT_EQ(0x3FFFFFFFCLL, b.s.dataBytes);
     EXPECT_EQ(94, b.s.fileSize);
@@ -278,17 +278,17 @@ struct Refusal {
     int32_t result;
 };
 
-Bytes WithSamples(AiffSpec spec)
+Bytes WithSamples(AiffLayout layout)
 {
-    spec.frames = 4;
-    spec.samples = PatternBytes(16);
-    return BuildAiff(spec);
+    layout.frames = 4;
+    layout.samples = PatternBytes(16);
+    return BuildAiff(layout);
 }
 
 std::vector<Refusal> Refusals()
 {
     std::vector<Refusal> r;
-    AiffSpec plain;
+    AiffLayout plain;
     Bytes good = WithSamples(plain);
 
     Bytes aifc = good;
@@ -322,7 +322,7 @@ std::vector<Refusal> Refusals()
     r.push_back({"no SSND", FormFile({Chunk("COMM", AiffCommBody(2, 4, 16, 44100), true), Chunk("NAME", Bytes(4), true)}),
                  AiffOpenNoFormat});
     {
-        AiffSpec s;
+        AiffLayout s;
         s.sampleSize = 0;
         r.push_back({"sampleSize 0", WithSamples(s), AiffOpenNoFormat});
         s.sampleSize = -16;
@@ -345,10 +345,10 @@ std::vector<Refusal> Refusals()
     }
 
     {
-        AiffSpec s;
+        AiffLayout s;
         s.ssndSize = 7;
         r.push_back({"SSND of 7 bytes", WithSamples(s), AiffOpenNoData});
-        r.push_back({"SSND fields cut", Slice(WithSamples(AiffSpec()), 0, 50), AiffOpenNoData});
+        r.push_back({"SSND fields cut", Slice(WithSamples(AiffLayout()), 0, 50), AiffOpenNoData});
         s.ssndSize = -1;
         Bytes far = WithSamples(s);
         far[46] = far[47] = far[48] = far[49] = 0xFF;  // the data would begin beyond 4 GiB
@@ -356,12 +356,12 @@ std::vector<Refusal> Refusals()
     }
 
     for (int16_t ch : {int16_t(0), int16_t(-1), int16_t(-32768)}) {
-        AiffSpec s;
+        AiffLayout s;
         s.channels = ch;
         r.push_back({"channels below 1", WithSamples(s), AiffOpenNoChannels});
     }
     {
-        AiffSpec s;
+        AiffLayout s;
         s.channels = 0;
         s.sampleSize = 0;
         r.push_back({"no channels wins over no sample size", WithSamples(s), AiffOpenNoChannels});
@@ -394,8 +394,8 @@ TEST(AiffOpen, CannotOpenAndPathLimits)
     EXPECT_EQ(AiffOpenNoStream, AiffStream_Open(nullptr, "x.aif", 1));
 
     TempDir dir;
-    AiffSpec spec;
-    std::string good = dir.write("take.aif", WithSamples(spec));
+    AiffLayout layout;
+    std::string good = dir.write("take.aif", WithSamples(layout));
     {
         // A file locked by another open (the scan opens unshared).
         ScopedAiff holder;
@@ -436,8 +436,8 @@ TEST(AiffOpen, LongestPathThatFitsOpens)
     std::string name = std::string(nameLength - 4, 'f') + ".aif";
     path += "/" + name;
     ASSERT_EQ(want, path.size());
-    AiffSpec spec;
-    ASSERT_TRUE(WriteFileBytes(path, WithSamples(spec)));
+    AiffLayout layout;
+    ASSERT_TRUE(WriteFileBytes(path, WithSamples(layout)));
     ScopedAiff a;
     EXPECT_EQ(AiffOpenOk, a.open(path));
     EXPECT_STREQ(path.c_str(), a.s.path);
@@ -447,8 +447,8 @@ TEST(AiffOpen, LongestPathThatFitsOpens)
 TEST(AiffOpen, FailuresWhileOpeningAreRefusals)
 {
     TempDir dir;
-    AiffSpec spec;
-    std::string p = dir.write("take.aif", WithSamples(spec));
+    AiffLayout layout;
+    std::string p = dir.write("take.aif", WithSamples(layout));
     // Reads in order: FORM header, COMM header, COMM body, SSND header, SSND fields.
     const int32_t expected[] = {AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoData};
     for (uint32_t n = 1; n <= 5; ++n) {
@@ -469,7 +469,7 @@ TEST(AiffOpen, FailuresWhileOpeningAreRefusals)
         EXPECT_EQ(StreamResultIoFailed, AiffStream_Repair(&s));
         EXPECT_EQ(0, AiffStream_Close(&s));
     }
-    EXPECT_EQ(WithSamples(spec), ReadFileBytes(p));
+    EXPECT_EQ(WithSamples(layout), ReadFileBytes(p));
 }
 
 }  // namespace

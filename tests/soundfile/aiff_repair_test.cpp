@@ -15,15 +15,15 @@ const int64_t GiB = 1024LL * 1024 * 1024;
 
 // The example recording: 16-bit stereo at 44100 Hz declaring 100 frames,
 // holding 10,003 sample bytes (2500 frames and 3 bytes of a frame cut off).
-AiffSpec Example(uint32_t blockSize)
+AiffLayout Example(uint32_t blockSize)
 {
-    AiffSpec spec;
-    spec.frames = 100;
-    spec.samples = PatternBytes(10003);
-    spec.blockSize = blockSize;
-    spec.ssndSize = 8 + 400;
-    spec.formSize = 54 + 400 - 8;
-    return spec;
+    AiffLayout layout;
+    layout.frames = 100;
+    layout.samples = PatternBytes(10003);
+    layout.blockSize = blockSize;
+    layout.ssndSize = 8 + 400;
+    layout.formSize = 54 + 400 - 8;
+    return layout;
 }
 
 // The file as a correct repair leaves it.
@@ -105,14 +105,14 @@ TEST(AiffRepair, NoPaddingWhenAlignedOrBlockSizeBelowTwo)
     TempDir dir;
     for (uint32_t blockSize : {0u, 1u, 4096u}) {
         SCOPED_TRACE(blockSize);
-        AiffSpec spec;
+        AiffLayout layout;
         // For 4096 the samples end at 8192.
-        spec.frames = 0;
-        spec.channels = 1;
-        spec.samples = PatternBytes(blockSize == 4096 ? 8192 - 54 : 998);
-        spec.blockSize = blockSize;
-        spec.ssndSize = 8;
-        Bytes original = BuildAiff(spec);
+        layout.frames = 0;
+        layout.channels = 1;
+        layout.samples = PatternBytes(blockSize == 4096 ? 8192 - 54 : 998);
+        layout.blockSize = blockSize;
+        layout.ssndSize = 8;
+        Bytes original = BuildAiff(layout);
         std::string p = dir.write("take" + std::to_string(blockSize) + ".aif", original);
         ScopedAiff a;
         ASSERT_EQ(AiffOpenOk, a.open(p));
@@ -123,17 +123,17 @@ TEST(AiffRepair, NoPaddingWhenAlignedOrBlockSizeBelowTwo)
         EXPECT_EQ(int64_t(original.size()), FileLength(p));
         Bytes after = ReadFileBytes(p);
         EXPECT_EQ(uint32_t(original.size() - 8), Be32(after, 4));
-        EXPECT_EQ(uint32_t(spec.samples.size() / 2), Be32(after, 22));
+        EXPECT_EQ(uint32_t(layout.samples.size() / 2), Be32(after, 22));
     }
 }
 
 TEST(AiffRepair, CleanCloseNeitherWritesNorFlushes)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 10;
-    spec.samples = PatternBytes(40);
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 10;
+    layout.samples = PatternBytes(40);
+    Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aif", original);
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(p));
@@ -149,11 +149,11 @@ TEST(AiffRepair, CleanCloseNeitherWritesNorFlushes)
 TEST(AiffRepair, LessThanOneFrame)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 0;
-    spec.samples = PatternBytes(3);
-    spec.ssndSize = 8;
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 0;
+    layout.samples = PatternBytes(3);
+    layout.ssndSize = 8;
+    Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aif", original);
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(p));
@@ -171,11 +171,11 @@ TEST(AiffRepair, LessThanOneFrame)
 TEST(AiffRepair, FileShorterThanTheDataOffsetIsLeftAlone)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.frames = 0;
-    spec.ssndOffset = 0;
-    spec.ssndSize = 8;
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.frames = 0;
+    layout.ssndOffset = 0;
+    layout.ssndSize = 8;
+    Bytes original = BuildAiff(layout);
     // The offset field points 100 bytes beyond the end of the file.
     memcpy(original.data() + 46, Be32Bytes(100).data(), 4);
     std::string p = dir.write("take.aif", original);
@@ -199,13 +199,13 @@ TEST(AiffRepair, FileShorterThanTheDataOffsetIsLeftAlone)
 TEST(AiffRepair, SamplesEndingBeyondThe32BitFieldsAreRefused)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.channels = 1;
-    spec.sampleSize = 8;
-    spec.frames = 0;
-    spec.ssndSize = 8;
-    spec.samples = PatternBytes(64);
-    Bytes header = BuildAiff(spec);
+    AiffLayout layout;
+    layout.channels = 1;
+    layout.sampleSize = 8;
+    layout.frames = 0;
+    layout.ssndSize = 8;
+    layout.samples = PatternBytes(64);
+    Bytes header = BuildAiff(layout);
 
     // FORM size = end - 8 = 0xFFFFFFFF exactly: the largest repair that fits.
     const int64_t largest = 0x100000007LL;
@@ -241,8 +241,8 @@ TEST(AiffRepair, SamplesEndingBeyondThe32BitFieldsAreRefused)
     }
 
     // The padding to the block size must fit as well.
-    spec.blockSize = 4096;
-    std::string padded = dir.write("padded.aif", BuildAiff(spec));
+    layout.blockSize = 4096;
+    std::string padded = dir.write("padded.aif", BuildAiff(layout));
     ASSERT_TRUE(SetFileLength(padded, largest - 1));
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(padded));
@@ -254,8 +254,8 @@ TEST(AiffRepair, SamplesEndingBeyondThe32BitFieldsAreRefused)
 TEST(AiffRepair, GarbledBlockSizeWritesNoHugePadding)
 {
     TempDir dir;
-    AiffSpec spec = Example(0xFFFFFFF0u);
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout = Example(0xFFFFFFF0u);
+    Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aif", original);
     EXPECT_EQ("repaired", ScanOnce(p));
     EXPECT_EQ(Repaired(original, 2500, 4), ReadFileBytes(p));
@@ -389,17 +389,17 @@ TEST(AiffRepair, InterruptedCloseIsFinishedByTheNextScan)
 TEST(AiffRepair, SamplesAndMetadataBeforeThemSurvive)
 {
     TempDir dir;
-    AiffSpec spec;
-    spec.channels = 1;
-    spec.sampleSize = 24;
-    spec.frames = 0;
-    spec.ssndSize = 8;
-    spec.ssndOffset = 12;
-    spec.blockSize = 512;
-    spec.before = {Chunk("FVER", Be32Bytes(0xA2805140), true)};
-    spec.between = {Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ANNO", Bytes(9, 'a'), true, true)};
-    spec.samples = PatternBytes(3 * 777 + 2);
-    Bytes original = BuildAiff(spec);
+    AiffLayout layout;
+    layout.channels = 1;
+    layout.sampleSize = 24;
+    layout.frames = 0;
+    layout.ssndSize = 8;
+    layout.ssndOffset = 12;
+    layout.blockSize = 512;
+    layout.before = {Chunk("FVER", Be32Bytes(0xA2805140), true)};
+    layout.between = {Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ANNO", Bytes(9, 'a'), true, true)};
+    layout.samples = PatternBytes(3 * 777 + 2);
+    Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aiff", original);
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(p));
@@ -469,19 +469,19 @@ TEST(AiffRepair, IndependentReadersReadEveryWholeFrame)
     int i = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(i);
-        AiffSpec spec;
-        spec.channels = c.channels;
-        spec.sampleSize = c.bits;
-        spec.frames = 0;
-        spec.ssndSize = 8;
-        spec.blockSize = c.blockSize;
-        spec.ssndOffset = c.ssndOffset;
-        spec.between = {Chunk("NAME", Bytes(3, 'n'), true, true)};
+        AiffLayout layout;
+        layout.channels = c.channels;
+        layout.sampleSize = c.bits;
+        layout.frames = 0;
+        layout.ssndSize = 8;
+        layout.blockSize = c.blockSize;
+        layout.ssndOffset = c.ssndOffset;
+        layout.between = {Chunk("NAME", Bytes(3, 'n'), true, true)};
         uint32_t blockAlign = uint32_t(c.channels) * uint32_t(c.bits / 8);
-        spec.samples = PatternBytes(size_t(c.frames) * blockAlign + c.extra, uint32_t(i + 7));
-        std::string p = dir.write("take" + std::to_string(i++) + ".aif", BuildAiff(spec));
+        layout.samples = PatternBytes(size_t(c.frames) * blockAlign + c.extra, uint32_t(i + 7));
+        std::string p = dir.write("take" + std::to_string(i++) + ".aif", BuildAiff(layout));
         ASSERT_EQ("repaired", ScanOnce(p));
-        Bytes expected = Slice(spec.samples, 0, size_t(c.frames) * blockAlign);
+        Bytes expected = Slice(layout.samples, 0, size_t(c.frames) * blockAlign);
         bool ok = false;
         if (haveSox) {
             Bytes got = RunCommand("sox '" + p + "' -t raw -e signed-integer -B - 2>/dev/null", &ok);

@@ -14,7 +14,7 @@
 
 // A plain AIFF file: FORM, the chunks in before, COMM, the chunks in
 // between, SSND (offset bytes of zero, then samples), the chunks in after.
-struct AiffSpec {
+struct AiffLayout {
     int16_t channels = 2;
     uint32_t frames = 0;          // numSampleFrames as declared
     int16_t sampleSize = 16;
@@ -37,7 +37,7 @@ inline Bytes AiffComm(int16_t channels, uint32_t frames, int16_t sampleSize, con
     return Chunk("COMM", w.bytes, true);
 }
 
-inline Bytes BuildAiff(const AiffSpec& s)
+inline Bytes BuildAiff(const AiffLayout& s)
 {
     std::vector<Bytes> chunks = s.before;
     chunks.push_back(AiffComm(s.channels, s.frames, s.sampleSize, s.rate));

@@ -8,22 +8,22 @@
 namespace {
 
 // 8-bit mono, 1001 frames: an odd SSND chunk.
-AiffSpec OddSsnd()
+AiffLayout OddSsnd()
 {
-    AiffSpec spec;
-    spec.channels = 1;
-    spec.sampleSize = 8;
-    spec.frames = 1001;
-    spec.samples = PatternBytes(1001);
-    return spec;
+    AiffLayout layout;
+    layout.channels = 1;
+    layout.sampleSize = 8;
+    layout.frames = 1001;
+    layout.samples = PatternBytes(1001);
+    return layout;
 }
 
-AiffSpec Stereo(uint32_t frames)
+AiffLayout Stereo(uint32_t frames)
 {
-    AiffSpec spec;
-    spec.frames = frames;
-    spec.samples = PatternBytes(4 * frames);
-    return spec;
+    AiffLayout layout;
+    layout.frames = frames;
+    layout.samples = PatternBytes(4 * frames);
+    return layout;
 }
 
 struct TrailerCase {
@@ -37,12 +37,12 @@ std::vector<TrailerCase> Cases()
     std::vector<TrailerCase> c;
     c.push_back({"nothing follows", BuildAiff(Stereo(100)), 0});
     {
-        AiffSpec s = Stereo(100);
+        AiffLayout s = Stereo(100);
         s.frames = 200;
         c.push_back({"header declares more than present", BuildAiff(s), 0});
     }
     {
-        AiffSpec s = Stereo(100);
+        AiffLayout s = Stereo(100);
         s.after = {Chunk("ID3 ", Bytes(30, 'i'), true)};
         c.push_back({"one chunk", BuildAiff(s), 1});
         s.after = {Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ANNO", Bytes(7, 'a'), true, true),
@@ -58,7 +58,7 @@ std::vector<TrailerCase> Cases()
         c.push_back({"id with a control character", BuildAiff(s), 0});
     }
     {
-        AiffSpec s = OddSsnd();
+        AiffLayout s = OddSsnd();
         s.ssndPad = true;
         c.push_back({"pad byte of an odd SSND", BuildAiff(s), 1});
         s.after = {Chunk("ANNO", Bytes(4, 'a'), true)};
@@ -71,7 +71,7 @@ std::vector<TrailerCase> Cases()
     }
     {
         // SSND declares 100 zero bytes beyond the frames.
-        AiffSpec s = Stereo(100);
+        AiffLayout s = Stereo(100);
         s.samples.resize(500, 0);
         s.ssndSize = 8 + 500;
         s.after = {Chunk("NAME", Bytes(4, 'n'), true)};
@@ -80,7 +80,7 @@ std::vector<TrailerCase> Cases()
         c.push_back({"the SSND's extra bytes are not zero", BuildAiff(s), 0});
     }
     {
-        AiffSpec s = Stereo(100);
+        AiffLayout s = Stereo(100);
         s.blockSize = 4096;
         Bytes f = BuildAiff(s);
         f.resize(4096, 0);
@@ -106,14 +106,14 @@ std::vector<TrailerCase> Cases()
     }
     {
         // An unfinished recording: the header declares 100 frames, 2000 follow.
-        AiffSpec s = Stereo(2100);
+        AiffLayout s = Stereo(2100);
         s.frames = 100;
         s.ssndSize = 8 + 400;
         c.push_back({"unfinished recording", BuildAiff(s), 0});
     }
     {
         // A zero-filled region larger than any padding is not metadata.
-        AiffSpec s = Stereo(100);
+        AiffLayout s = Stereo(100);
         s.samples.resize(400 + (2 << 20), 0);
         s.ssndSize = 8 + int64_t(s.samples.size());
         c.push_back({"megabytes of zeros in the SSND chunk", BuildAiff(s), 0});
@@ -150,7 +150,7 @@ TEST(AiffTrailer, WhatFollowsTheSamples)
 TEST(AiffTrailer, FailedReadIsNoAnswer)
 {
     TempDir dir;
-    AiffSpec s = Stereo(100);
+    AiffLayout s = Stereo(100);
     s.blockSize = 64;
     // The samples end at 454: zero padding to 512, then two chunks.
     s.after = {Bytes(58, 0), Chunk("NAME", Bytes(5, 'n'), true, true), Chunk("ID3 ", Bytes(30, 'i'), true)};
@@ -179,7 +179,7 @@ TEST(AiffTrailer, FailedReadIsNoAnswer)
 TEST(AiffTrailer, ReadsStillFindTheSamplesAfterTheCheck)
 {
     TempDir dir;
-    AiffSpec s = Stereo(100);
+    AiffLayout s = Stereo(100);
     s.after = {Chunk("ID3 ", Bytes(30, 'i'), true)};
     ScopedAiff a;
     ASSERT_EQ(AiffOpenOk, a.open(dir.write("t.aif", BuildAiff(s))));
