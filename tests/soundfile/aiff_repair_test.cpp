@@ -424,26 +424,6 @@ TEST(AiffRepair, SamplesAndMetadataBeforeThemSurvive)
 }
 
 #ifndef _WIN32
-// Output of a shell command, or empty when it failed.
-Bytes RunCommand(const std::string& command, bool* ok)
-{
-    Bytes out;
-    *ok = false;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        out.insert(out.end(), buffer, buffer + n);
-    *ok = pclose(pipe) == 0;
-    return out;
-}
-
-bool Have(const std::string& command)
-{
-    return system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // sox and Python's aifc read a repaired file's every whole frame back.
 TEST(AiffRepair, IndependentReadersReadEveryWholeFrame)

@@ -193,25 +193,6 @@ TEST(TransferOpen, GrownAiffHeaderIsWrittenAtClose)
 #ifndef _WIN32
 #include <sys/wait.h>
 
-Bytes RunCommand(const std::string& command, bool* ok)
-{
-    Bytes out;
-    *ok = false;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-        out.insert(out.end(), buffer, buffer + n);
-    *ok = pclose(pipe) == 0;
-    return out;
-}
-
-bool Have(const std::string& command)
-{
-    return system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Has Python's module (wave or aifc) read each file's frames into the file's
 // path + ".raw", in one run, since starting Python is slow. 1 done, 0 failed,

@@ -7,6 +7,9 @@
 #include <random>
 #include <system_error>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 namespace fs = std::filesystem;
 
 std::string PathSep()
@@ -128,3 +131,25 @@ bool SetReadOnly(const std::string& path, bool readOnly)
                     readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
     return !ec;
 }
+
+#ifndef _WIN32
+Bytes RunCommand(const std::string& command, bool* ok)
+{
+    Bytes out;
+    *ok = false;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
+    *ok = pclose(pipe) == 0;
+    return out;
+}
+
+bool Have(const std::string& command)
+{
+    return system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+#endif

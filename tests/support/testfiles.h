@@ -49,4 +49,11 @@ void RemoveTree(const std::string& path);
 // Makes a file read-only (true) or writable again (false).
 bool SetReadOnly(const std::string& path, bool readOnly);
 
+#ifndef _WIN32
+// Output of a shell command; *ok tells whether it ran and exited 0.
+Bytes RunCommand(const std::string& command, bool* ok);
+// True when the shell command runs and exits 0 (a tool is installed).
+bool Have(const std::string& command);
+#endif
+
 #endif
