@@ -1,8 +1,12 @@
 // AIFF streams: opening an AIFF file (FORM header, COMM, SSND), the header
-// update at close and the repair of a header that declares too few frames.
+// update at close and the repair of a header that declares too few frames
+// (in the order commit.h states).
 #include "aiffstream.h"
 
 #include <math.h>
+
+#include "chunks.h"
+#include "commit.h"
 
 namespace {
 
@@ -13,71 +17,24 @@ const int64_t AiffMaxField = 0xFFFFFFFFLL;
 // not make the close write up to 4 GiB of zeros onto a recorder's card.
 const uint32_t AiffMaxPadBlock = 0x100000;
 
-// Chunks behind the samples that the trailer check walks at most.
-const int AiffMaxTrailerChunks = 65536;
+const ChunkRules* const Rules = &ChunkRulesIff;
 
-uint32_t readBe32(const uint8_t* p)
+// Walks from pos to the first chunk named id; 0 when the walk meets the
+// end of the file, an unreadable header, an id no writer makes, or the end
+// of the 32-bit range.
+int FindChunk(ChunkCursor* cursor, uint64_t pos, const char* id, ChunkHeader* header)
 {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-uint16_t readBe16(const uint8_t* p)
-{
-    return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1]));
-}
-
-int sameId(const uint8_t* p, const char* id)
-{
-    return p[0] == uint8_t(id[0]) && p[1] == uint8_t(id[1]) && p[2] == uint8_t(id[2]) && p[3] == uint8_t(id[3]);
-}
-
-// Chunk ids are four printable ASCII characters.
-int plausibleId(const uint8_t* p)
-{
-    for (int i = 0; i < 4; ++i)
-        if (p[i] < 0x20 || p[i] > 0x7E)
+    int afterOdd = 0;
+    for (;;) {
+        if (pos + 8 > ChunkPositionLimit || !Chunk_ReadHeader(cursor, pos, afterOdd, header))
             return 0;
-    return 1;
-}
-
-// Position of the next chunk header behind an odd-sized chunk whose body
-// ends at unpadded. Conforming files put a pad byte there; files from
-// writers that omit it go on at once. The pad is skipped only when the
-// header behind it looks like one and the header at unpadded does not.
-// *readFailed (when given) is set when the five bytes could not be read.
-int64_t afterOddChunk(FileHandle handle, int64_t unpadded, int* readFailed = nullptr)
-{
-    uint8_t ids[5];
-    if (!File_SeekTo(handle, unpadded) || !File_ReadExact(handle, ids, 5)) {
-        if (readFailed != nullptr)
-            *readFailed = 1;
-        return unpadded;
+        if (header->pos + 8 > ChunkPositionLimit || (Rules->printableIds && !Chunk_PlausibleId(header->id)))
+            return 0;
+        if (Chunk_SameId(header->id, id))
+            return 1;
+        pos = Chunk_End(header);
+        afterOdd = Chunk_IsOdd(cursor, header);
     }
-    if (plausibleId(ids + 1) && !plausibleId(ids))
-        return unpadded + 1;
-    return unpadded;
-}
-
-// Reads the chunk header at pos: 4 id bytes and the size in host order.
-int readChunkHeader(FileHandle handle, int64_t pos, uint8_t* id, uint32_t* size)
-{
-    uint8_t header[8];
-    if (!File_SeekTo(handle, pos) || !File_ReadExact(handle, header, 8))
-        return 0;
-    for (int i = 0; i < 4; ++i)
-        id[i] = header[i];
-    *size = readBe32(header + 4);
-    return 1;
-}
-
-// Walks chunks from pos (the header just read there had this size) to the
-// next header position, pad byte included where there is one.
-int64_t nextChunk(FileHandle handle, int64_t pos, uint32_t size)
-{
-    int64_t next = pos + 8 + int64_t(size);
-    if (size & 1)
-        next = afterOddChunk(handle, next);
-    return next;
 }
 
 // Zero bytes the close writes behind the samples ending at end.
@@ -87,16 +44,6 @@ int64_t padBytes(int64_t end, uint32_t blockSize)
         return 0;
     int64_t rest = end % int64_t(blockSize);
     return rest == 0 ? 0 : int64_t(blockSize) - rest;
-}
-
-int writeBe32At(FileHandle handle, int64_t pos, uint32_t value)
-{
-    uint8_t bytes[4];
-    bytes[0] = uint8_t(value >> 24);
-    bytes[1] = uint8_t(value >> 16);
-    bytes[2] = uint8_t(value >> 8);
-    bytes[3] = uint8_t(value);
-    return File_SeekTo(handle, pos) && File_WriteExact(handle, bytes, 4);
 }
 
 // 1 when a header for dataBytes and frameCount can be written: every size
@@ -121,8 +68,8 @@ int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
 double Extended80_ToDouble(const uint8_t* bytes)
 {
     uint32_t exponent = (uint32_t(bytes[0] & 0x7F) << 8) | bytes[1];
-    uint32_t hi = readBe32(bytes + 2);
-    uint32_t lo = readBe32(bytes + 6);
+    uint32_t hi = Chunk_Get32(Rules, bytes + 2);
+    uint32_t lo = Chunk_Get32(Rules, bytes + 6);
     double magnitude;
     if (exponent == 0 && hi == 0 && lo == 0)
         magnitude = 0.0;
@@ -138,58 +85,34 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (stream == nullptr)
         return AiffOpenNoStream;
     Mem_Zero(stream, sizeof(AiffStream));
-    stream->handle = FileHandleNone;
-    if (path == nullptr)
+    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle))
         return AiffOpenCannotOpen;
-    uint32_t length = 0;
-    while (length < StreamPathCapacity && path[length] != '\0')
-        ++length;
-    if (length >= StreamPathCapacity)
-        return AiffOpenCannotOpen;
-    Mem_Copy(stream->path, path, length + 1);
-
-    uint32_t mode;
-    if (openFlag & 0x01)
-        mode = FileModeReadWriteExisting;  // a scan must never create a file
-    else if (openFlag & 0x20)
-        mode = FileModeReadShared;
-    else
-        mode = FileModeReadExclusive;
-    if (!File_Open(stream->path, mode, &stream->handle, 128))
-        return AiffOpenCannotOpen;
-    FileHandle handle = stream->handle;
+    ChunkCursor cursor;
+    ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
 
     uint8_t form[12];
-    if (!File_ReadExact(handle, form, 12))
+    if (!Chunk_ReadAt(&cursor, 0, form, 12))
         return AiffOpenNoFormat;
-    if (!sameId(form, "FORM") || !sameId(form + 8, "AIFF"))
+    if (!Chunk_SameId(form, "FORM") || !Chunk_SameId(form + 8, "AIFF"))
         return AiffOpenNotAiff;
 
-    // Chunk positions are 64-bit so that no size wraps the walk backwards;
-    // a chunk that would start beyond 4 GiB cannot lie inside a FORM. Ids
+    // A chunk that would start beyond 4 GiB cannot lie inside a FORM. Ids
     // are printable: zero-filled or garbled bytes end the walk at once
     // instead of being stepped through 8 bytes at a time.
-    uint8_t id[4];
-    uint32_t size = 0;
-    int64_t pos = 12;
-    for (;;) {
-        if (pos + 8 > AiffMaxField || !readChunkHeader(handle, pos, id, &size) || !plausibleId(id))
-            return AiffOpenNoFormat;
-        if (sameId(id, "COMM"))
-            break;
-        pos = nextChunk(handle, pos, size);
-    }
-
+    ChunkHeader header;
+    if (!FindChunk(&cursor, 12, "COMM", &header))
+        return AiffOpenNoFormat;
+    uint64_t pos = header.pos;
     stream->commOffset = uint32_t(pos + 8);
-    if (size != 18)
+    if (header.size != 18)
         return AiffOpenNoFormat;
     uint8_t comm[18];
-    if (!File_SeekTo(handle, pos + 8) || !File_ReadExact(handle, comm, 18))
+    if (!Chunk_ReadAt(&cursor, pos + 8, comm, 18))
         return AiffOpenNoFormat;
 
-    int16_t numChannels = int16_t(readBe16(comm));
-    uint32_t numSampleFrames = readBe32(comm + 2);
-    int16_t sampleSize = int16_t(readBe16(comm + 6));
+    int16_t numChannels = int16_t(Chunk_Get16(Rules, comm));
+    uint32_t numSampleFrames = Chunk_Get32(Rules, comm + 2);
+    int16_t sampleSize = int16_t(Chunk_Get16(Rules, comm + 6));
     Mem_Copy(stream->commSampleRate, comm + 8, 10);
     stream->sampleRateDouble = Extended80_ToDouble(comm + 8);
     stream->commSampleFrames = numSampleFrames;
@@ -218,28 +141,22 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->blockAlign = uint16_t(frameBytes);
     stream->bytesPerSecond = uint32_t(stream->blockAlign) * stream->sampleRate;
 
-    pos = pos + 8 + 18;
-    for (;;) {
-        if (pos + 8 > AiffMaxField || !readChunkHeader(handle, pos, id, &size) || !plausibleId(id))
-            return AiffOpenNoFormat;
-        if (sameId(id, "SSND"))
-            break;
-        pos = nextChunk(handle, pos, size);
-    }
-
-    int64_t ssndBody = pos + 8;
+    if (!FindChunk(&cursor, pos + 8 + 18, "SSND", &header))
+        return AiffOpenNoFormat;
+    uint64_t ssndBody = header.pos + 8;
+    uint32_t size = header.size;
     if (size < 8)
         return AiffOpenNoData;
     uint8_t fields[8];
-    if (!File_SeekTo(handle, ssndBody) || !File_ReadExact(handle, fields, 8))
+    if (!Chunk_ReadAt(&cursor, ssndBody, fields, 8))
         return AiffOpenNoData;
-    uint32_t offset = readBe32(fields);
-    int64_t dataOffset = ssndBody + 8 + int64_t(offset);
+    uint32_t offset = Chunk_Get32(Rules, fields);
+    uint64_t dataOffset = ssndBody + 8 + uint64_t(offset);
     // The header update addresses the data through 32-bit fields.
-    if (dataOffset > AiffMaxField)
+    if (dataOffset > uint64_t(AiffMaxField))
         return AiffOpenNoData;
     stream->ssndOffset = offset;
-    stream->ssndBlockSize = readBe32(fields + 4);
+    stream->ssndBlockSize = Chunk_Get32(Rules, fields + 4);
     stream->ssndChunkSize = size;
     stream->dataOffset = uint32_t(dataOffset);
     stream->frameCount = int64_t(numSampleFrames);
@@ -248,8 +165,8 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->readPos = 0;
     stream->readFrames = AiffStream_ReadFrames;
     stream->writeBytes = AiffStream_WriteBytes;
-    stream->filePosState = File_SeekTo(handle, dataOffset) ? 1 : 0;
-    File_GetSize64(handle, &stream->fileSize);
+    stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);
+    File_GetSize64(stream->handle, &stream->fileSize);
     return AiffOpenOk;
 }
 
@@ -300,31 +217,26 @@ int32_t AiffStream_UpdateHeader(AiffStream* stream)
 
     int64_t end = int64_t(stream->dataOffset) + stream->dataBytes;
     int64_t ssndSizePos = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 12;
-    uint32_t ssndSize = uint32_t(int64_t(stream->ssndOffset) + stream->dataBytes + 8);
     stream->filePosState = 0;
 
-    // The frame count goes last: until it is on the disk the old, smaller
-    // count makes the next scan repair the file again, and once it is there
-    // the sizes it relies on are already written.
-    if (!writeBe32At(handle, 4, uint32_t(end - 8)) || !writeBe32At(handle, ssndSizePos, ssndSize) ||
-        !File_Flush(handle))
-        return StreamResultIoFailed;
-    if (!writeBe32At(handle, int64_t(stream->commOffset) + 2, uint32_t(stream->frameCount)) || !File_Flush(handle))
+    uint8_t formSize[4];
+    uint8_t ssndSize[4];
+    uint8_t frames[4];
+    Chunk_Put32(Rules, formSize, uint32_t(end - 8));
+    Chunk_Put32(Rules, ssndSize, uint32_t(int64_t(stream->ssndOffset) + stream->dataBytes + 8));
+    Chunk_Put32(Rules, frames, uint32_t(stream->frameCount));
+    const HeaderField fields[2] = {{4, formSize, 4}, {ssndSizePos, ssndSize, 4}};
+    const HeaderField last = {int64_t(stream->commOffset) + 2, frames, 4};
+    // The frame count is what a scan trusts: last (C1).
+    if (!Commit_Header(handle, fields, 2, &last))
         return StreamResultIoFailed;
 
+    // Padding after the count (C2).
     int64_t pad = padBytes(end, stream->ssndBlockSize);
     if (pad > 0) {
-        uint8_t zeros[512];
-        Mem_Zero(zeros, sizeof(zeros));
-        if (!File_SeekTo(handle, end))
-            return StreamResultIoFailed;
-        for (int64_t left = pad; left > 0;) {
-            uint32_t piece = left > 512 ? 512u : uint32_t(left);
-            if (!File_WriteExact(handle, zeros, piece))
-                return StreamResultIoFailed;
-            left -= piece;
-        }
-        if (!writeBe32At(handle, 4, uint32_t(end + pad - 8)) || !File_Flush(handle))
+        Chunk_Put32(Rules, formSize, uint32_t(end + pad - 8));
+        const HeaderField padded = {4, formSize, 4};
+        if (!File_SeekTo(handle, end) || !Commit_Zeros(handle, uint64_t(pad)) || !Commit_Header(handle, nullptr, 0, &padded))
             return StreamResultIoFailed;
     }
     stream->headerDirty = 0;
@@ -349,7 +261,6 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
 {
     if (stream == nullptr || stream->handle == FileHandleNone || stream->dataOffset == 0 || stream->dataBytes < 0)
         return 0;
-    FileHandle handle = stream->handle;
     int64_t size = stream->fileSize;
     int64_t end = int64_t(stream->dataOffset) + stream->dataBytes;
     if (end >= size)
@@ -379,60 +290,30 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
     // Everything looked at lies inside the measured file: a failed move or
     // read is a failing disk, and a guess would turn metadata into samples.
     stream->filePosState = 0;
+    ChunkCursor cursor;
+    ChunkCursor_Init(&cursor, stream->handle, Rules, ChunkPosUnknown);
     int64_t zeroEnd = end;
-    if (zeroLimit > end) {
-        if (!File_SeekTo(handle, end))
+    uint8_t buffer[4096];
+    while (zeroEnd < zeroLimit) {
+        uint32_t piece = zeroLimit - zeroEnd > int64_t(sizeof(buffer)) ? uint32_t(sizeof(buffer))
+                                                                         : uint32_t(zeroLimit - zeroEnd);
+        if (!Chunk_ReadAt(&cursor, uint64_t(zeroEnd), buffer, piece))
             return StreamResultIoFailed;
-        uint8_t buffer[4096];
-        while (zeroEnd < zeroLimit) {
-            uint32_t piece = zeroLimit - zeroEnd > int64_t(sizeof(buffer)) ? uint32_t(sizeof(buffer))
-                                                                             : uint32_t(zeroLimit - zeroEnd);
-            if (!File_ReadExact(handle, buffer, piece))
-                return StreamResultIoFailed;
-            uint32_t i = 0;
-            while (i < piece && buffer[i] == 0)
-                ++i;
-            zeroEnd += i;
-            if (i < piece)
-                break;
-        }
+        uint32_t i = 0;
+        while (i < piece && buffer[i] == 0)
+            ++i;
+        zeroEnd += i;
+        if (i < piece)
+            break;
     }
 
     for (int i = 0; i < count; ++i) {
         int64_t pos = starts[i];
         if (pos < end || pos > zeroEnd || pos > size)
             continue;
-        int chunks = 0;
-        while (pos < size && chunks < AiffMaxTrailerChunks) {
-            uint8_t id[4];
-            uint32_t chunkSize;
-            if (size - pos < 8)
-                break;
-            if (!readChunkHeader(handle, pos, id, &chunkSize))
-                return StreamResultIoFailed;
-            if (!plausibleId(id))
-                break;
-            int64_t next = pos + 8 + int64_t(chunkSize);
-            if (next > size)
-                break;
-            // A last odd-sized chunk whose writer left out the pad byte.
-            if ((chunkSize & 1) && next < size) {
-                if (size - next == 1) {
-                    next = size;
-                } else if (size - next >= 5) {
-                    int readFailed = 0;
-                    next = afterOddChunk(handle, next, &readFailed);
-                    if (readFailed)
-                        return StreamResultIoFailed;
-                }
-            }
-            pos = next;
-            ++chunks;
-        }
-        // Still chunks after so many (no sample data reads like that):
-        // metadata, however odd, which a repair would turn into samples.
-        if (pos == size || chunks == AiffMaxTrailerChunks)
-            return 1;
+        int32_t trailer = Chunk_IsTrailer(&cursor, uint64_t(pos), 0, uint64_t(size));
+        if (trailer != 0)
+            return trailer < 0 ? StreamResultIoFailed : 1;
     }
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "fileio.h"
-#include "wavstream.h"
+#include "stream.h"
 
 // Results of AiffStream_Open.
 enum {

@@ -33,67 +33,102 @@ int64_t WholeFrameBytes(uint16_t blockAlign, int64_t frames)
     return frames <= 0 ? 0 : int64_t(uint64_t(blockAlign) * uint64_t(frames));
 }
 
-int32_t OpenWav(SoundFile* file, const char* path, int32_t openFlag)
+// How a reader's open result reaches the caller.
+struct OpenError {
+    int32_t result;    // the reader's result; 0 ends a table with its default
+    int32_t code;      // SoundFileErr*
+    const char* text;  // errorText
+};
+
+const OpenError WavErrors[] = {
+    {WavOpenCannotOpen, SoundFileErrCannotOpen, "Cannot open WAV file"},
+    {WavOpenNoData, SoundFileErrCannotRead, "Cannot Read WAV Format"},
+    {WavOpenUnknownSize, SoundFileErrNoAudio, "No audio data present in file"},
+    {WavOpenNoChannels, SoundFileErrCorrupted, "WAV Format Corrupted"},
+    {0, SoundFileErrWav, "Error openning WAV file"},
+};
+
+const OpenError AiffErrors[] = {
+    {AiffOpenCannotOpen, SoundFileErrCannotOpen, "Cannot open AIFF file"},
+    {AiffOpenNoFormat, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
+    {AiffOpenNoData, SoundFileErrNoAudio, "No audio data present in file"},
+    {AiffOpenNoChannels, SoundFileErrCorrupted, "AIFF Format Corrupted"},
+    {0, SoundFileErrAiff, "Error openning AIFF file"},
+};
+
+int32_t WavOpen(SoundFile* f, const char* path, int32_t openFlag) { return WavStream_Open(&f->wav, path, openFlag); }
+int32_t WavRepair(SoundFile* f) { return WavStream_Repair(&f->wav); }
+int32_t WavClose(SoundFile* f) { return WavStream_Close(&f->wav); }
+int32_t WavTrailer(SoundFile* f) { return WavStream_HasChunkTrailer(&f->wav); }
+uint32_t WavDataOffset(const SoundFile* f) { return f->wav.dataOffset; }
+int64_t WavFileSize(const SoundFile* f) { return f->wav.fileSize; }
+int32_t AiffOpen(SoundFile* f, const char* path, int32_t openFlag) { return AiffStream_Open(&f->aiff, path, openFlag); }
+int32_t AiffRepair(SoundFile* f) { return AiffStream_Repair(&f->aiff); }
+int32_t AiffClose(SoundFile* f) { return AiffStream_Close(&f->aiff); }
+int32_t AiffTrailer(SoundFile* f) { return AiffStream_HasChunkTrailer(&f->aiff); }
+uint32_t AiffDataOffset(const SoundFile* f) { return f->aiff.dataOffset; }
+int64_t AiffFileSize(const SoundFile* f) { return f->aiff.fileSize; }
+
+// One container's entry points, so that every operation of the handle is
+// written once.
+struct Container {
+    const char* const* extensions;  // null-terminated
+    int32_t cannotOpen;             // the reader's result that leaves no file open
+    const OpenError* errors;
+    int32_t (*open)(SoundFile*, const char*, int32_t);
+    int32_t (*fillInfo)(SoundFile*);
+    int32_t (*repair)(SoundFile*);
+    int32_t (*close)(SoundFile*);
+    int32_t (*hasTrailer)(SoundFile*);
+    uint32_t (*dataOffset)(const SoundFile*);
+    int64_t (*fileSize)(const SoundFile*);
+};
+
+const char* const WavExtensions[] = {".wav", ".bwf", nullptr};
+const char* const AiffExtensions[] = {".aif", ".aiff", ".iff", nullptr};
+
+const Container Containers[] = {
+    {WavExtensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
+     WavTrailer, WavDataOffset, WavFileSize},
+    {AiffExtensions, AiffOpenCannotOpen, AiffErrors, AiffOpen, SoundFile_FillInfoFromAiff, AiffRepair, AiffClose,
+     AiffTrailer, AiffDataOffset, AiffFileSize},
+};
+
+const Container* ForPath(const char* path)
 {
-    int32_t result = WavStream_Open(&file->wav, path, openFlag);
-    if (result == WavOpenOk) {
-        SoundFile_FillInfoFromWav(file);
-        return 0;
-    }
-    if (result == WavOpenCannotOpen) {
-        SetError(file, SoundFileErrCannotOpen, "Cannot open WAV file");
-        return SoundFileErrCannotOpen;
-    }
-    WavStream_Close(&file->wav);
-    switch (result) {
-    case WavOpenNoData:
-        SetError(file, SoundFileErrCannotRead, "Cannot Read WAV Format");
-        break;
-    case WavOpenUnknownSize:
-        SetError(file, SoundFileErrNoAudio, "No audio data present in file");
-        break;
-    case WavOpenNoChannels:
-        SetError(file, SoundFileErrCorrupted, "WAV Format Corrupted");
-        break;
-    default:
-        SetError(file, SoundFileErrWav, "Error openning WAV file");
-        break;
-    }
-    return file->errorCode;
+    for (const Container& c : Containers)
+        for (const char* const* e = c.extensions; *e != nullptr; ++e)
+            if (Path_HasExtension(path, *e))
+                return &c;
+    return nullptr;
 }
 
-int32_t OpenAiff(SoundFile* file, const char* path, int32_t openFlag)
+const Container* ForKind(int32_t kind)
 {
-    int32_t result = AiffStream_Open(&file->aiff, path, openFlag);
-    if (result == AiffOpenOk) {
-        SoundFile_FillInfoFromAiff(file);
-        return 0;
-    }
-    if (result == AiffOpenCannotOpen) {
-        SetError(file, SoundFileErrCannotOpen, "Cannot open AIFF file");
-        return SoundFileErrCannotOpen;
-    }
-    AiffStream_Close(&file->aiff);
-    switch (result) {
-    case AiffOpenNoFormat:
-        SetError(file, SoundFileErrCannotRead, "Cannot Read AIFF Format");
-        break;
-    case AiffOpenNoData:
-        SetError(file, SoundFileErrNoAudio, "No audio data present in file");
-        break;
-    case AiffOpenNoChannels:
-        SetError(file, SoundFileErrCorrupted, "AIFF Format Corrupted");
-        break;
+    switch (kind) {
+    case SoundFileKindWav:
+    case SoundFileKindBwf:
+        return &Containers[0];
+    case SoundFileKindAiff:
+        return &Containers[1];
     default:
-        SetError(file, SoundFileErrAiff, "Error openning AIFF file");
-        break;
+        return nullptr;
     }
-    return file->errorCode;
 }
 
-int IsWavKind(int32_t kind)
+int32_t OpenWith(const Container* c, SoundFile* file, const char* path, int32_t openFlag)
 {
-    return kind == SoundFileKindWav || kind == SoundFileKindBwf;
+    int32_t result = c->open(file, path, openFlag);
+    if (result == 0)
+        return c->fillInfo(file);
+    // After any other failure the reader leaves the file open for the close.
+    if (result != c->cannotOpen)
+        c->close(file);
+    const OpenError* e = c->errors;
+    while (e->result != 0 && e->result != result)
+        ++e;
+    SetError(file, e->code, e->text);
+    return e->code;
 }
 
 }  // namespace
@@ -110,12 +145,9 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag)
     file->wav.handle = FileHandleNone;
     file->aiff.handle = FileHandleNone;
     file->kind = SoundFileKindNone;
-    if (path != nullptr) {
-        if (Path_HasExtension(path, ".wav") || Path_HasExtension(path, ".bwf"))
-            return OpenWav(file, path, openFlag);
-        if (Path_HasExtension(path, ".aif") || Path_HasExtension(path, ".aiff") || Path_HasExtension(path, ".iff"))
-            return OpenAiff(file, path, openFlag);
-    }
+    const Container* c = path != nullptr ? ForPath(path) : nullptr;
+    if (c != nullptr)
+        return OpenWith(c, file, path, openFlag);
     SetError(file, SoundFileErrUnknownType, "Unknown File Type");
     return 0;
 }
@@ -179,16 +211,11 @@ int32_t SoundFile_Repair(SoundFile* file)
         SetError(file, SoundFileErrNotOpen, "File not openned");
         return SoundFileErrNotOpen;
     }
-    int32_t result;
-    if (IsWavKind(file->kind)) {
-        result = WavStream_Repair(&file->wav);
-        SoundFile_FillInfoFromWav(file);
-    } else if (file->kind == SoundFileKindAiff) {
-        result = AiffStream_Repair(&file->aiff);
-        SoundFile_FillInfoFromAiff(file);
-    } else {
+    const Container* c = ForKind(file->kind);
+    if (c == nullptr)
         return -1;
-    }
+    int32_t result = c->repair(file);
+    c->fillInfo(file);
     if (result != 0) {
         SetError(file, SoundFileErrAccess, "Cannot Repair File");
         return SoundFileErrAccess;
@@ -205,13 +232,10 @@ int32_t SoundFile_Close(SoundFile* file)
         return SoundFileErrNotOpen;
     }
     file->isOpen = 0;
-    int32_t result;
-    if (IsWavKind(file->kind))
-        result = WavStream_Close(&file->wav);
-    else if (file->kind == SoundFileKindAiff)
-        result = AiffStream_Close(&file->aiff);
-    else
+    const Container* c = ForKind(file->kind);
+    if (c == nullptr)
         return -1;
+    int32_t result = c->close(file);
     file->kind = SoundFileKindNone;
     if (result != 0) {
         SetError(file, SoundFileErrAccess, "Cannot Update File Header");
@@ -234,34 +258,25 @@ uint32_t SoundFile_GetDataOffset(SoundFile* file)
 {
     if (file == nullptr || !file->isOpen)
         return 0xFFFFFFFFu;
-    if (IsWavKind(file->kind))
-        return file->wav.dataOffset;
-    if (file->kind == SoundFileKindAiff)
-        return file->aiff.dataOffset;
-    return 0;
+    const Container* c = ForKind(file->kind);
+    return c != nullptr ? c->dataOffset(file) : 0;
 }
 
 int64_t SoundFile_GetFileSize(SoundFile* file)
 {
     if (file == nullptr || !file->isOpen)
         return -1;
-    if (IsWavKind(file->kind))
-        return file->wav.fileSize;
-    if (file->kind == SoundFileKindAiff)
-        return file->aiff.fileSize;
-    return -2;
+    const Container* c = ForKind(file->kind);
+    return c != nullptr ? c->fileSize(file) : -2;
 }
 
 int32_t SoundFile_HasChunkTrailer(SoundFile* file)
 {
     if (file == nullptr || !file->isOpen)
         return -1;
-    int32_t result;
-    if (IsWavKind(file->kind))
-        result = WavStream_HasChunkTrailer(&file->wav);
-    else if (file->kind == SoundFileKindAiff)
-        result = AiffStream_HasChunkTrailer(&file->aiff);
-    else
+    const Container* c = ForKind(file->kind);
+    if (c == nullptr)
         return -1;
+    int32_t result = c->hasTrailer(file);
     return result == StreamResultIoFailed ? SoundFileErrAccess : result;
 }

@@ -6,9 +6,7 @@
 #include <stdint.h>
 
 #include "fileio.h"
-
-// Capacity of a stream's path buffer, terminator included.
-#define StreamPathCapacity 1096
+#include "stream.h"
 
 // Bits of WavStream.flags and SoundFileInfo.flags.
 #define WavFlagBext 0x00000001u
@@ -24,19 +22,6 @@ enum {
     WavOpenUnknownSize = 5,  // an unknown chunk declares the size 0xFFFFFFFF
     WavOpenNoDs64 = 6,       // an RF64 file whose first chunk is not ds64
     WavOpenNoChannels = 7,   // a fmt chunk declares 0 channels
-};
-
-// Result of a repair or close that met an I/O failure (the file may need a
-// second scan; it was never reported as repaired).
-#define StreamResultIoFailed 30
-
-// Results of the sample transfer operations.
-enum {
-    TransferOk = 0,
-    TransferWriteFailed = 12,  // no file open, or the write failed
-    TransferSeekFailed = 14,   // the move of the file pointer failed
-    TransferReadFailed = 15,   // the read failed or the file ended early
-    TransferTooLarge = 20,     // the write would end beyond 0x7FFFFFFF
 };
 
 #pragma pack(push, 1)

@@ -1,0 +1,87 @@
+// The chunk layer both containers are read through: RIFF (WAV, RF64) and
+// IFF (AIFF) are the same sequence of 4-byte ids and 32-bit sizes, and
+// differ only in the rules of a ChunkRules record.
+#ifndef TESSMARK_CHUNKS_H
+#define TESSMARK_CHUNKS_H
+
+#include <stdint.h>
+
+#include "fileio.h"
+
+// Chunks are addressed through 32-bit offsets (dataOffset, the header
+// fields) in both containers; nothing at or beyond this can be used.
+#define ChunkPositionLimit 0xFFFFFFFFu
+
+// Where the file pointer stands is not known.
+#define ChunkPosUnknown UINT64_MAX
+
+typedef struct ChunkRules {
+    int bigEndian;               // IFF's numbers are big-endian, RIFF's little-endian
+    int padOdd;                  // an odd-sized body is followed by a pad byte
+    int printableIds;            // an id that is not printable ends the walk
+    const char* const* knownIds; // ids writers use, null-terminated; they settle a pad-byte doubt
+} ChunkRules;
+
+extern const ChunkRules ChunkRulesRiff;
+extern const ChunkRules ChunkRulesIff;
+
+// One open file, walked chunk by chunk. The pointer is moved only when it
+// is not already where the next read begins: a plain header then reads
+// without a single seek.
+typedef struct ChunkCursor {
+    FileHandle handle;
+    const ChunkRules* rules;
+    uint64_t filePos;  // where the file pointer stands; ChunkPosUnknown
+    int64_t fileSize;  // measured when a pad-byte doubt needs it; -1 before
+} ChunkCursor;
+
+typedef struct ChunkHeader {
+    uint8_t id[4];
+    uint32_t size;  // body bytes as declared, in host order
+    uint64_t pos;   // where the header starts (behind a pad byte, if one was skipped)
+} ChunkHeader;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void ChunkCursor_Init(ChunkCursor* cursor, FileHandle handle, const ChunkRules* rules, uint64_t filePos);
+
+// Reads count bytes at pos; 1 on success. On a failure the position is unknown.
+int Chunk_ReadAt(ChunkCursor* cursor, uint64_t pos, void* buffer, uint32_t count);
+// Moves the pointer to pos (only when it is not there); 1 on success.
+int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos);
+
+// Reads the chunk header at pos, or, when the chunk before it had an odd
+// size (afterOdd), at pos or one pad byte further on (see chunks.cpp). The
+// pointer is left at the body. 1 on success.
+int Chunk_ReadHeader(ChunkCursor* cursor, uint64_t pos, int afterOdd, ChunkHeader* header);
+
+// Where the header after this chunk would start without its pad byte.
+uint64_t Chunk_End(const ChunkHeader* header);
+// 1 when a pad byte may follow this chunk.
+int Chunk_IsOdd(const ChunkCursor* cursor, const ChunkHeader* header);
+
+// 1 when the bytes from pos to fileSize are a run of well-formed chunks
+// (pad bytes included, also a last one), nothing at all, or more such
+// chunks than ChunkTrailerLimit; 0 otherwise. afterOdd as for
+// Chunk_ReadHeader, for the chunk that ends at pos. -1 when a move or read
+// failed before it could tell: everything looked at lies inside the measured
+// file, so a failure there is a failing disk, not an answer.
+int32_t Chunk_IsTrailer(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize);
+
+int Chunk_SameId(const uint8_t* id, const char* name);
+// Four printable ASCII characters, as writers make ids.
+int Chunk_PlausibleId(const uint8_t* id);
+
+uint16_t Chunk_Get16(const ChunkRules* rules, const uint8_t* p);
+uint32_t Chunk_Get32(const ChunkRules* rules, const uint8_t* p);
+uint64_t Chunk_Get64(const ChunkRules* rules, const uint8_t* p);
+void Chunk_Put32(const ChunkRules* rules, uint8_t* p, uint32_t v);
+void Chunk_Put64(const ChunkRules* rules, uint8_t* p, uint64_t v);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

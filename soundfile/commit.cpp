@@ -1,0 +1,34 @@
+// The header rewrite in the order that survives a crash (rules C1, C2 in
+// commit.h).
+#include "commit.h"
+
+namespace {
+
+int WriteField(FileHandle handle, const HeaderField* field)
+{
+    return File_SeekTo(handle, field->pos) && File_WriteExact(handle, field->bytes, field->length);
+}
+
+}  // namespace
+
+int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last)
+{
+    for (uint32_t i = 0; i < count; ++i)
+        if (!WriteField(handle, &fields[i]))
+            return 0;
+    if (count > 0 && !File_Flush(handle))
+        return 0;
+    return WriteField(handle, last) && File_Flush(handle);
+}
+
+int Commit_Zeros(FileHandle handle, uint64_t count)
+{
+    static const uint8_t zeros[512] = {0};
+    while (count > 0) {
+        uint32_t n = count < sizeof(zeros) ? uint32_t(count) : uint32_t(sizeof(zeros));
+        if (!File_WriteExact(handle, zeros, n))
+            return 0;
+        count -= n;
+    }
+    return 1;
+}
