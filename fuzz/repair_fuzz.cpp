@@ -256,6 +256,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         uint32_t form = uint32_t(after[4]) << 24 | uint32_t(after[5]) << 16 | uint32_t(after[6]) << 8 | after[7];
         FUZZ_CHECK(int64_t(form) >= end - 8 && int64_t(form) <= int64_t(after.size()) - 8, "FORM size %u", form);
     }
+    if (!l.aiff && memcmp(after.data(), "RIFF", 4) == 0 && end < 0xEFFFFFFF) {
+        uint32_t riff = uint32_t(after[7]) << 24 | uint32_t(after[6]) << 16 | uint32_t(after[5]) << 8 | after[4];
+        FUZZ_CHECK(int64_t(riff) >= end - 8 && int64_t(riff) <= int64_t(after.size()) - 8, "RIFF size %u", riff);
+    }
 
     // The repaired header declares exactly those frames, and stays as it is.
     const Layout again = Examine(path);

@@ -49,6 +49,8 @@ Seeds WavSeeds()
     return {
         {"unfinished", RiffFile({stereo, DataHead(0), samples})},
         {"short", RiffFile({stereo, DataHead(100), samples})},
+        // Every whole frame declared, a partial one behind: the cut alone completes it.
+        {"stray-bytes", RiffFile({stereo, DataHead(400), samples})},
         {"healthy", RiffFile({stereo, DataHead(400), Bytes(samples.begin(), samples.begin() + 400)})},
         {"list-behind", RiffFile({stereo, Chunk("data", PatternBytes(400)), listChunk})},
         {"odd-data-pad", RiffFile({Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), Chunk("data", PatternBytes(41), false, true),
@@ -112,6 +114,9 @@ Seeds AiffSeeds()
     blocks.offset = 4;
     blocks.blockSize = 512;
     out.push_back({"offset-blocksize", Aiff(blocks)});
+    AiffShape stray = blocks;
+    stray.frames = 100;
+    out.push_back({"stray-bytes-blocksize", Aiff(stray)});
     AiffShape wide = plain;
     wide.channels = 1;
     wide.bits = 24;
@@ -171,8 +176,9 @@ int main(int argc, char** argv)
     for (const auto& s : aiff)
         repairAiff.push_back({"aiff-" + s.first, s.second});
     Seeds faultWav{{"fault-wav-unfinished", Find(wav, "unfinished")}, {"fault-wav-rf64", Find(wav, "rf64")},
-                    {"fault-wav-list-behind", Find(wav, "list-behind")}};
-    Seeds faultAiff{{"fault-aiff-padded", Find(aiff, "offset-blocksize")}};
+                    {"fault-wav-list-behind", Find(wav, "list-behind")}, {"fault-wav-stray", Find(wav, "stray-bytes")}};
+    Seeds faultAiff{{"fault-aiff-padded", Find(aiff, "offset-blocksize")},
+                    {"fault-aiff-stray", Find(aiff, "stray-bytes-blocksize")}};
     bool ok = Save(out + "/wav", wav, {}) && Save(out + "/aiff", aiff, {}) && Save(out + "/repair", repairWav, {0}) &&
               Save(out + "/repair", repairAiff, {2});
     const uint8_t plans[][2] = {{1 << 2, 3}, {2 << 2, 0}, {4 << 2, 0}, {5 << 2, 1}, {(1 | 8) << 2, 4}, {16 << 2, 1}};

@@ -63,6 +63,24 @@ int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
     return 1;
 }
 
+// FORM size and SSND size for dataBytes of samples, and the frame count.
+struct AiffSizes {
+    uint8_t bytes[12];
+    HeaderField fields[2];
+    HeaderField frames;
+};
+
+void BuildSizes(const AiffStream* stream, int64_t dataBytes, int64_t frameCount, AiffSizes* h)
+{
+    int64_t end = int64_t(stream->dataOffset) + dataBytes;
+    Chunk_Put32(Rules, h->bytes, uint32_t(end - 8));
+    Chunk_Put32(Rules, h->bytes + 4, uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
+    Chunk_Put32(Rules, h->bytes + 8, uint32_t(frameCount));
+    h->fields[0] = {4, h->bytes, 4};
+    h->fields[1] = {int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 12, h->bytes + 4, 4};
+    h->frames = {int64_t(stream->commOffset) + 2, h->bytes + 8, 4};
+}
+
 }  // namespace
 
 double Extended80_ToDouble(const uint8_t* bytes)
@@ -184,9 +202,14 @@ int32_t AiffStream_Repair(AiffStream* stream)
         return StreamResultIoFailed;
 
     stream->filePosState = 0;
-    if (!File_SeekTo(stream->handle, int64_t(stream->dataOffset) + bytes))
-        return StreamResultIoFailed;
-    if (!File_Truncate(stream->handle))
+    // FORM and SSND sizes before the cut, and the frame count too where the
+    // cut is what completes the file (C2). With no whole frame there is no
+    // header to write, as at close.
+    AiffSizes h;
+    BuildSizes(stream, bytes, frames, &h);
+    const int grows = frames > stream->frameCount;
+    if (!Commit_Cut(stream->handle, h.fields, bytes > 0 ? 2 : 0, grows || bytes == 0 ? nullptr : &h.frames,
+                    int64_t(stream->dataOffset) + bytes))
         return StreamResultIoFailed;
     stream->frameCount = frames;
     stream->dataBytes = bytes;
@@ -216,24 +239,18 @@ int32_t AiffStream_UpdateHeader(AiffStream* stream)
         return StreamResultIoFailed;
 
     int64_t end = int64_t(stream->dataOffset) + stream->dataBytes;
-    int64_t ssndSizePos = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 12;
     stream->filePosState = 0;
 
-    uint8_t formSize[4];
-    uint8_t ssndSize[4];
-    uint8_t frames[4];
-    Chunk_Put32(Rules, formSize, uint32_t(end - 8));
-    Chunk_Put32(Rules, ssndSize, uint32_t(int64_t(stream->ssndOffset) + stream->dataBytes + 8));
-    Chunk_Put32(Rules, frames, uint32_t(stream->frameCount));
-    const HeaderField fields[2] = {{4, formSize, 4}, {ssndSizePos, ssndSize, 4}};
-    const HeaderField last = {int64_t(stream->commOffset) + 2, frames, 4};
     // The frame count is what a scan trusts: last (C1).
-    if (!Commit_Header(handle, fields, 2, &last))
+    AiffSizes h;
+    BuildSizes(stream, stream->dataBytes, stream->frameCount, &h);
+    if (!Commit_Header(handle, h.fields, 2, &h.frames))
         return StreamResultIoFailed;
 
-    // Padding after the count (C2).
+    // Padding after the count (C3).
     int64_t pad = padBytes(end, stream->ssndBlockSize);
     if (pad > 0) {
+        uint8_t formSize[4];
         Chunk_Put32(Rules, formSize, uint32_t(end + pad - 8));
         const HeaderField padded = {4, formSize, 4};
         if (!File_SeekTo(handle, end) || !Commit_Zeros(handle, uint64_t(pad)) || !Commit_Header(handle, nullptr, 0, &padded))

@@ -1,5 +1,5 @@
-// The header rewrite in the order that survives a crash (rules C1, C2 in
-// commit.h).
+// The header rewrite in the order that survives a crash (rules C1 to C3
+// in commit.h).
 #include "commit.h"
 
 namespace {
@@ -9,16 +9,28 @@ int WriteField(FileHandle handle, const HeaderField* field)
     return File_SeekTo(handle, field->pos) && File_WriteExact(handle, field->bytes, field->length);
 }
 
-}  // namespace
-
-int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last)
+int WriteFields(FileHandle handle, const HeaderField* fields, uint32_t count)
 {
     for (uint32_t i = 0; i < count; ++i)
         if (!WriteField(handle, &fields[i]))
             return 0;
-    if (count > 0 && !File_Flush(handle))
+    return count == 0 || File_Flush(handle);
+}
+
+}  // namespace
+
+int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt)
+{
+    if (!WriteFields(handle, fields, count))
         return 0;
-    return WriteField(handle, last) && File_Flush(handle);
+    if (last != nullptr && !(WriteField(handle, last) && File_Flush(handle)))
+        return 0;
+    return File_SeekTo(handle, cutAt) && File_Truncate(handle);
+}
+
+int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last)
+{
+    return WriteFields(handle, fields, count) && WriteField(handle, last) && File_Flush(handle);
 }
 
 int Commit_Zeros(FileHandle handle, uint64_t count)

@@ -9,7 +9,15 @@
 //       written last, once every other header field is written and flushed.
 //       Until then the old, smaller value sends the next scan back to the
 //       repair, which writes every field again.
-//   C2. Whatever follows the last field (AIFF's zero padding to the SSND
+//   C2. A repair writes and flushes the other size fields for the new
+//       length before it cuts the file after the last whole frame. From the
+//       cut on, the file may look complete to a scan: the bytes behind the
+//       declared samples can be what was all along a chunk, or nothing at
+//       all where the cut removed less than a frame. Where the trusted field
+//       does not grow (every whole frame was declared, or a WAV data size
+//       declared past the last whole frame), it is written before the cut as
+//       well, and the cut is the last step; otherwise the close writes it.
+//   C3. Whatever follows the last field (AIFF's zero padding to the SSND
 //       block size, and the FORM size that then covers it) leaves a file a
 //       scan takes as complete at every point: zeros up to the block size
 //       read as padding, and the FORM size already written covers the
@@ -36,6 +44,11 @@ extern "C" {
 // then writes last and flushes again (C1). 1 on success; 0 at the first failure, with nothing after it
 // written.
 int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last);
+
+// A repair's cut in the order C2 asks for: the count fields, a flush, then
+// last (when given) and a flush, then the cut at cutAt. 1 on success; 0 at
+// the first failure, with nothing after it done.
+int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt);
 
 // Writes count zero bytes at the file pointer. 1 on success.
 int Commit_Zeros(FileHandle handle, uint64_t count);

@@ -87,6 +87,54 @@ uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64
     return length;
 }
 
+// The rest of a longer ds64 or JUNK chunk, zeroed before the block that
+// names the chunk, so that a file cut short between the two still reads
+// as before.
+int WriteFiller(const WavStream* stream, const HeaderPlan* plan)
+{
+    if (plan->form == FormRiff || plan->chunkSize <= Ds64TableBytes)
+        return 1;
+    return File_SeekTo(stream->handle, 20 + Ds64TableBytes) && Commit_Zeros(stream->handle, plan->chunkSize - Ds64TableBytes);
+}
+
+// The header for the stream's sizes: the block at the start of the file
+// and the data size.
+struct WavHeader {
+    HeaderPlan plan;
+    uint8_t block[48];
+    uint8_t size[4];
+    HeaderField start;
+    HeaderField dataSize;
+};
+
+// 0 when the header cannot be written in place.
+int BuildHeader(const WavStream* stream, WavHeader* h)
+{
+    uint64_t dataBytes = stream->dataBytes < 0 ? 0 : uint64_t(stream->dataBytes);
+    uint64_t end = uint64_t(stream->dataOffset) + dataBytes;
+    if (!PlanHeader(stream, end, &h->plan))
+        return 0;
+    h->start = {0, h->block, FillHeaderBlock(stream, &h->plan, end, dataBytes, h->block)};
+    Chunk_Put32(Rules, h->size, dataBytes < SizeLimit ? uint32_t(dataBytes) : 0xFFFFFFFFu);
+    h->dataSize = {int64_t(stream->dataOffset) - 4, h->size, 4};
+    return 1;
+}
+
+// Writes the header, the data size last (C1). 1 on success.
+int WriteHeader(WavStream* stream)
+{
+    WavHeader h;
+    if (!BuildHeader(stream, &h) || !WriteFiller(stream, &h.plan) ||
+        !Commit_Header(stream->handle, &h.start, 1, &h.dataSize))
+        return 0;
+    if (h.plan.form == FormRf64 && !(stream->flags & WavFlagRf64)) {
+        // The JUNK reservation is a ds64 chunk now.
+        stream->flags |= WavFlagRf64;
+        stream->ds64Size = h.plan.chunkSize;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
@@ -224,16 +272,21 @@ int32_t WavStream_Repair(WavStream* stream)
     int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / stream->blockAlign;
     int64_t bytes = frames * stream->blockAlign;
     uint64_t end = uint64_t(stream->dataOffset) + uint64_t(bytes);
-    HeaderPlan plan;
-    if (!PlanHeader(stream, end, &plan))
+    WavStream repaired = *stream;
+    repaired.frameCount = frames;
+    repaired.dataBytes = bytes;
+    WavHeader h;
+    if (!BuildHeader(&repaired, &h))
         return StreamResultIoFailed;  // the header could not hold the result: leave the file alone
 
     stream->filePosState = 0;
+    const int grows = bytes > stream->dataBytes;
     stream->frameCount = frames;
     stream->dataBytes = bytes;
-    if (!File_SeekTo(stream->handle, int64_t(end)))
-        return StreamResultIoFailed;
-    if (!File_Truncate(stream->handle))
+    // The header block before the cut, and the data size too where the cut
+    // is what completes the file (C2).
+    if (!WriteFiller(stream, &h.plan) ||
+        !Commit_Cut(stream->handle, &h.start, 1, grows ? nullptr : &h.dataSize, int64_t(end)))
         return StreamResultIoFailed;
     stream->headerDirty = 1;
     return 0;
@@ -248,35 +301,10 @@ int32_t WavStream_UpdateHeader(WavStream* stream)
     int ok = 1;
     int wrote = 0;
     if (stream->headerDirty == 1) {
-        uint64_t dataBytes = stream->dataBytes < 0 ? 0 : uint64_t(stream->dataBytes);
-        uint64_t end = uint64_t(stream->dataOffset) + dataBytes;
-        HeaderPlan plan;
-        if (!PlanHeader(stream, end, &plan)) {
-            ok = 0;
-        } else {
-            wrote = 1;
-            FileHandle handle = stream->handle;
-            uint8_t block[48];
-            HeaderField fields[1] = {{0, block, FillHeaderBlock(stream, &plan, end, dataBytes, block)}};
-            uint8_t size[4];
-            Chunk_Put32(Rules, size, dataBytes < SizeLimit ? uint32_t(dataBytes) : 0xFFFFFFFFu);
-            const HeaderField last = {int64_t(stream->dataOffset) - 4, size, 4};
-            // The rest of a longer ds64 or JUNK chunk first: the block that
-            // names the chunk comes after it, so a file cut short between
-            // the two still reads as before.
-            if (plan.form != FormRiff && plan.chunkSize > Ds64TableBytes)
-                ok = File_SeekTo(handle, 20 + Ds64TableBytes) && Commit_Zeros(handle, plan.chunkSize - Ds64TableBytes);
-            // The data size is what a scan trusts: last (C1).
-            ok = ok && Commit_Header(handle, fields, 1, &last);
-            if (ok) {
-                stream->headerDirty = 0;
-                if (plan.form == FormRf64 && !(stream->flags & WavFlagRf64)) {
-                    // The JUNK reservation is a ds64 chunk now.
-                    stream->flags |= WavFlagRf64;
-                    stream->ds64Size = plan.chunkSize;
-                }
-            }
-        }
+        wrote = 1;
+        ok = WriteHeader(stream);
+        if (ok)
+            stream->headerDirty = 0;
     }
     // Only a stream that wrote a header or samples has anything to flush. A
     // flush costs a journal commit even for a file that was only read,

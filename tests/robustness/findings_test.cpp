@@ -30,19 +30,35 @@ TEST(FuzzFindings, ChunkAndStrayByteBehindTheSamples)
     ASSERT_EQ(cut.size(), repaired.size());
     EXPECT_EQ(428, Examine(path).declared);
 
-    // The first header write fails after the cut: the header still declares
-    // 400 bytes, and what follows them is now exactly the LIST chunk. The
-    // next scan keeps it as the metadata it is; no byte but the stray one
-    // is gone, and nothing more changes.
+    // The RIFF size goes first: when it fails, nothing has changed, and the
+    // next scan repairs the file as above.
     WriteFileBytes(path, original);
     {
         FaultGuard guard;
         FileFault_Arm(FileFaultWrite, 1, 0);
         ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}), ScanOnce(dir.path()));
     }
-    EXPECT_EQ(cut, ReadFileBytes(path));
+    EXPECT_EQ(original, ReadFileBytes(path));
+    EXPECT_EQ(2u, ScanOnce(dir.path()).size());
+    EXPECT_EQ(repaired, ReadFileBytes(path));
+
+    // The first write after the cut fails: the header still declares 400
+    // bytes, and what follows them is now exactly the LIST chunk. The next
+    // scan keeps it as the metadata it is; no byte but the stray one is
+    // gone, the RIFF size written before the cut matches the file, and
+    // nothing more changes.
+    WriteFileBytes(path, original);
+    {
+        FaultGuard guard;
+        FileFault_Arm(FileFaultWrite, 2, 0);
+        ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}), ScanOnce(dir.path()));
+    }
+    Bytes kept = cut;
+    kept[4] = uint8_t(cut.size() - 8);
+    kept[5] = uint8_t((cut.size() - 8) >> 8);
+    EXPECT_EQ(kept, ReadFileBytes(path));
     EXPECT_EQ((Lines{OkLine("take.wav")}), ScanOnce(dir.path()));
-    EXPECT_EQ(cut, ReadFileBytes(path));
+    EXPECT_EQ(kept, ReadFileBytes(path));
 }
 
 TEST(FuzzFindings, LessThanOneFrameIsCutWithoutPadding)

@@ -44,6 +44,29 @@ std::vector<Recording> RepairLayouts()
         out.push_back({"padded.aif", MakeAiff(a), int64_t(head.size()), 4, false});
     }
     {
+        // Every whole frame declared, a partial one behind it: the cut alone
+        // completes the file, so the header goes first.
+        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 4000)});
+        out.push_back({"stray.wav", Cat({RiffFile({StereoFmt16(), ChunkHead("data", 4000)}, 4003 + 36), samples}),
+                       int64_t(head.size()), 4, false});
+        // A data size past the last whole frame: the repair makes it smaller.
+        out.push_back({"pastframe.wav", Cat({RiffFile({StereoFmt16(), ChunkHead("data", 4002)}, 4003 + 36), samples}),
+                       int64_t(head.size()), 4, false});
+    }
+    {
+        // A fuzzer's find: 16-byte frames all declared, five stray bytes,
+        // an SSND block size, and a FORM size past the end of the file.
+        AiffLayout a;
+        a.bits = 64;
+        a.frames = 16;
+        a.offset = 4;
+        a.blockSize = 512;
+        a.formSize = 453;
+        Bytes head = MakeAiff(a);
+        a.samples = PatternBytes(16 * 16 + 5, 15);
+        out.push_back({"stray.aif", MakeAiff(a), int64_t(head.size()), 16, false});
+    }
+    {
         ByteWriter info;
         info.text("INFO").raw(Chunk("INAM", PatternBytes(9, 8), false, true));
         Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 4000)});
@@ -172,10 +195,11 @@ void ExpectWholeFramesKept(const Recording& r, const Bytes& clean, const Bytes& 
     EXPECT_TRUE(std::all_of(got.begin() + end, got.end(), [](uint8_t b) { return b == 0; }))
         << "only zero padding may follow the samples";
     const bool aiff = r.name.find(".aif") != std::string::npos;
-    if (aiff) {
-        uint32_t form = uint32_t(got[4]) << 24 | uint32_t(got[5]) << 16 | uint32_t(got[6]) << 8 | got[7];
-        EXPECT_GE(int64_t(form), end - 8) << "the FORM size must cover the samples";
-        EXPECT_LE(int64_t(form), int64_t(got.size()) - 8) << "the FORM size must not pass the end of the file";
+    if (aiff || std::equal(got.begin(), got.begin() + 4, "RIFF")) {
+        uint32_t form = aiff ? uint32_t(got[4]) << 24 | uint32_t(got[5]) << 16 | uint32_t(got[6]) << 8 | got[7]
+                             : uint32_t(got[7]) << 24 | uint32_t(got[6]) << 16 | uint32_t(got[5]) << 8 | got[4];
+        EXPECT_GE(int64_t(form), end - 8) << "the FORM or RIFF size must cover the samples";
+        EXPECT_LE(int64_t(form), int64_t(got.size()) - 8) << "the FORM or RIFF size must not pass the end of the file";
     }
     for (int64_t at = 0; at < r.dataOffset; ++at) {
         if (aiff && at >= 4 && at < 8)
