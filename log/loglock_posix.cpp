@@ -1,0 +1,35 @@
+// The log's lock over POSIX: a pthread mutex.
+#include "loglock.h"
+
+#include <pthread.h>
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(((LogBuffer*)nullptr)->lockStorage), "the lock must fit in lockStorage");
+static_assert(alignof(pthread_mutex_t) <= alignof(uint64_t), "lockStorage is aligned for 64-bit words only");
+
+static pthread_mutex_t* mutexOf(LogBuffer* log)
+{
+    return reinterpret_cast<pthread_mutex_t*>(log->lockStorage);
+}
+
+int32_t LogLock_Init(LogBuffer* log)
+{
+    return pthread_mutex_init(mutexOf(log), nullptr) == 0 ? 0 : -1;
+}
+
+int32_t LogLock_Destroy(LogBuffer* log)
+{
+    pthread_mutex_destroy(mutexOf(log));
+    return 0;
+}
+
+int32_t LogLock_Take(LogBuffer* log)
+{
+    pthread_mutex_lock(mutexOf(log));
+    return 0;
+}
+
+int32_t LogLock_Give(LogBuffer* log)
+{
+    pthread_mutex_unlock(mutexOf(log));
+    return 0;
+}
