@@ -7,9 +7,10 @@
 
 #include "appstate.h"
 #include "resource.h"
+#include "tessmark_version.h"
 
 #define AppTitleWord "TESSMARK"
-#define AppVersionText "1.0.0.2"
+#define AppVersionText TessmarkVersionText
 #define AppMakerLine "Made by Tessmark"
 #define AppWebAddress "https://tessmark.example"
 #define AppMenuName "MyMainAppMenu"

@@ -11,10 +11,7 @@
 #include "fileio.h"
 #include "scanplatform.h"
 #include "scanworker.h"
-
-#ifndef TESSMARK_VERSION
-#define TESSMARK_VERSION "0"
-#endif
+#include "tessmark_version.h"
 
 enum {
     ExitOk = 0,           // no file failed (with --check: none needs repair)
@@ -99,7 +96,7 @@ int main(int argc, char** argv)
                 fputs(usageText, stdout);
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
-                printf("tessmark %s\n", TESSMARK_VERSION);
+                printf("tessmark %s\n", TessmarkVersionText);
                 return ExitOk;
             } else if (strcmp(arg, "--check") == 0) {
                 checkOnly = 1;
