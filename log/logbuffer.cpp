@@ -14,13 +14,13 @@
 static void lockTake(LogBuffer* log)
 {
     if (log->lockReady)
-        LogLock_Take(log);
+        LogLock_Hold(log, 1);
 }
 
 static void lockGive(LogBuffer* log)
 {
     if (log->lockReady)
-        LogLock_Give(log);
+        LogLock_Hold(log, 0);
 }
 
 static void lockDestroy(LogBuffer* log)

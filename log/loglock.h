@@ -9,9 +9,8 @@
 int32_t LogLock_Init(LogBuffer* log);
 // Releases what LogLock_Init set up. 0.
 int32_t LogLock_Destroy(LogBuffer* log);
-// Waits for the lock and holds it. 0.
-int32_t LogLock_Take(LogBuffer* log);
-// Lets the lock go. 0.
-int32_t LogLock_Give(LogBuffer* log);
+// held 1: waits for the lock and holds it; held 0: lets it go. 0, or -1
+// when the OS refused.
+int32_t LogLock_Hold(LogBuffer* log, int32_t held);
 
 #endif

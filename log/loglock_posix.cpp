@@ -18,18 +18,12 @@ int32_t LogLock_Init(LogBuffer* log)
 
 int32_t LogLock_Destroy(LogBuffer* log)
 {
-    pthread_mutex_destroy(mutexOf(log));
-    return 0;
+    return pthread_mutex_destroy(mutexOf(log)) == 0 ? 0 : -1;
 }
 
-int32_t LogLock_Take(LogBuffer* log)
+int32_t LogLock_Hold(LogBuffer* log, int32_t held)
 {
-    pthread_mutex_lock(mutexOf(log));
-    return 0;
-}
-
-int32_t LogLock_Give(LogBuffer* log)
-{
-    pthread_mutex_unlock(mutexOf(log));
-    return 0;
+    pthread_mutex_t* mutex = mutexOf(log);
+    int error = held ? pthread_mutex_lock(mutex) : pthread_mutex_unlock(mutex);
+    return error == 0 ? 0 : -1;
 }

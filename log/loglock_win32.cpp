@@ -23,14 +23,11 @@ int32_t LogLock_Destroy(LogBuffer* log)
     return 0;
 }
 
-int32_t LogLock_Take(LogBuffer* log)
+int32_t LogLock_Hold(LogBuffer* log, int32_t held)
 {
-    EnterCriticalSection(sectionOf(log));
-    return 0;
-}
-
-int32_t LogLock_Give(LogBuffer* log)
-{
-    LeaveCriticalSection(sectionOf(log));
+    if (held)
+        EnterCriticalSection(sectionOf(log));
+    else
+        LeaveCriticalSection(sectionOf(log));
     return 0;
 }
