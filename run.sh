@@ -13,9 +13,9 @@ root=$(cd "$(dirname "$0")" && pwd)
 for arg in "$@"; do
   [ "$arg" = --desktop ] && exec "$root/scripts/desktop.sh" "$@"
 done
+. "$root/scripts/lib.sh"
 build_dir=${TESSMARK_BUILD_DIR:-$root/build/native}
 demo_dir=$root/build/demo
-jobs=$(nproc 2>/dev/null || echo 2)
 
 # The arguments go to the scanner as they are; with no folder among them the
 # demo folder is scanned.
@@ -41,20 +41,11 @@ if [ "$missing" = 1 ]; then
   "$root/scripts/install-deps.sh" >&2 || exit 2
 fi
 
-mkdir -p "$build_dir"
 log=$build_dir/run-build.log
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  if ! (cd "$root" && cmake --preset native -B "$build_dir") >"$log" 2>&1; then
-    tail -n 30 "$log" >&2
-    echo "run.sh: configuring the build failed (log: $log)" >&2
-    exit 2
-  fi
+  tm_configure native "$build_dir" "$log" || exit 2
 fi
-if ! cmake --build "$build_dir" --target tessmark -j "$jobs" >"$log" 2>&1; then
-  grep -E 'error|Error' "$log" | head -n 30 >&2
-  echo "run.sh: building tessmark failed (log: $log)" >&2
-  exit 2
-fi
+tm_build "$build_dir" "$log" tessmark || exit 2
 tessmark=$build_dir/cli/tessmark
 
 if [ "$want_demo" = 1 ]; then

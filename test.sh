@@ -5,7 +5,8 @@
 set -u
 cd "$(dirname "$0")"
 root=$(pwd)
-jobs=$(nproc 2>/dev/null || echo 2)
+. scripts/lib.sh
+jobs=$(tm_jobs)
 
 scripts/install-deps.sh || exit 1
 
@@ -38,14 +39,8 @@ count() {
 # build PRESET: configures and builds; a failed build counts as a failure.
 build() {
   note "build $1"
-  if ! cmake --preset "$1" >"$logdir/configure-$1.log" 2>&1; then
-    cat "$logdir/configure-$1.log"
-    echo "configure $1 failed"
-    total_fail=$((total_fail + 1)); status=1; return 1
-  fi
-  if ! cmake --build --preset "$1" -j "$jobs" >"$logdir/build-$1.log" 2>&1; then
-    grep -E 'error|Error' "$logdir/build-$1.log" | head -n 40
-    echo "build $1 failed"
+  if ! tm_configure "$1" "build/$1" "$logdir/configure-$1.log" ||
+     ! tm_build "build/$1" "$logdir/build-$1.log"; then
     total_fail=$((total_fail + 1)); status=1; return 1
   fi
   echo "built $1"
@@ -72,11 +67,10 @@ export WINEDEBUG=-all
 # in the debugger until ctest gives up on it.
 export WINEDLLOVERRIDES="mscoree,mshtml=,winedbg.exe=d"
 build windows
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  win_preset=windows
-else
+tm_pick_windows
+win_preset=$tm_win_preset
+if [ "$win_preset" = windows64 ]; then
   echo "this kernel cannot run 32-bit programs: the Windows tests run as a 64-bit build under 64-bit Wine"
-  win_preset=windows64
   build windows64
 fi
 if [ -d "build/$win_preset" ]; then
@@ -96,7 +90,7 @@ if [ -d "build/$win_preset" ]; then
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
   wineboot_log="$logdir/wineboot.log"
-  if [ "$win_preset" = windows ]; then wine wineboot -i >"$wineboot_log" 2>&1; else /usr/lib/wine/wine64 wineboot -i >"$wineboot_log" 2>&1; fi
+  "$tm_wine" wineboot -i >"$wineboot_log" 2>&1
   run "$win_preset" "build/$win_preset"
   wineserver -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null

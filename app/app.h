@@ -6,12 +6,13 @@
 #include <windows.h>
 
 #include "appstate.h"
+#include "resource.h"
+#include "tessmark_version.h"
 
 #define AppTitleWord "TESSMARK"
-#define AppVersionText "1.0.0.2"
+#define AppVersionText TessmarkVersionText
 #define AppMakerLine "Made by Tessmark"
 #define AppWebAddress "https://tessmark.example"
-#define AppWindowClass "MainWindowClass"
 #define AppMenuName "MyMainAppMenu"
 
 enum {
@@ -20,7 +21,6 @@ enum {
     AppBannerHeight = 80,         // height of the banner band; top of the log view
     AppMaxSizingWidth = 900,      // greatest outer width an interactive resize gives
     AppMinSizingHeight = 200,     // least outer height an interactive resize gives
-    AppLogViewId = 500,           // control id of the log view
     AppRefreshTimerId = 1200,     // id of the refresh timer
     AppRefreshPeriodMs = 200,     // period of the refresh timer
     AppLogCapacity = 0x800000,    // characters the log holds

@@ -35,8 +35,7 @@ void App_CreateResources(void)
 
     TheApp.bannerBitmap = LoadBitmapA((HINSTANCE)TheApp.instance, MAKEINTRESOURCEA(IDB_BANNER));
 
-    // The log's text never exceeds its capacity plus the slack of 512.
-    viewTextCapacity = (size_t)AppLogCapacity + 512;
+    viewTextCapacity = (size_t)AppLogCapacity + LogBufferSlack;
     viewText = (char*)malloc(viewTextCapacity);
     if (viewText == nullptr)
         viewTextCapacity = 0;

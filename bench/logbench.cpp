@@ -219,7 +219,7 @@ int main(int argc, char** argv)
     printf("append_100k_bytes %d\n", static_cast<int>(buffer.used));
 
     CopyView copy;
-    copy.text.resize(static_cast<size_t>(AppLogCapacity) + 512);
+    copy.text.resize(static_cast<size_t>(AppLogCapacity) + LogBufferSlack);
     std::vector<double> unchangedMs;
     for (int r = 0; r < repeats; ++r) {
         LogBuffer_UseIfChanged(&buffer, copyIntoView, &copy);

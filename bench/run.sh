@@ -15,10 +15,10 @@
 #   bench/run.sh --quick    a smoke test: 1,000 files, no 8 GiB take
 #   bench/run.sh --no-wine  leave out the log view under Wine
 #
-# Installs what it needs from Debian's archive when it runs as root. Needs
-# about 17 GiB of free disk for a moment (the copies of the 8 GiB take; the
-# takes themselves are sparse). Timings are wall-clock: run it on a quiet
-# machine.
+# Installs what it needs from Debian's archive when it runs as root
+# (scripts/install-deps.sh bench). Needs about 17 GiB of free disk for a
+# moment (the copies of the 8 GiB take; the takes themselves are sparse).
+# Timings are wall-clock: run it on a quiet machine.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -33,52 +33,21 @@ for arg in "$@"; do
   esac
 done
 
-need=()
-have_cmd() { command -v "$1" >/dev/null 2>&1; }
-have_cmd cmake || need+=(cmake)
-have_cmd g++ || need+=(g++)
-have_cmd make || need+=(make)
-have_cmd python3 || need+=(python3)
-have_cmd pkg-config || need+=(pkg-config)
-pkg-config --exists sndfile 2>/dev/null || need+=(libsndfile1-dev)
-have_cmd strace || need+=(strace)
-have_cmd sox || need+=(sox)
-have_cmd ffmpeg || need+=(ffmpeg)
-[ -x /usr/bin/time ] || need+=(time)
-have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
-[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-have_cmd xvfb-run || need+=(xvfb)
-have_cmd xauth || need+=(xauth)
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "bench/run.sh: missing ${need[*]}; run as root or install them" >&2
-    exit 1
-  fi
-  echo "bench/run.sh: installing ${need[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/tmp/tessmark-bench-apt.log 2>&1 || {
-    tail -n 20 /tmp/tessmark-bench-apt.log >&2
-    echo "bench/run.sh: apt-get install failed" >&2
-    exit 1
-  }
-fi
+. scripts/lib.sh
+scripts/install-deps.sh bench >&2 || exit 1
 
 echo "bench/run.sh: building (Release) in build/bench-release" >&2
-mkdir -p build
-cmake -S . -B build/bench-release -DCMAKE_BUILD_TYPE=Release -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON \
-  >build/bench-configure.log 2>&1 || { cat build/bench-configure.log >&2; exit 1; }
-cmake --build build/bench-release --target tessmark sndcheck logbench nofsync -j2 >build/bench-build.log 2>&1 ||
-  { grep -E 'error' build/bench-build.log >&2; exit 1; }
+tm_configure native build/bench-release build/bench-configure.log \
+  -DCMAKE_BUILD_TYPE=Release -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON || exit 1
+tm_build build/bench-release build/bench-build.log tessmark sndcheck logbench nofsync || exit 1
 
 win=build/bench-win64
 if printf '%s\n' "${pass[@]+"${pass[@]}"}" | grep -qx -- --no-wine; then
   win=""
 else
   echo "bench/run.sh: building the log view bench for 64-bit Windows in $win" >&2
-  if ! { cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
-           -DCMAKE_BUILD_TYPE=Release -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON &&
-         cmake --build "$win" --target logbench -j2; } >build/bench-win64-build.log 2>&1; then
+  if ! { tm_configure windows64 "$win" build/bench-win64-build.log -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON &&
+         tm_build "$win" build/bench-win64-build.log logbench; } 2>/dev/null; then
     echo "bench/run.sh: the Windows build failed (see build/bench-win64-build.log); no log view under Wine" >&2
     win=""
   fi

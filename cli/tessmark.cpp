@@ -7,16 +7,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "cliplatform.h"
+#include "fileio.h"
 #include "scanplatform.h"
 #include "scanworker.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
-#ifndef TESSMARK_VERSION
-#define TESSMARK_VERSION "0"
-#endif
+#include "tessmark_version.h"
 
 enum {
     ExitOk = 0,           // no file failed (with --check: none needs repair)
@@ -75,49 +70,10 @@ static int usageError(const char* message, const char* detail)
     return ExitUsage;
 }
 
-#ifdef _WIN32
-static BOOL WINAPI onConsoleBreak(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        interrupted = 1;
-        ScanWorker_RequestStop();
-        return TRUE;
-    }
-    return FALSE;
-}
-#else
-static void onSignal(int sig)
+static void onInterrupt(void)
 {
     interrupted = 1;
     ScanWorker_RequestStop();
-    // A second Ctrl-C ends the program at once.
-    signal(sig, SIG_DFL);
-}
-#endif
-
-static void catchInterrupts(void)
-{
-#ifdef _WIN32
-    SetConsoleCtrlHandler(onConsoleBreak, TRUE);
-#else
-    struct sigaction action;
-    memset(&action, 0, sizeof(action));
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESTART;  // the file in hand is finished without interrupted calls
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-#endif
-}
-
-static int isSeparator(char c)
-{
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
 }
 
 static const char* plural(int64_t n, const char* one, const char* many)
@@ -140,7 +96,7 @@ int main(int argc, char** argv)
                 fputs(usageText, stdout);
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
-                printf("tessmark %s\n", TESSMARK_VERSION);
+                printf("tessmark %s\n", TessmarkVersionText);
                 return ExitOk;
             } else if (strcmp(arg, "--check") == 0) {
                 checkOnly = 1;
@@ -161,7 +117,7 @@ int main(int argc, char** argv)
     // The folder as the desktop keeps it: without a trailing separator,
     // except for a root, which is nothing but one.
     size_t n = strlen(folder);
-    while (n > 1 && isSeparator(folder[n - 1]) && !(n == 3 && folder[1] == ':'))
+    while (n > 1 && Path_IsSeparator(folder[n - 1]) && !(n == 3 && folder[1] == ':'))
         --n;
     if (n == 0 || n >= sizeof(app.folderPath)) {
         fprintf(stderr, "tessmark: cannot list folder '%s': %s\n", folder, n == 0 ? "empty name" : "path too long");
@@ -173,14 +129,11 @@ int main(int argc, char** argv)
     DirListing probe;
     errno = 0;
     if (!DirListing_Open(&probe, app.folderPath)) {
-        int error = errno;
-#ifdef _WIN32
-        (void)error;
-        fprintf(stderr, "tessmark: cannot list folder '%s'\n", folder);
-#else
-        fprintf(stderr, "tessmark: cannot list folder '%s': %s\n", folder,
-                error != 0 ? strerror(error) : "not a folder");
-#endif
+        const char* reason = CliPlatform_ListFailure(errno);
+        if (reason != nullptr)
+            fprintf(stderr, "tessmark: cannot list folder '%s': %s\n", folder, reason);
+        else
+            fprintf(stderr, "tessmark: cannot list folder '%s'\n", folder);
         return ExitUsage;
     }
     DirListing_Close(&probe);
@@ -192,7 +145,7 @@ int main(int argc, char** argv)
     options.onLine = printLine;
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
-    catchInterrupts();
+    CliPlatform_CatchInterrupts(onInterrupt);
 
     char scanning[sizeof(app.folderPath) + 16];
     snprintf(scanning, sizeof(scanning), "Scanning %s", app.folderPath);

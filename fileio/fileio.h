@@ -82,6 +82,10 @@ int File_Close(FileHandle handle);
 // without one is left unchanged.
 void Path_StripFileName(char* path);
 
+// 1 when c ends a path element here: '/' and, on Win32, '\\' too (a folder
+// typed on a command line may end in either); else 0.
+int Path_IsSeparator(char c);
+
 // 1 when the extension after the last '.' of the last path element equals ext
 // (given with or without its dot), compared without regard to case; else 0.
 int Path_HasExtension(const char* path, const char* ext);

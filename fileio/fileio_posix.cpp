@@ -157,3 +157,8 @@ int File_Close(FileHandle handle)
     int ok = close(toFd(handle)) == 0;
     return ok && !injected;
 }
+
+int Path_IsSeparator(char c)
+{
+    return c == '/';
+}

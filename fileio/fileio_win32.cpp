@@ -126,3 +126,8 @@ int File_Close(FileHandle handle)
     int ok = CloseHandle(toHandle(handle)) != 0;
     return ok && !injected;
 }
+
+int Path_IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}

@@ -4,74 +4,31 @@
 #include "logbuffer.h"
 
 #include "fileio.h"
+#include "loglock.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#ifdef _WIN32
-#include <windows.h>
-typedef CRITICAL_SECTION LogLock;
-#else
-#include <pthread.h>
-typedef pthread_mutex_t LogLock;
-#endif
-
-static_assert(sizeof(LogLock) <= sizeof(((LogBuffer*)nullptr)->lockStorage), "the lock must fit in lockStorage");
-static_assert(alignof(LogLock) <= alignof(uint64_t), "lockStorage is aligned for 64-bit words only");
-
-// Bytes behind capacity for the prefix, the line end, the NUL and the
-// out-of-room message.
-static const int32_t LogSlack = 512;
-
-static LogLock* lockOf(LogBuffer* log)
+// A record that was never initialised has no lock and no text; nothing runs
+// on it but the -2 and null answers, so it needs no exclusion.
+static void lockTake(LogBuffer* log)
 {
-    return reinterpret_cast<LogLock*>(log->lockStorage);
+    if (log->lockReady)
+        LogLock_Hold(log, 1);
 }
 
-static void lockInit(LogBuffer* log)
+static void lockGive(LogBuffer* log)
 {
-#ifdef _WIN32
-    InitializeCriticalSection(lockOf(log));
-#else
-    pthread_mutex_init(lockOf(log), nullptr);
-#endif
-    log->lockReady = 1;
+    if (log->lockReady)
+        LogLock_Hold(log, 0);
 }
 
 static void lockDestroy(LogBuffer* log)
 {
     if (!log->lockReady)
         return;
-#ifdef _WIN32
-    DeleteCriticalSection(lockOf(log));
-#else
-    pthread_mutex_destroy(lockOf(log));
-#endif
+    LogLock_Destroy(log);
     log->lockReady = 0;
-}
-
-// A record that was never initialised has no lock and no text; nothing runs
-// on it but the -2 and null answers, so it needs no exclusion.
-static void lockTake(LogBuffer* log)
-{
-    if (!log->lockReady)
-        return;
-#ifdef _WIN32
-    EnterCriticalSection(lockOf(log));
-#else
-    pthread_mutex_lock(lockOf(log));
-#endif
-}
-
-static void lockGive(LogBuffer* log)
-{
-    if (!log->lockReady)
-        return;
-#ifdef _WIN32
-    LeaveCriticalSection(lockOf(log));
-#else
-    pthread_mutex_unlock(lockOf(log));
-#endif
 }
 
 static void resetLocked(LogBuffer* log)
@@ -81,7 +38,7 @@ static void resetLocked(LogBuffer* log)
     log->overflowReported = 0;
     log->lineCount = 0;
     if (log->text != nullptr)
-        Mem_Zero(log->text, static_cast<uint32_t>(log->capacity) + LogSlack);
+        Mem_Zero(log->text, static_cast<uint32_t>(log->capacity) + LogBufferSlack);
 }
 
 int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity)
@@ -92,10 +49,11 @@ int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity)
     log->capacity = capacity;
     if (capacity < 0)
         return -1;
-    log->text = static_cast<char*>(Mem_Alloc(static_cast<uint32_t>(capacity) + LogSlack));
+    log->text = static_cast<char*>(Mem_Alloc(static_cast<uint32_t>(capacity) + LogBufferSlack));
     if (log->text == nullptr)
         return -1;
-    lockInit(log);
+    LogLock_Init(log);
+    log->lockReady = 1;
     resetLocked(log);
     return 0;
 }
@@ -122,7 +80,7 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
         lockGive(log);
         return -2;
     }
-    const int64_t blockSize = static_cast<int64_t>(log->capacity) + LogSlack;
+    const int64_t blockSize = static_cast<int64_t>(log->capacity) + LogBufferSlack;
     const int64_t n = static_cast<int64_t>(strlen(line));
     if (n > static_cast<int64_t>(log->capacity) - log->used) {
         if (!log->overflowReported) {

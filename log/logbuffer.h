@@ -5,9 +5,13 @@
 
 #include <stdint.h>
 
+// Bytes behind the capacity for the line number prefix, the line end, the
+// NUL and the out-of-room message: the text never grows past capacity + this.
+#define LogBufferSlack 512
+
 typedef struct LogBuffer {
     int32_t capacity;          // characters of text accepted, not counting the slack
-    char* text;                // capacity + 512 bytes: the NUL-terminated text
+    char* text;                // capacity + LogBufferSlack bytes: the NUL-terminated text
     int32_t used;              // characters of text held; the next line starts here
     int32_t changed;           // 1 when the text changed since it was last taken
     int32_t lineCount;         // lines appended since the last reset
@@ -20,7 +24,7 @@ typedef struct LogBuffer {
 extern "C" {
 #endif
 
-// Allocates capacity + 512 bytes, sets up the lock and empties the buffer.
+// Allocates capacity + LogBufferSlack bytes, sets up the lock and empties the buffer.
 // The record must be all zero (as the application starts it) or freed. 0, or
 // -1 when the block cannot be had, for a negative capacity or a null record
 // (the record is then zero apart from capacity: appends give -2).

@@ -2,6 +2,8 @@
 // FindFirstFileA/FindNextFileA with the pattern "folder\*.*".
 #include "scanplatform.h"
 
+#include "fileio.h"
+
 #include <string.h>
 #include <windows.h>
 
@@ -40,11 +42,6 @@ int32_t ScanThread_Join(ScanThread* thread)
     return 0;
 }
 
-static int isSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
 static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
 {
     size_t n = strnlen(data->cFileName, sizeof(data->cFileName));
@@ -69,7 +66,7 @@ int32_t DirListing_Open(DirListing* listing, const char* folder)
     char pattern[ScanPathCapacity];
     size_t n = strlen(folder);
     // A drive root keeps its one separator: "D:\" gives "D:\*.*".
-    const char* sep = isSeparator(folder[n - 1]) ? "" : "\\";
+    const char* sep = Path_IsSeparator(folder[n - 1]) ? "" : "\\";
     if (n + strlen(sep) + 3 >= sizeof(pattern))
         return 0;
     memcpy(pattern, folder, n);

@@ -12,7 +12,7 @@
 # run by wine64) instead.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-jobs=$(nproc 2>/dev/null || echo 2)
+. "$root/scripts/lib.sh"
 
 folder=
 for arg in "$@"; do
@@ -27,31 +27,20 @@ if [ -n "$folder" ] && [ ! -d "$folder" ]; then
   exit 2
 fi
 
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  preset=windows; compiler=i686-w64-mingw32-g++-posix; wine=wine
-else
-  preset=windows64; compiler=x86_64-w64-mingw32-g++-posix; wine=/usr/lib/wine/wine64
-fi
+tm_pick_windows
+preset=$tm_win_preset wine=$tm_wine
+if [ "$preset" = windows ]; then compiler=i686-w64-mingw32-g++-posix; else compiler=x86_64-w64-mingw32-g++-posix; fi
 if ! command -v "$compiler" >/dev/null 2>&1 || ! command -v "$wine" >/dev/null 2>&1 ||
    ! command -v cmake >/dev/null 2>&1; then
   "$root/scripts/install-deps.sh" >&2 || exit 2
 fi
 
 build_dir=${TESSMARK_WINDOWS_BUILD_DIR:-$root/build/$preset}
-mkdir -p "$build_dir"
 log=$build_dir/desktop-build.log
 # Configured every time: cheap when nothing changed, and it picks up a
 # program added since the folder was first configured.
-if ! (cd "$root" && cmake --preset "$preset" -B "$build_dir") >"$log" 2>&1; then
-  tail -n 30 "$log" >&2
-  echo "desktop.sh: configuring the $preset build failed (log: $log)" >&2
-  exit 2
-fi
-if ! cmake --build "$build_dir" --target Tessmark -j "$jobs" >"$log" 2>&1; then
-  grep -E 'error|Error' "$log" | head -n 30 >&2
-  echo "desktop.sh: building Tessmark.exe failed (log: $log)" >&2
-  exit 2
-fi
+tm_configure "$preset" "$build_dir" "$log" || exit 2
+tm_build "$build_dir" "$log" Tessmark || exit 2
 exe=$build_dir/app/Tessmark.exe
 
 if [ -z "${DISPLAY:-}" ]; then

@@ -7,19 +7,16 @@
 # TESSMARK_FUZZ_BUILD=DIR builds in DIR instead of build/fuzz.
 set -u
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(wav_reader aiff_reader repair)
 build=${TESSMARK_FUZZ_BUILD:-build/fuzz}
 
-if [ "$build" = build/fuzz ]; then
-  cmake --preset fuzz >/dev/null || exit 1
-else
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DTESSMARK_SANITIZE=ON -DTESSMARK_FUZZ=ON -DTESSMARK_TESTS=OFF >/dev/null || exit 1
-fi
-cmake --build "$build" --target fuzz_seeds "${targets[@]/%/_fuzz}" -j "$(nproc 2>/dev/null || echo 2)" || exit 1
+log=$build/fuzz-long-build.log
+tm_configure fuzz "$build" "$log" || exit 1
+tm_build "$build" "$log" fuzz_seeds "${targets[@]/%/_fuzz}" || exit 1
 "$build/fuzz/fuzz_seeds" "$build/fuzz/seeds" || exit 1
 
 for target in "${targets[@]}"; do

@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
 # Installs (as root, from Debian's archive) whatever the builds and tests need
 # and this machine lacks; does nothing when everything is present.
+#   scripts/install-deps.sh [tests] [bench]
+# tests (the default): the builds and every test suite; bench: what
+# bench/run.sh needs (its native and 64-bit Windows builds, the tools it
+# measures against, libsndfile, strace, Wine and a display).
 set -u
+
+for_tests=0
+for_bench=0
+[ $# -eq 0 ] && for_tests=1
+for arg in "$@"; do
+  case "$arg" in
+    tests) for_tests=1 ;;
+    bench) for_bench=1 ;;
+    *) echo "install-deps: unknown set $arg (usage: scripts/install-deps.sh [tests] [bench])" >&2; exit 2 ;;
+  esac
+done
 
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -11,26 +26,32 @@ have_cmd cmake || need+=(cmake)
 have_cmd g++ || need+=(g++)
 have_cmd make || need+=(make)
 have_cmd python3 || need+=(python3)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-have_cmd clang++ || need+=(clang)
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
 have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-have_pkg wine32:i386 || need+=(wine32:i386)
-have_cmd wine || need+=(wine)
-have_cmd Xvfb || need+=(xvfb)
+have_cmd Xvfb && have_cmd xvfb-run || need+=(xvfb)
 have_cmd xauth || need+=(xauth)
 have_cmd sox || need+=(sox)
-have_cmd sndfile-info || need+=(sndfile-programs)
-have_cmd ffprobe || need+=(ffmpeg)
-have_cmd mediainfo || need+=(mediainfo)
-have_cmd xdotool || need+=(xdotool)
-have_cmd xwininfo || need+=(x11-utils)
+have_cmd ffprobe && have_cmd ffmpeg || need+=(ffmpeg)
 have_cmd strace || need+=(strace)
-have_cmd convert || need+=(imagemagick)
-# convert may be a stand-in: the real one answers -version.
-convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
+if [ "$for_tests" = 1 ]; then
+  [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+  have_cmd clang++ || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+  have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
+  have_pkg wine32:i386 || need+=(wine32:i386)
+  have_cmd wine || need+=(wine)
+  have_cmd sndfile-info || need+=(sndfile-programs)
+  have_cmd mediainfo || need+=(mediainfo)
+  have_cmd xdotool || need+=(xdotool)
+  have_cmd xwininfo || need+=(x11-utils)
+  # convert may be a stand-in: the real one answers -version.
+  convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
+fi
+if [ "$for_bench" = 1 ]; then
+  have_cmd pkg-config || need+=(pkg-config)
+  pkg-config --exists sndfile 2>/dev/null || need+=(libsndfile1-dev)
+  [ -x /usr/bin/time ] || need+=(time)
+fi
 
 if [ ${#need[@]} -eq 0 ]; then
   echo "install-deps: everything is present"

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 namespace {
 
 const UINT SendTimeoutMs = 5000;
@@ -78,7 +80,7 @@ bool ReadText(HWND window, std::string* text)
 }
 
 // The program's main window that this driver works on: the first window of
-// class "MainWindowClass" that appeared after the last "baseline".
+// class AppWindowClass that appeared after the last "baseline".
 HWND Bound = nullptr;
 std::vector<HWND> Baseline;
 
@@ -143,7 +145,7 @@ BOOL CALLBACK CollectMain(HWND window, LPARAM)
 {
     char className[64] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (strcmp(className, "MainWindowClass") == 0)
+    if (strcmp(className, AppWindowClass) == 0)
         Baseline.push_back(window);
     return TRUE;
 }
@@ -346,9 +348,9 @@ void Run(const std::string& verb, const std::string& argument)
     }
     if (verb == "find") {
         // find [TIMEOUT]: waits for a new main window and works on it from now on.
-        Bound = WaitTop("MainWindowClass", nullptr, false, argument.empty() ? timeout : atoi(argument.c_str()), true);
+        Bound = WaitTop(AppWindowClass, nullptr, false, argument.empty() ? timeout : atoi(argument.c_str()), true);
         if (Bound == nullptr)
-            return Answer(false, "no new window of class MainWindowClass");
+            return Answer(false, "no new window of class " AppWindowClass);
         return Answer(true, Hex(Bound));
     }
     HWND main = Bound;
@@ -386,14 +388,14 @@ void Run(const std::string& verb, const std::string& argument)
         return Answer(true, "");
     }
     if (verb == "logtext") {
-        HWND view = main != nullptr ? GetDlgItem(main, 500) : nullptr;
+        HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
         std::string text;
         if (view == nullptr || !ReadText(view, &text))
             return Answer(false, "no log view");
         return Answer(true, Escape(text));
     }
     if (verb == "logview") {
-        HWND view = main != nullptr ? GetDlgItem(main, 500) : nullptr;
+        HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
         if (view == nullptr)
             return Answer(false, "no log view");
         char className[64] = "";
@@ -410,7 +412,7 @@ void Run(const std::string& verb, const std::string& argument)
     if (verb == "scroll" || verb == "scrolltop") {
         // scroll: the log view's first visible line and its line count;
         // scrolltop: scrolls it to its start, as a reader going back would.
-        HWND view = main != nullptr ? GetDlgItem(main, 500) : nullptr;
+        HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
         if (view == nullptr)
             return Answer(false, "no log view");
         DWORD_PTR first = 0, count = 0;

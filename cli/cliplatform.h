@@ -1,0 +1,17 @@
+// What the command-line scanner needs of the operating system besides the
+// scan: hearing Ctrl-C, and telling why a folder could not be listed.
+#ifndef TESSMARK_CLIPLATFORM_H
+#define TESSMARK_CLIPLATFORM_H
+
+#include <stdint.h>
+
+// Has onInterrupt called on Ctrl-C or Ctrl-Break (and, on POSIX, SIGTERM and
+// SIGHUP), from a signal handler or the console's own thread, so it may only
+// set flags. On POSIX a second signal then ends the program at once. 0.
+int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void));
+
+// Why DirListing_Open refused a folder, given the errno it left; null where
+// the platform's listing sets no errno (Win32).
+const char* CliPlatform_ListFailure(int error);
+
+#endif
