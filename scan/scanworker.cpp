@@ -36,16 +36,6 @@ typedef struct ScanContext {
     SoundFileInfo info;                // its summary
 } ScanContext;
 
-static int isSeparator(char c)
-{
-#ifdef _WIN32
-    // Win32 takes both; a folder typed on a command line may end in either.
-    return c == '\\' || c == '/';
-#else
-    return c == PathSeparator;
-#endif
-}
-
 static void emitLine(ScanContext* ctx)
 {
     LogBuffer_AppendLine(&ctx->app->logBuffer, ctx->line);
@@ -57,7 +47,7 @@ static void emitLine(ScanContext* ctx)
 // path of length at; the new length, or 0 when it would not fit.
 static size_t joinPath(char* path, size_t at, const char* name)
 {
-    size_t sep = (at > 0 && isSeparator(path[at - 1])) ? 0 : 1;
+    size_t sep = (at > 0 && Path_IsSeparator(path[at - 1])) ? 0 : 1;
     size_t n = strlen(name);
     if (at + sep + n >= ScanPathCapacity)
         return 0;
@@ -65,15 +55,6 @@ static size_t joinPath(char* path, size_t at, const char* name)
         path[at] = PathSeparator;
     memcpy(path + at + sep, name, n + 1);
     return at + sep + n;
-}
-
-static int hasSoundExtension(const char* name)
-{
-    static const char* const extensions[] = {".wav", ".bwf", ".aif", ".aiff", ".iff"};
-    for (const char* ext : extensions)
-        if (Path_HasExtension(name, ext))
-            return 1;
-    return 0;
 }
 
 static void logLength(ScanContext* ctx, const char* name)
@@ -190,7 +171,7 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
             continue;  // a FIFO, device or socket would block or mean nothing
         const size_t length = joinPath(ctx->path, folderLength, entryName);
         if (length == 0) {
-            if (isDir || hasSoundExtension(entryName))
+            if (isDir || SoundFile_HasSoundExtension(entryName))
                 ctx->outcomes.notOpened += 1;
             continue;
         }
@@ -222,7 +203,7 @@ uint32_t ScanWorker_Run(AppState* app)
     if (n > 0 && n < sizeof(ctx.path)) {
         memcpy(ctx.path, app->folderPath, n);
         ctx.path[n] = '\0';
-        ctx.rootLength = isSeparator(ctx.path[n - 1]) ? n : n + 1;
+        ctx.rootLength = Path_IsSeparator(ctx.path[n - 1]) ? n : n + 1;
         ctx.outcomes.folderListed = scanFolder(&ctx, n, 0);
     }
     if (ctx.options.outcomes != nullptr)

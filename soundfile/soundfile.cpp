@@ -152,6 +152,11 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag)
     return 0;
 }
 
+int32_t SoundFile_HasSoundExtension(const char* path)
+{
+    return path != nullptr && ForPath(path) != nullptr;
+}
+
 int32_t SoundFile_FillInfoFromWav(SoundFile* file)
 {
     if (file == nullptr)

@@ -76,6 +76,9 @@ extern "C" {
 // closed); otherwise the errorCode set. -1 for a null handle.
 int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag);
 
+// 1 when SoundFile_Open would pick a reader for path by its extension.
+int32_t SoundFile_HasSoundExtension(const char* path);
+
 // Repairs the header by the file size and refreshes the summary. 0 when done;
 // SoundFileErrAccess when the stream's repair failed (summary still
 // refreshed; the file is not repaired); SoundFileErrNotOpen; -1 for a null
