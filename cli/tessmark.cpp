@@ -17,6 +17,7 @@ enum {
     ExitOk = 0,           // no file failed (with --check: none needs repair)
     ExitFileFailed = 1,   // a repair failed (with --check: a file needs repair)
     ExitUsage = 2,        // bad command line, or a folder that cannot be listed
+    ExitNotExamined = 3,  // nothing failed, but a recording was left unexamined (named on stderr)
     ExitInterrupted = 130 // stopped by Ctrl-C after the file in hand
 };
 
@@ -32,33 +33,57 @@ static const char* const usageText =
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 when no file failed; 1 when a repair failed or, with --check,\n"
-    "a file needs repair; 2 on a usage error or a folder that cannot be listed;\n"
-    "130 when interrupted (the file in hand is always finished first).\n";
+    "Each recording that is not examined (refused by the reader, cannot be\n"
+    "opened, in use) is named on standard error with the reason.\n"
+    "\n"
+    "Exit status: 0 when every recording was examined and none failed; 1 when a\n"
+    "repair failed or, with --check, a file needs repair; 2 on a usage error or a\n"
+    "folder that cannot be listed; 3 when nothing failed but a recording was left\n"
+    "unexamined; 130 when interrupted (the file in hand is always finished first).\n";
 
 static AppState app;            // the worker's folder; its log stays unused here
 static ScanOutcomes outcomes;   // counted by the worker
 static int32_t lineNumber;      // the number of the last line printed
 static volatile sig_atomic_t interrupted;
 
-// Prints one log line with the number the desktop log would give it. Control
-// characters of odd file names are shown as '?' so they cannot drive the
-// terminal.
+// Appends text to out from at, control characters of odd file names shown
+// as '?' so that they cannot drive the terminal; returns the new length.
+static size_t appendShown(char* out, size_t at, size_t capacity, const char* text)
+{
+    for (const char* p = text; *p != '\0' && at + 2 < capacity; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        out[at++] = (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    }
+    return at;
+}
+
+// Prints one log line with the number the desktop log would give it.
 static void printLine(const char* line, void* context)
 {
     (void)context;
     lineNumber += 1;
     char out[ScanPathCapacity + 256];
     int n = snprintf(out, sizeof(out), "#%04i ", static_cast<int>(lineNumber));
-    size_t at = static_cast<size_t>(n);
-    for (const char* p = line; *p != '\0' && at + 2 < sizeof(out); ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        out[at++] = (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
-    }
+    size_t at = appendShown(out, static_cast<size_t>(n), sizeof(out), line);
     out[at++] = '\n';
     out[at] = '\0';
     fputs(out, stdout);
     fflush(stdout);
+}
+
+// Names a file on standard error with what the scan says of it.
+static void printNote(const char* name, const char* text, void* context)
+{
+    (void)context;
+    char out[ScanPathCapacity + 512];
+    size_t at = appendShown(out, 0, sizeof(out), "tessmark: ");
+    at = appendShown(out, at, sizeof(out), name);
+    at = appendShown(out, at, sizeof(out), ": ");
+    at = appendShown(out, at, sizeof(out), text);
+    out[at++] = '\n';
+    out[at] = '\0';
+    fflush(stdout);
+    fputs(out, stderr);
 }
 
 static int usageError(const char* message, const char* detail)
@@ -143,6 +168,7 @@ int main(int argc, char** argv)
     options.checkOnly = checkOnly;
     options.recursive = recursive;
     options.onLine = printLine;
+    options.onNote = printNote;
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
     CliPlatform_CatchInterrupts(onInterrupt);
@@ -175,5 +201,5 @@ int main(int argc, char** argv)
     }
     if (outcomes.failed > 0 || (checkOnly && outcomes.needRepair > 0))
         return ExitFileFailed;
-    return ExitOk;
+    return outcomes.notOpened > 0 ? ExitNotExamined : ExitOk;
 }

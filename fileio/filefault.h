@@ -23,6 +23,9 @@ enum {
 extern "C" {
 #endif
 
+// Kept by the backends for File_LastOpenFailure (a FileOpenFail* value).
+void FileIo_SetOpenFailure(int failure);
+
 // Counts the calls of the classes in countOps from now on; the nth of them
 // (1-based) fails without reaching the OS. From then on every call of the
 // classes in failOpsAfter fails too (0: only the one call fails), so that a

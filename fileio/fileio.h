@@ -51,6 +51,21 @@ extern uint32_t LastFileError;
 // elsewhere makes the open fail. Returns 1 when opened, else 0.
 int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes);
 
+// Why the last File_Open of the calling thread failed, for the people who
+// must learn that a recording was not examined.
+enum {
+    FileOpenFailNone = 0,
+    FileOpenFailMissing = 1,   // no such file (any more)
+    FileOpenFailReadOnly = 2,  // write access asked for a read-only file or file system
+    FileOpenFailDenied = 3,    // no permission
+    FileOpenFailInUse = 4,     // held by another program
+    FileOpenFailNotFile = 5,   // not a regular file
+    FileOpenFailOther = 6,     // anything else the system refused
+};
+int File_LastOpenFailure(void);
+// A few words for a FileOpenFail* value ("read-only", "in use", ...).
+const char* File_OpenFailureText(int failure);
+
 // Sets *outSize to the file's full length. Returns 0 (size 0) when the OS
 // cannot tell.
 int File_GetSize64(FileHandle handle, int64_t* outSize);

@@ -15,6 +15,32 @@
 
 uint32_t LastFileError = 0;
 
+// Per thread: scans may examine files on several threads at once.
+static thread_local int lastOpenFailure = FileOpenFailNone;
+
+void FileIo_SetOpenFailure(int failure)
+{
+    lastOpenFailure = failure;
+}
+
+int File_LastOpenFailure(void)
+{
+    return lastOpenFailure;
+}
+
+const char* File_OpenFailureText(int failure)
+{
+    switch (failure) {
+    case FileOpenFailNone: return "no failure";
+    case FileOpenFailMissing: return "no such file";
+    case FileOpenFailReadOnly: return "read-only";
+    case FileOpenFailDenied: return "permission denied";
+    case FileOpenFailInUse: return "in use by another program";
+    case FileOpenFailNotFile: return "not a regular file";
+    default: return "refused by the system";
+    }
+}
+
 void Path_StripFileName(char* path)
 {
     char* last = strrchr(path, PathSeparator);

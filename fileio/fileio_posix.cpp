@@ -13,10 +13,30 @@ static int toFd(FileHandle handle)
     return static_cast<int>(handle);
 }
 
+static int openFailure(int error, bool wantWrite)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return FileOpenFailMissing;
+    case EROFS:
+        return FileOpenFailReadOnly;
+    case EACCES:
+    case EPERM:
+        return wantWrite ? FileOpenFailReadOnly : FileOpenFailDenied;
+    case EWOULDBLOCK:
+    case ETXTBSY:
+        return FileOpenFailInUse;
+    default:
+        return FileOpenFailOther;
+    }
+}
+
 int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
 {
     (void)attributes;
     *outHandle = FileHandleNone;
+    FileIo_SetOpenFailure(FileOpenFailOther);
     if (FileFault_Hit(FileFaultOpen))
         return 0;
 
@@ -44,10 +64,15 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
     // the open. Only regular files are kept, and for them the flag changes
     // nothing, so it is left set rather than cleared with two more calls.
     int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        FileIo_SetOpenFailure(openFailure(errno, wantWrite));
         return 0;
+    }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool stated = fstat(fd, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode)) {
+        if (stated)
+            FileIo_SetOpenFailure(FileOpenFailNotFile);
         close(fd);
         return 0;
     }
@@ -56,10 +81,12 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
     if (!(mode & FileModeShareWrite)) {
         int lockOp = ((mode & FileModeShareRead) && !wantWrite) ? LOCK_SH : LOCK_EX;
         if (flock(fd, lockOp | LOCK_NB) != 0) {
+            FileIo_SetOpenFailure(openFailure(errno, wantWrite));
             close(fd);
             return 0;
         }
     }
+    FileIo_SetOpenFailure(FileOpenFailNone);
     *outHandle = fd;
     return 1;
 }

@@ -10,9 +10,33 @@ static HANDLE toHandle(FileHandle handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
+static int openFailure(DWORD error, const char* path, bool wantWrite)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return FileOpenFailMissing;
+    case ERROR_WRITE_PROTECT:
+        return FileOpenFailReadOnly;
+    case ERROR_ACCESS_DENIED: {
+        // Windows answers a read-only file's write open with "access denied".
+        DWORD attributes = GetFileAttributesA(path);
+        if (wantWrite && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            return FileOpenFailReadOnly;
+        return FileOpenFailDenied;
+    }
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return FileOpenFailInUse;
+    default:
+        return FileOpenFailOther;
+    }
+}
+
 int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
 {
     *outHandle = FileHandleNone;
+    FileIo_SetOpenFailure(FileOpenFailOther);
     if (FileFault_Hit(FileFaultOpen))
         return 0;
     DWORD access = 0, share = 0, disposition = 0;
@@ -24,13 +48,17 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
     if (mode & FileModeOpenExisting) disposition |= OPEN_EXISTING;
     if (mode & FileModeOpenAlways) disposition |= OPEN_ALWAYS;
     HANDLE h = CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        FileIo_SetOpenFailure(openFailure(GetLastError(), path, (mode & FileModeWrite) != 0));
         return 0;
+    }
     // Only disk files: a pipe or device named like a recording is refused.
     if (GetFileType(h) != FILE_TYPE_DISK) {
+        FileIo_SetOpenFailure(FileOpenFailNotFile);
         CloseHandle(h);
         return 0;
     }
+    FileIo_SetOpenFailure(FileOpenFailNone);
     *outHandle = reinterpret_cast<FileHandle>(h);
     return 1;
 }

@@ -43,6 +43,16 @@ static void emitLine(ScanContext* ctx)
         ctx->options.onLine(ctx->line, ctx->options.lineContext);
 }
 
+// Passes a word on the file name to onNote: text, formatted.
+static void note(ScanContext* ctx, const char* name, const char* format, const char* detail)
+{
+    if (ctx->options.onNote == nullptr)
+        return;
+    char text[sizeof(ctx->file.errorText) + 64];
+    snprintf(text, sizeof(text), format, detail);
+    ctx->options.onNote(name, text, ctx->options.noteContext);
+}
+
 // Appends separator (unless the text already ends in one) and name to the
 // path of length at; the new length, or 0 when it would not fit.
 static size_t joinPath(char* path, size_t at, const char* name)
@@ -78,6 +88,10 @@ static void examineFile(ScanContext* ctx, const char* name)
     Mem_Zero(file, sizeof(*file));
     if (SoundFile_Open(file, ctx->path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
         out->notOpened += 1;  // read-only, in use, or a header the reader refuses
+        if (file->errorCode == SoundFileErrCannotOpen)
+            note(ctx, name, "not examined: cannot open (%s)", File_OpenFailureText(File_LastOpenFailure()));
+        else
+            note(ctx, name, "not examined: %s", file->errorText);
         return;
     }
     if (!file->isOpen)
@@ -171,13 +185,17 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
             continue;  // a FIFO, device or socket would block or mean nothing
         const size_t length = joinPath(ctx->path, folderLength, entryName);
         if (length == 0) {
-            if (isDir || SoundFile_HasSoundExtension(entryName))
+            if (isDir || SoundFile_HasSoundExtension(entryName)) {
                 ctx->outcomes.notOpened += 1;
+                note(ctx, entryName, "not examined: %s", "path too long");
+            }
             continue;
         }
         if (isDir) {
-            if (!scanFolder(ctx, length, depth + 1))
+            if (!scanFolder(ctx, length, depth + 1)) {
                 ctx->outcomes.notOpened += 1;
+                note(ctx, ctx->path + ctx->rootLength, "not examined: %s", "cannot list folder");
+            }
         } else {
             // Below the scanned folder a bare name is ambiguous: name the file
             // by its path from there.

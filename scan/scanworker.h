@@ -26,6 +26,10 @@ typedef struct ScanOutcomes {
 // Receives each line the worker logs, as given to the log (no number, no line end).
 typedef void (*ScanLineFn)(const char* line, void* context);
 
+// Receives a word on one file that the log does not carry: name as the lines
+// call it, and the text (such as "not examined: cannot open (read-only)").
+typedef void (*ScanNoteFn)(const char* name, const char* text, void* context);
+
 // How the next scans run. The all-zero record is the desktop program's scan.
 typedef struct ScanOptions {
     int32_t checkOnly;      // 1: open read-only and shared, never repair; the lines say "not repaired"
@@ -33,6 +37,8 @@ typedef struct ScanOptions {
                             //    lines then name files by their path below the folder
     ScanLineFn onLine;      // called on the worker thread after each line is appended; may be null
     void* lineContext;      // passed to onLine
+    ScanNoteFn onNote;      // called on the worker thread for each word on a file; may be null
+    void* noteContext;      // passed to onNote
     ScanOutcomes* outcomes; // zeroed when a scan starts, then counted by the worker; may be null.
                             // Read it only once the worker has ended (ScanWorker_Wait or _Stop).
 } ScanOptions;
