@@ -16,7 +16,7 @@ Lines ScanDyingAt(const TempDir& dir, uint32_t nth)
 {
     FaultGuard guard;
     FileFault_Arm(Changes, nth, Dead);
-    return ScanOnce(dir.path());
+    return ScanRun().run(dir.path());
 }
 
 class InterruptedRepair : public ::testing::TestWithParam<Recording> {};
@@ -24,8 +24,7 @@ class InterruptedRepair : public ::testing::TestWithParam<Recording> {};
 TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 {
     const Recording& r = GetParam();
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
+    TempDir dir(MemoryFolder());
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);
@@ -47,8 +46,7 @@ TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
 {
     const Recording& r = GetParam();
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
+    TempDir dir(MemoryFolder());
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);
@@ -61,7 +59,7 @@ TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
         uint32_t secondChanges;
         {
             FaultGuard guard;
-            ScanOnce(dir.path());
+            ScanRun().run(dir.path());
             secondChanges = FileFault_Count(Changes);
         }
         for (uint32_t second = 1; second <= secondChanges; ++second) {

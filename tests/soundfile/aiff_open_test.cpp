@@ -5,7 +5,8 @@
 #include <math.h>
 #include <string.h>
 
-#include "aiff_testsupport.h"
+#include "scanning.h"
+#include "streams.h"
 #include "filefault.h"
 
 namespace {

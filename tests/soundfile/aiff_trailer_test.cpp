@@ -2,7 +2,8 @@
 // must leave alone, and samples of an unfinished recording that it must not.
 #include <gtest/gtest.h>
 
-#include "aiff_testsupport.h"
+#include "scanning.h"
+#include "streams.h"
 #include "filefault.h"
 
 namespace {
