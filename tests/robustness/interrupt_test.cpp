@@ -19,15 +19,18 @@ Lines ScanDyingAt(const TempDir& dir, uint32_t nth)
     return ScanRun().run(dir.path());
 }
 
-class InterruptedRepair : public ::testing::TestWithParam<Recording> {};
-
-TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
-{
+// A layout's file in a folder of its own, and what an undisturbed scan does with it.
+class InterruptedRepair : public ::testing::TestWithParam<Recording> {
+protected:
     const Recording& r = GetParam();
-    TempDir dir(MemoryFolder());
+    TempDir dir{MemoryFolder()};
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);
+};
+
+TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
+{
     ASSERT_GE(changes, 2u) << "a repair cuts the file and writes its header";
 
     for (uint32_t nth = 1; nth <= changes; ++nth) {
@@ -45,11 +48,6 @@ TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 
 TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
 {
-    const Recording& r = GetParam();
-    TempDir dir(MemoryFolder());
-    const std::string path = dir.file(r.name);
-    const Reference ref = Undisturbed(r, dir);
-    const uint32_t changes = ref.count(Changes);
 
     for (uint32_t first = 1; first <= changes; ++first) {
         // How many changes the second scan makes on what the first left.

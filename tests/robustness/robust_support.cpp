@@ -6,37 +6,42 @@ std::vector<Recording> RepairLayouts()
 {
     std::vector<Recording> out;
     const Bytes samples = PatternBytes(4003, 3);
+    // A damaged recording: a header, then samples to the end.
+    auto damaged = [&out](const char* name, const Bytes& head, const Bytes& rest) {
+        out.push_back({name, Cat({head, rest}), int64_t(head.size()), 4, false});
+    };
+    // n sample bytes in an AIFF layout, then the chunks in after.
+    auto aiff = [&out](const char* name, AiffLayout a, size_t n, uint32_t seed, const std::vector<Bytes>& after,
+                       bool healthy) {
+        const int64_t dataOffset = int64_t(BuildAiff(a).size());
+        a.samples = PatternBytes(n, seed);
+        a.after = after;
+        out.push_back({name, BuildAiff(a), dataOffset, 4, healthy});
+    };
 
-    {
-        Bytes head = RiffFile({StereoFmt(48000), ChunkHead("data", 0)});
-        out.push_back({"take.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
+    damaged("take.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 0)}), samples);
     {
         ByteWriter info;
         info.text("INFO").raw(Chunk("ICMT", PatternBytes(23, 5), false, true));
-        Bytes head = RiffFile({Chunk("bext", PatternBytes(603, 4), false, true), StereoFmt(48000),
-                               Chunk("LIST", info.bytes, false, true), ChunkHead("data", 400)});
-        out.push_back({"take.bwf", Cat({head, PatternBytes(8002, 6)}), int64_t(head.size()), 4, false});
+        damaged("take.bwf",
+                RiffFile({Chunk("bext", PatternBytes(603, 4), false, true), StereoFmt(48000),
+                          Chunk("LIST", info.bytes, false, true), ChunkHead("data", 400)}),
+                PatternBytes(8002, 6));
     }
-    {
-        Bytes head = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), StereoFmt(48000), ChunkHead("data", 0xFFFFFFFF)},
-                              0xFFFFFFFF, "RF64");
-        out.push_back({"rf64.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
-    {
-        Bytes head = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 24, 0x5A, 2)), StereoFmt(48000),
-                               ChunkHead("data", 0xFFFFFFFF)},
-                              0xFFFFFFFF, "RF64");
-        out.push_back({"rf64table.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
+    damaged("rf64.wav",
+            RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), StereoFmt(48000), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF,
+                     "RF64"),
+            samples);
+    damaged("rf64table.wav",
+            RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 24, 0x5A, 2)), StereoFmt(48000), ChunkHead("data", 0xFFFFFFFF)},
+                     0xFFFFFFFF, "RF64"),
+            samples);
     {
         AiffLayout a = UnfinishedAiff();
         a.ssndOffset = 4;
         a.blockSize = 4096;
         a.between = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e', ' ', '7'}, true)};
-        Bytes head = BuildAiff(a);
-        a.samples = PatternBytes(10003, 7);
-        out.push_back({"padded.aif", BuildAiff(a), int64_t(head.size()), 4, false});
+        aiff("padded.aif", a, 10003, 7, {}, false);
     }
     {
         ByteWriter info;
@@ -45,15 +50,10 @@ std::vector<Recording> RepairLayouts()
         Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(4000, 9)), Chunk("LIST", info.bytes, false, true)});
         out.push_back({"healthy.wav", file, int64_t(head.size()), 4, true});
     }
-    {
-        AiffLayout a = UnfinishedAiff();
-        a.frames = 1000;
-        a.ssndSize = 8 + 4000;
-        Bytes head = BuildAiff(a);
-        a.samples = PatternBytes(4000, 10);
-        a.after = {Chunk("ANNO", Bytes{'f', 'i', 'e', 'l', 'd'}, true, true)};
-        out.push_back({"healthy.aiff", BuildAiff(a), int64_t(head.size()), 4, true});
-    }
+    AiffLayout complete = UnfinishedAiff();
+    complete.frames = 1000;
+    complete.ssndSize = 8 + 4000;
+    aiff("healthy.aiff", complete, 4000, 10, {Chunk("ANNO", Bytes{'f', 'i', 'e', 'l', 'd'}, true, true)}, true);
     {
         // 8-bit mono: an odd-sized data chunk, its pad byte, then metadata.
         Bytes fmt = FmtChunk(1, 8000, 8);
@@ -62,17 +62,10 @@ std::vector<Recording> RepairLayouts()
                                Chunk("id3 ", PatternBytes(17, 12), false, true), Chunk("LIST", PatternBytes(8, 13))});
         out.push_back({"healthyodd.wav", file, int64_t(head.size()), 1, true});
     }
-    {
-        // An odd-sized chunk with its pad byte between two chunks behind the samples.
-        AiffLayout a = UnfinishedAiff();
-        a.frames = 1000;
-        a.ssndSize = 8 + 4000;
-        Bytes head = BuildAiff(a);
-        a.samples = PatternBytes(4000, 14);
-        a.after = {Chunk("ANNO", Bytes{'t', 'a', 'k', 'e', '9'}, true, true),
-                   Chunk("AUTH", Bytes{'m', 'e', '!', '!'}, true)};
-        out.push_back({"healthyodd.aif", BuildAiff(a), int64_t(head.size()), 4, true});
-    }
+    // An odd-sized chunk with its pad byte between two chunks behind the samples.
+    aiff("healthyodd.aif", complete, 4000, 14,
+         {Chunk("ANNO", Bytes{'t', 'a', 'k', 'e', '9'}, true, true), Chunk("AUTH", Bytes{'m', 'e', '!', '!'}, true)},
+         true);
     return out;
 }
 

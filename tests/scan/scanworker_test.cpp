@@ -94,49 +94,48 @@ TEST_F(ScanDecisions, RecordingCutShortIsOkAndUntouched)
     EXPECT_EQ(file, After("short.wav"));
 }
 
-TEST_F(ScanDecisions, HeaderNotSetIsRepairedToEveryWholeFrame)
+// A 16-bit stereo take whose header declares less than it holds.
+struct Repair {
+    const char* test;
+    const char* name;
+    uint32_t declared;
+    size_t present;
+    const char* verdict;  // the first line, after the name
+};
+
+void PrintTo(const Repair& r, std::ostream* os)
 {
-    Bytes samples = PatternBytes(1000);
-    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
-    Bytes after = After("take.wav");
+    *os << r.test;
+}
+
+class ScanRepairs : public ScanDecisions, public ::testing::WithParamInterface<Repair> {};
+
+TEST_P(ScanRepairs, HeaderCoversEveryWholeFrame)
+{
+    const Repair& r = GetParam();
+    const std::string name = r.name;
+    Bytes samples = PatternBytes(r.present);
+    Lines expected{name + r.verdict, name + " (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One(name, Wav(2, 48000, 16, r.declared, samples)));
+    Bytes after = After(name);
     ASSERT_EQ(1044u, after.size());
     EXPECT_EQ(1000u, Le32At(after, 40));
     EXPECT_EQ(1036u, Le32At(after, 4));
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), after.begin() + 44));
+    EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), samples.begin())) << "a whole frame changed";
     EXPECT_EQ(1, scan.outcomes.repaired);
     EXPECT_EQ(Numbered(scan.lines), scan.logText());
 }
 
-TEST_F(ScanDecisions, HeaderMissingBytesNamesTheCount)
-{
-    Lines expected{"take.wav header missing 600 bytes : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 400, PatternBytes(1000))));
-    Bytes after = After("take.wav");
-    EXPECT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-}
-
-TEST_F(ScanDecisions, CutInsideAFrameDropsThePartialFrame)
-{
-    Bytes samples = PatternBytes(1001);
-    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
-    Bytes after = After("take.wav");
-    ASSERT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-    EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), samples.begin()));
-}
-
-TEST_F(ScanDecisions, OddDeclaredSizeAtTheEndLacksOneByte)
-{
-    // 1001 bytes declared and present at blockAlign 4: whole frames are 1000.
-    Lines expected{"odd.wav header missing 1 bytes : repair", "odd.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("odd.wav", Wav(2, 48000, 16, 1001, PatternBytes(1001))));
-    Bytes after = After("odd.wav");
-    EXPECT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Takes, ScanRepairs,
+    ::testing::Values(Repair{"HeaderNotSetIsRepairedToEveryWholeFrame", "take.wav", 0, 1000, " header not set : repair"},
+                      Repair{"HeaderMissingBytesNamesTheCount", "take.wav", 400, 1000,
+                             " header missing 600 bytes : repair"},
+                      Repair{"CutInsideAFrameDropsThePartialFrame", "take.wav", 0, 1001, " header not set : repair"},
+                      // 1001 bytes declared and present at blockAlign 4: whole frames are 1000.
+                      Repair{"OddDeclaredSizeAtTheEndLacksOneByte", "odd.wav", 1001, 1001,
+                             " header missing 1 bytes : repair"}),
+    [](const ::testing::TestParamInfo<Repair>& info) { return std::string(info.param.test); });
 
 TEST_F(ScanDecisions, FileThatIsOnlyAHeaderGivesNoLine)
 {
