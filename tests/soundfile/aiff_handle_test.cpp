@@ -4,10 +4,9 @@
 
 #include <string.h>
 
-#include "scanning.h"
-#include "streams.h"
 #include "filefault.h"
 #include "soundfile.h"
+#include "streams.h"
 
 namespace {
 

@@ -5,9 +5,8 @@
 #include <math.h>
 #include <string.h>
 
-#include "scanning.h"
-#include "streams.h"
 #include "filefault.h"
+#include "streams.h"
 
 namespace {
 

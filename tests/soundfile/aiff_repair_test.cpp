@@ -6,9 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "filefault.h"
 #include "scanning.h"
 #include "streams.h"
-#include "filefault.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // must leave alone, and samples of an unfinished recording that it must not.
 #include <gtest/gtest.h>
 
+#include "filefault.h"
 #include "scanning.h"
 #include "streams.h"
-#include "filefault.h"
 
 namespace {
 

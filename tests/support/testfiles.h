@@ -71,7 +71,7 @@ bool SetReadOnly(const std::string& path, bool readOnly);
 Bytes RunCommand(const std::string& command, bool* ok);
 // True when the shell command runs and exits 0 (a tool is installed).
 bool Have(const std::string& command);
-// s quoted for the shell.
+// s as one word for the shell, whatever it holds.
 std::string Quoted(const std::string& s);
 // The samples of a sound file as sox decodes them, raw, in the encoding
 // that options name (empty: the file's own).
