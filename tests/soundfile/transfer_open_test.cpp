@@ -190,7 +190,7 @@ void WriteInPieces(Stream& s, const Bytes& host, uint32_t blockAlign)
 // Grows a take of every format through the slots of the stream that Open
 // opens; returns the paths and the host-order frames each must now hold.
 template <class Stream>
-void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector<std::string>* paths,
+void GrowTakes(const TempDir& dir, bool aiff, std::vector<std::string>* paths,
                std::vector<Bytes>* hosts, int32_t (*open)(Stream*, const char*, int32_t),
                int32_t (*close)(Stream*))
 {
@@ -201,7 +201,7 @@ void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector
         const Bytes first = PatternBytes(100 * blockAlign, uint32_t(i + 20));
         const Bytes file = aiff ? BuildAiff(AiffLayout(f.channels, f.bits, 100, first))
                                 : BuildWav({FmtChunk(uint16_t(f.channels), 44100, uint16_t(f.bits))}, first);
-        std::string path = dir.write("take" + std::to_string(i) + extension, file);
+        std::string path = dir.write("take" + std::to_string(i) + (aiff ? ".aif" : ".wav"), file);
         const Bytes host = PatternBytes(2000 * blockAlign, uint32_t(i + 40));
         ++i;
         Stream s;
@@ -216,63 +216,54 @@ void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector
     }
 }
 
-TEST(TransferOpen, GrownWavReadsBackSampleExactInOtherReaders)
+// Grows a take of every format, then has sox and Python's module (wave or
+// aifc) read each back in the file's own byte order; returns how many of
+// the two readers there are.
+template <class Stream>
+int GrowAndReadBack(bool aiff, int32_t (*open)(Stream*, const char*, int32_t), int32_t (*close)(Stream*))
 {
     TempDir dir;
     std::vector<std::string> paths;
-    std::vector<Bytes> hosts;
-    GrowTakes<WavStream>(dir, ".wav", false, &paths, &hosts, WavStream_Open, WavStream_Close);
-    ASSERT_FALSE(HasFatalFailure());
-
+    std::vector<Bytes> expected;
+    GrowTakes<Stream>(dir, aiff, &paths, &expected, open, close);
+    if (::testing::Test::HasFatalFailure())
+        return 0;
+    for (size_t i = 0; aiff && i < paths.size(); ++i)
+        expected[i] = HostOrder(expected[i], uint32_t(Formats[i].bits / 8));
+    const char* module = aiff ? "aifc" : "wave";
     int readers = 0;
     if (Have("sox --version")) {
         ++readers;
         for (size_t i = 0; i < paths.size(); ++i) {
             bool ok = false;
-            Bytes got = SoxRaw(paths[i], "-L", &ok);
+            Bytes got = SoxRaw(paths[i], aiff ? "-B" : "-L", &ok);
             EXPECT_TRUE(ok) << paths[i];
-            EXPECT_EQ(got.size(), hosts[i].size()) << paths[i];
-            EXPECT_TRUE(got == hosts[i]) << "sox reads other samples from " << paths[i];
+            EXPECT_EQ(got.size(), expected[i].size()) << paths[i];
+            EXPECT_TRUE(got == expected[i]) << "sox reads other samples from " << paths[i];
         }
     }
-    if (HavePython("wave")) {
+    if (HavePython(module)) {
         ++readers;
-        EXPECT_TRUE(PythonFrames("wave", paths));
+        EXPECT_TRUE(PythonFrames(module, paths));
         for (size_t i = 0; i < paths.size(); ++i)
-            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == hosts[i]) << "wave reads other samples from " << paths[i];
+            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == expected[i])
+                << module << " reads other samples from " << paths[i];
     }
+    return readers;
+}
+
+TEST(TransferOpen, GrownWavReadsBackSampleExactInOtherReaders)
+{
+    int readers = GrowAndReadBack<WavStream>(false, WavStream_Open, WavStream_Close);
+    ASSERT_FALSE(HasFatalFailure());
     if (readers == 0)
         GTEST_SKIP() << "neither sox nor python3 with wave";
 }
 
 TEST(TransferOpen, GrownAiffReadsBackSampleExactInOtherReaders)
 {
-    TempDir dir;
-    std::vector<std::string> paths;
-    std::vector<Bytes> hosts;
-    GrowTakes<AiffStream>(dir, ".aif", true, &paths, &hosts, AiffStream_Open, AiffStream_Close);
+    int readers = GrowAndReadBack<AiffStream>(true, AiffStream_Open, AiffStream_Close);
     ASSERT_FALSE(HasFatalFailure());
-    std::vector<Bytes> fileOrder;
-    for (size_t i = 0; i < paths.size(); ++i)
-        fileOrder.push_back(HostOrder(hosts[i], uint32_t(Formats[i].bits / 8)));
-
-    int readers = 0;
-    if (Have("sox --version")) {
-        ++readers;
-        for (size_t i = 0; i < paths.size(); ++i) {
-            bool ok = false;
-            Bytes got = SoxRaw(paths[i], "-B", &ok);
-            EXPECT_TRUE(ok) << paths[i];
-            EXPECT_EQ(got.size(), fileOrder[i].size()) << paths[i];
-            EXPECT_TRUE(got == fileOrder[i]) << "sox reads other samples from " << paths[i];
-        }
-    }
-    if (HavePython("aifc")) {
-        ++readers;
-        EXPECT_TRUE(PythonFrames("aifc", paths));
-        for (size_t i = 0; i < paths.size(); ++i)
-            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == fileOrder[i]) << "aifc reads other samples from " << paths[i];
-    }
     if (readers == 0)
         GTEST_SKIP() << "neither sox nor python3 with aifc";
 }
