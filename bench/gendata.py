@@ -15,24 +15,8 @@ import random
 import struct
 import sys
 
-
-def ieee_extended(rate):
-    """AIFF's 80-bit sample rate for an integer rate."""
-    exponent = rate.bit_length() - 1
-    mantissa = rate << (63 - exponent)
-    return struct.pack(">HQ", 16383 + exponent, mantissa)
-
-
-def chunk(cid, body, pad=True, order="<"):
-    out = cid + struct.pack(order + "I", len(body)) + body
-    if pad and len(body) % 2:
-        out += b"\0"
-    return out
-
-
-def fmt_chunk(channels, rate, bits):
-    align = channels * bits // 8
-    return chunk(b"fmt ", struct.pack("<HHIIHH", 1, channels, rate, rate * align, align, bits))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from chunks import chunk, comm_chunk, fmt_chunk, form, head, riff  # noqa: E402
 
 
 def bext_chunk(rng):
@@ -57,19 +41,17 @@ def ixml_chunk():
 
 def wav(samples, channels, rate, bits, rng, declared=None, bext=False, junk=False, trailer=b"", riff_size=None):
     """A RIFF WAVE file. declared overrides the data size; riff_size the RIFF size."""
-    head = b""
+    chunks = []
     if junk:
-        head += chunk(b"JUNK", b"\0" * 28)
+        chunks.append(chunk(b"JUNK", b"\0" * 28))
     if bext:
-        head += bext_chunk(rng)
-    head += fmt_chunk(channels, rate, bits)
+        chunks.append(bext_chunk(rng))
+    chunks.append(fmt_chunk(channels, rate, bits))
     size = len(samples) if declared is None else declared
-    data = b"data" + struct.pack("<I", size) + samples
+    data = head(b"data", size) + samples
     if declared is None and len(samples) % 2:
         data += b"\0"
-    body = b"WAVE" + head + data + trailer
-    riff = len(body) if riff_size is None else riff_size
-    return b"RIFF" + struct.pack("<I", riff) + body
+    return riff(chunks + [data, trailer], riff_size)
 
 
 def rf64(samples, channels, rate, bits, declared=None):
@@ -78,20 +60,18 @@ def rf64(samples, channels, rate, bits, declared=None):
     size = len(samples) if declared is None else declared
     total = 4 + 36 + len(fmt) + 8 + len(samples)
     ds64 = chunk(b"ds64", struct.pack("<QQQI", total if declared is None else 0, size, size // align, 0))
-    return b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64 + fmt + b"data" + struct.pack("<I", 0xFFFFFFFF) + samples
+    return riff([ds64, fmt, head(b"data", 0xFFFFFFFF), samples], 0xFFFFFFFF, b"RF64")
 
 
 def aiff(samples, channels, rate, bits, frames_declared=None, trailer=b""):
     align = channels * bits // 8
     frames = len(samples) // align if frames_declared is None else frames_declared
-    comm = b"COMM" + struct.pack(">IhIh", 18, channels, frames, bits) + ieee_extended(rate)
+    comm = comm_chunk(channels, frames, bits, rate)
     ssnd_size = 8 + (len(samples) if frames_declared is None else frames_declared * align)
-    ssnd = b"SSND" + struct.pack(">III", ssnd_size, 0, 0) + samples
+    ssnd = head(b"SSND", ssnd_size, ">") + struct.pack(">II", 0, 0) + samples
     if frames_declared is None and len(samples) % 2:
         ssnd += b"\0"
-    body = b"AIFF" + comm + ssnd + trailer
-    form = len(body) if frames_declared is None else 4 + len(comm) + 16
-    return b"FORM" + struct.pack(">I", form) + body
+    return form([comm, ssnd, trailer], None if frames_declared is None else 4 + len(comm) + 16)
 
 
 def make_folder(folder, count):
@@ -165,9 +145,8 @@ TAKE_CHANNELS, TAKE_BITS, TAKE_RATE = 2, 24, 48000
 
 
 def take_header():
-    fmt = fmt_chunk(TAKE_CHANNELS, TAKE_RATE, TAKE_BITS)
-    body = b"WAVE" + chunk(b"JUNK", b"\0" * 28) + fmt + b"data" + struct.pack("<I", 0)
-    return b"RIFF" + struct.pack("<I", len(body) - 4) + body
+    chunks = [chunk(b"JUNK", b"\0" * 28), fmt_chunk(TAKE_CHANNELS, TAKE_RATE, TAKE_BITS), head(b"data", 0)]
+    return riff(chunks, len(b"".join(chunks)))
 
 
 def damage(path, size):

@@ -13,6 +13,9 @@ import shutil
 import struct
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from chunks import chunk, comm_chunk, fmt_chunk, form, head, riff  # noqa: E402
+
 
 def tone(rate, channels, bits, seconds, freq):
     """Signed little-endian PCM of a fading sine, one frequency per channel."""
@@ -26,29 +29,6 @@ def tone(rate, channels, bits, seconds, freq):
             v = int(peak * env * math.sin(2 * math.pi * freq * (1 + 0.5 * c) * i / rate))
             out += v.to_bytes(width, "little", signed=True)
     return bytes(out)
-
-
-def chunk(cid, body, order="<"):
-    return cid + struct.pack(order + "I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
-
-
-def fmt_body(rate, channels, bits):
-    align = channels * bits // 8
-    return struct.pack("<HHIIHH", 1, channels, rate, rate * align, align, bits)
-
-
-def riff(chunks, riff_size=None, form=b"RIFF"):
-    body = b"WAVE" + b"".join(chunks)
-    return form + struct.pack("<I", len(body) if riff_size is None else riff_size) + body
-
-
-def extended80(rate):
-    exp = 16383 + 63
-    mant = rate
-    while not mant & (1 << 63):
-        mant <<= 1
-        exp -= 1
-    return struct.pack(">HQ", exp, mant)
 
 
 def main():
@@ -67,7 +47,7 @@ def main():
     # and the last frame is only half on the card.
     samples = tone(48000, 2, 16, 3.0, 440)
     write("interview_take1.wav",
-          riff([chunk(b"fmt ", fmt_body(48000, 2, 16)), b"data" + struct.pack("<I", 0) + samples + b"\x12\x34"], 0))
+          riff([fmt_chunk(2, 48000, 16), head(b"data", 0), samples, b"\x12\x34"], 0))
 
     # Broadcast Wave whose header was last updated after one second.
     samples = tone(48000, 2, 24, 4.0, 330)
@@ -76,30 +56,28 @@ def main():
             b"A=PCM,F=48000,W=24,M=stereo,T=demo\r\n")
     declared = 48000 * 6
     write("interview_take2.wav",
-          riff([chunk(b"bext", bext), chunk(b"fmt ", fmt_body(48000, 2, 24)),
-                b"data" + struct.pack("<I", declared) + samples], 4 + 8 + len(bext) + 24 + 8 + declared))
+          riff([chunk(b"bext", bext), fmt_chunk(2, 48000, 24), head(b"data", declared), samples],
+               4 + 8 + len(bext) + 24 + 8 + declared))
 
     # RF64 as a recorder opens it: the 64-bit sizes in ds64 are still zero.
     samples = tone(96000, 1, 24, 2.5, 880)
     ds64 = struct.pack("<QQQI", 0, 0, 0, 0)
     write("concert_rf64.wav",
-          riff([chunk(b"ds64", ds64), chunk(b"fmt ", fmt_body(96000, 1, 24)),
-                b"data" + struct.pack("<I", 0xFFFFFFFF) + samples], 0xFFFFFFFF, b"RF64"))
+          riff([chunk(b"ds64", ds64), fmt_chunk(1, 96000, 24), head(b"data", 0xFFFFFFFF), samples], 0xFFFFFFFF,
+               b"RF64"))
 
     # AIFF with no frame count and an empty sound data chunk declared, the
     # last frame cut.
     pcm = tone(44100, 2, 16, 2.0, 262)
     big = b"".join(pcm[i:i + 2][::-1] for i in range(0, len(pcm), 2))
-    comm = struct.pack(">hIh", 2, 0, 16) + extended80(44100)
     write("ambience.aif",
-          b"FORM" + struct.pack(">I", 0) + b"AIFF" + chunk(b"COMM", comm, ">") +
-          b"SSND" + struct.pack(">III", 8, 0, 0) + big[:-1])
+          form([comm_chunk(2, 0, 16, 44100), head(b"SSND", 8, ">"), struct.pack(">II", 0, 0), big[:-1]], 0))
 
     # A healthy take with the recordist's notes behind its samples.
     samples = tone(44100, 1, 16, 1.5, 523)
     info = b"INFO" + chunk(b"ICMT", b"Healthy take: tessmark leaves it as it is\0")
     write("healthy_with_notes.wav",
-          riff([chunk(b"fmt ", fmt_body(44100, 1, 16)), chunk(b"data", samples), chunk(b"LIST", info)]))
+          riff([fmt_chunk(1, 44100, 16), chunk(b"data", samples), chunk(b"LIST", info)]))
 
     write("readme.txt", b"Demo recordings made by make_demo.py; every run makes them anew.\n")
     return 0

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (stream.handle != FileHandleNone)
         FUZZ_CHECK(AiffStream_Close(&stream) == 0, "close");
-    FuzzBytes after = FuzzRead(path);
+    Bytes after = ReadFileBytes(path);
     FUZZ_CHECK(after.size() == size && (size == 0 || memcmp(after.data(), data, size) == 0),
                "the reader changed the file");
     return 0;

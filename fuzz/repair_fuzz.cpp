@@ -12,6 +12,7 @@
 //   that did not happen and changes no file it does not report, and the
 //   scan after it leaves the same promises kept.
 #include <inttypes.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -177,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t skip = planBits != 0 ? 2 : 1;
 
     static const std::string folder = FuzzScratch() + "/scan";
-    static int made = mkdir(folder.c_str(), 0700);
+    static bool made = MakeDir(folder);
     (void)made;
     for (const char* n : Names)
         unlink((folder + "/" + n).c_str());
@@ -186,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* bytes = data + skip;
     const size_t length = size - skip;
     FuzzWrite(path, bytes, length);
-    const FuzzBytes before(bytes, bytes + length);
+    const Bytes before(bytes, bytes + length);
     const Layout l = Examine(path);
     const int64_t present = l.fileSize - l.dataOffset;
 
@@ -195,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FileFault_Arm(plan.countOps, plan.nth, plan.after);
         std::vector<std::string> faulted = Scan(folder);
         FileFault_Disarm();
-        const FuzzBytes left = FuzzRead(path);
+        const Bytes left = ReadFileBytes(path);
         FUZZ_CHECK(!l.opened || Examine(path).opened, "a failure left a file that no longer opens");
         const bool repaired = faulted.size() == 2 && StartsWith(faulted[1], name + " (");
         const bool failed = (faulted.size() == 1 || faulted.size() == 2) && faulted.back() == name + " ERR:Can't Access File";
@@ -206,12 +207,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (repaired) {
             // Reported as repaired: it is, and stays so.
             std::vector<std::string> next = Scan(folder);
-            FUZZ_CHECK(IsOk(next, name) && FuzzRead(path) == left, "a file reported repaired was not complete");
+            FUZZ_CHECK(IsOk(next, name) && ReadFileBytes(path) == left, "a file reported repaired was not complete");
         }
     }
 
     std::vector<std::string> got = Scan(folder);
-    const FuzzBytes after = FuzzRead(path);
+    const Bytes after = ReadFileBytes(path);
 
     if (l.healthy || !l.opened) {
         FUZZ_CHECK(IsOk(got, name), "%s: %s", name.c_str(), got.empty() ? "" : got[0].c_str());
@@ -273,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(whole == 0 || again.declared == whole || keptAsMetadata,
                "declares %" PRId64 " of %" PRId64 " bytes", again.declared, whole);
     std::vector<std::string> second = Scan(folder);
-    FUZZ_CHECK(FuzzRead(path) == after, "a second scan changed the repaired file");
+    FUZZ_CHECK(ReadFileBytes(path) == after, "a second scan changed the repaired file");
     FUZZ_CHECK(IsOk(second, name), "a second scan says '%s'", second[0].c_str());
     FUZZ_CHECK(whole == 0 || !second.empty(), "the repaired file was not examined");
     return 0;

@@ -3,129 +3,87 @@
 // Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/aiff, OUTDIR/repair)
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "chunkbuilder.h"
+#include "testfiles.h"
 
 namespace {
 
 typedef std::vector<std::pair<std::string, Bytes>> Seeds;
 
-Bytes Cat(const std::vector<Bytes>& parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes DataHead(uint32_t size)
-{
-    ByteWriter w;
-    w.text("data").u32(size);
-    return w.bytes;
-}
-
-Bytes Ds64(uint64_t dataSize, uint32_t extra)
-{
-    ByteWriter w;
-    w.u64(0).u64(dataSize).u64(0).u32(extra / 12).fill(extra, 0x11);
-    return Chunk("ds64", w.bytes);
-}
-
 Seeds WavSeeds()
 {
-    const Bytes stereo = Chunk("fmt ", WavFmtBody(1, 2, 44100, 16));
+    const Bytes stereo = FmtChunk(2, 44100, 16);
     const Bytes samples = PatternBytes(403);
     ByteWriter ext;
     ext.raw(WavFmtBody(0xFFFE, 2, 48000, 24)).u16(22).u16(24).u32(3).fill(16, 0x20);
     ByteWriter list;
     list.text("INFO").raw(Chunk("ICMT", Bytes{'t', 'a', 'k', 'e', ' ', '1', 0}, false, true));
     const Bytes listChunk = Chunk("LIST", list.bytes);
+    const Bytes ds64 = Chunk("ds64", Ds64Body(0, 0, 0));
+    const Bytes ds64Table = Chunk("ds64", Ds64Body(0, 100, 0, 12, 0x11, 1));
     return {
-        {"unfinished", RiffFile({stereo, DataHead(0), samples})},
-        {"short", RiffFile({stereo, DataHead(100), samples})},
+        {"unfinished", BuildWav({stereo}, samples, 0)},
+        {"short", BuildWav({stereo}, samples, 100)},
         // Every whole frame declared, a partial one behind: the cut alone completes it.
-        {"stray-bytes", RiffFile({stereo, DataHead(400), samples})},
-        {"healthy", RiffFile({stereo, DataHead(400), Bytes(samples.begin(), samples.begin() + 400)})},
-        {"list-behind", RiffFile({stereo, Chunk("data", PatternBytes(400)), listChunk})},
-        {"odd-data-pad", RiffFile({Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), Chunk("data", PatternBytes(41), false, true),
-                                   listChunk})},
-        {"placeholder", RiffFile({stereo, DataHead(0xFFFFFFFF), samples})},
-        {"bext", RiffFile({Chunk("bext", PatternBytes(603, 7), false, true), stereo, DataHead(0), samples})},
-        {"junk-reservation", RiffFile({Chunk("JUNK", Bytes(28, 0)), stereo, DataHead(0), samples})},
-        {"extensible", RiffFile({Chunk("fmt ", ext.bytes), DataHead(0), PatternBytes(301)})},
-        {"float", RiffFile({Chunk("fmt ", WavFmtBody(3, 1, 96000, 32)), DataHead(8), PatternBytes(43)})},
-        {"eight-bit", RiffFile({Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), DataHead(0), PatternBytes(37)})},
-        {"odd-chunk-padded", RiffFile({Chunk("odd ", PatternBytes(5), false, true), stereo, DataHead(0), samples})},
-        {"odd-chunk-unpadded", RiffFile({Chunk("odd ", PatternBytes(5)), stereo, DataHead(0), samples})},
-        {"rf64", RiffFile({Ds64(0, 0), stereo, DataHead(0xFFFFFFFF), samples}, 0xFFFFFFFF, "RF64")},
-        {"rf64-table", RiffFile({Ds64(100, 12), stereo, DataHead(0xFFFFFFFF), samples}, 0xFFFFFFFF, "RF64")},
-        {"rf64-data-size", RiffFile({Ds64(0, 0), stereo, DataHead(200), samples}, 0xFFFFFFFF, "RF64")},
+        {"stray-bytes", BuildWav({stereo}, samples, 400)},
+        {"healthy", BuildWav({stereo}, Slice(samples, 0, 400))},
+        {"list-behind", BuildWav({stereo}, PatternBytes(400), -1, listChunk)},
+        {"odd-data-pad", RiffFile({FmtChunk(1, 8000, 8), Chunk("data", PatternBytes(41), false, true), listChunk})},
+        {"placeholder", BuildWav({stereo}, samples, 0xFFFFFFFF)},
+        {"bext", BuildWav({Chunk("bext", PatternBytes(603, 7), false, true), stereo}, samples, 0)},
+        {"junk-reservation", BuildWav({Chunk("JUNK", Bytes(28, 0)), stereo}, samples, 0)},
+        {"extensible", BuildWav({Chunk("fmt ", ext.bytes)}, PatternBytes(301), 0)},
+        {"float", BuildWav({Chunk("fmt ", WavFmtBody(3, 1, 96000, 32))}, PatternBytes(43), 8)},
+        {"eight-bit", BuildWav({FmtChunk(1, 8000, 8)}, PatternBytes(37), 0)},
+        {"odd-chunk-padded", BuildWav({Chunk("odd ", PatternBytes(5), false, true), stereo}, samples, 0)},
+        {"odd-chunk-unpadded", BuildWav({Chunk("odd ", PatternBytes(5)), stereo}, samples, 0)},
+        {"rf64", BuildWav({ds64, stereo}, samples, 0xFFFFFFFF, Bytes(), 0xFFFFFFFF, "RF64")},
+        {"rf64-table", BuildWav({ds64Table, stereo}, samples, 0xFFFFFFFF, Bytes(), 0xFFFFFFFF, "RF64")},
+        {"rf64-data-size", BuildWav({ds64, stereo}, samples, 200, Bytes(), 0xFFFFFFFF, "RF64")},
     };
-}
-
-struct AiffShape {
-    int16_t channels = 2;
-    int16_t bits = 16;
-    uint32_t frames = 0;
-    uint32_t ssndSize = 8;  // as a recorder that never came back leaves it
-    uint32_t offset = 0;
-    uint32_t blockSize = 0;
-    std::vector<Bytes> before;  // chunks between COMM and SSND
-    Bytes samples;
-    Bytes behind;  // bytes after the samples
-};
-
-Bytes Aiff(const AiffShape& s)
-{
-    ByteWriter ssnd(true);
-    ssnd.text("SSND").u32(s.ssndSize).u32(s.offset).u32(s.blockSize).fill(s.offset, 0x55).raw(s.samples);
-    std::vector<Bytes> chunks{Chunk("COMM", AiffCommBody(s.channels, s.frames, s.bits, 44100), true)};
-    chunks.insert(chunks.end(), s.before.begin(), s.before.end());
-    chunks.push_back(Cat({ssnd.bytes, s.behind}));
-    return FormFile(chunks);
 }
 
 Seeds AiffSeeds()
 {
     Seeds out;
-    AiffShape plain;
+    AiffLayout plain;
+    plain.ssndSize = 8;  // as a recorder that never came back leaves it
+    plain.offsetFill = 0x55;
     plain.samples = PatternBytes(403);
-    out.push_back({"unfinished", Aiff(plain)});
-    AiffShape shortCount = plain;
+    out.push_back({"unfinished", BuildAiff(plain)});
+    AiffLayout shortCount = plain;
     shortCount.frames = 25;
     shortCount.ssndSize = 8 + 100;
-    out.push_back({"short", Aiff(shortCount)});
-    AiffShape healthy = plain;
+    out.push_back({"short", BuildAiff(shortCount)});
+    AiffLayout healthy = plain;
     healthy.samples = PatternBytes(400);
     healthy.frames = 100;
     healthy.ssndSize = 408;
-    healthy.behind = Chunk("ANNO", Bytes{'h', 'i', '!'}, true, true);
-    out.push_back({"healthy-anno-behind", Aiff(healthy)});
-    AiffShape named = plain;
-    named.before = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e'}, true), Chunk("odd ", PatternBytes(3), true, true)};
-    out.push_back({"chunks-before", Aiff(named)});
-    AiffShape blocks = plain;
-    blocks.offset = 4;
+    healthy.after = {Chunk("ANNO", Bytes{'h', 'i', '!'}, true, true)};
+    out.push_back({"healthy-anno-behind", BuildAiff(healthy)});
+    AiffLayout named = plain;
+    named.between = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e'}, true), Chunk("odd ", PatternBytes(3), true, true)};
+    out.push_back({"chunks-before", BuildAiff(named)});
+    AiffLayout blocks = plain;
+    blocks.ssndOffset = 4;
     blocks.blockSize = 512;
-    out.push_back({"offset-blocksize", Aiff(blocks)});
-    AiffShape stray = blocks;
+    out.push_back({"offset-blocksize", BuildAiff(blocks)});
+    AiffLayout stray = blocks;
     stray.frames = 100;
-    out.push_back({"stray-bytes-blocksize", Aiff(stray)});
-    AiffShape wide = plain;
+    out.push_back({"stray-bytes-blocksize", BuildAiff(stray)});
+    AiffLayout wide = plain;
     wide.channels = 1;
-    wide.bits = 24;
+    wide.sampleSize = 24;
     wide.samples = PatternBytes(301);
-    out.push_back({"24-bit", Aiff(wide)});
-    AiffShape twelve = plain;
+    out.push_back({"24-bit", BuildAiff(wide)});
+    AiffLayout twelve = plain;
     twelve.channels = 3;
-    twelve.bits = 12;
-    out.push_back({"12-bit", Aiff(twelve)});
+    twelve.sampleSize = 12;
+    out.push_back({"12-bit", BuildAiff(twelve)});
     return out;
 }
 
@@ -140,18 +98,10 @@ Bytes Find(const Seeds& seeds, const std::string& name)
 
 bool Save(const std::string& folder, const Seeds& seeds, const Bytes& prefix)
 {
-    mkdir(folder.c_str(), 0755);
-    for (const auto& s : seeds) {
-        std::string path = folder + "/" + s.first;
-        FILE* f = fopen(path.c_str(), "wb");
-        if (f == nullptr)
+    MakeDir(folder);
+    for (const auto& s : seeds)
+        if (!WriteFileBytes(folder + "/" + s.first, Cat({prefix, s.second})))
             return false;
-        for (uint8_t b : prefix)
-            fputc(b, f);
-        bool ok = fwrite(s.second.data(), 1, s.second.size(), f) == s.second.size();
-        if (fclose(f) != 0 || !ok)
-            return false;
-    }
     return true;
 }
 
@@ -164,7 +114,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string out = argv[1];
-    mkdir(out.c_str(), 0755);
+    MakeDir(out);
     Seeds wav = WavSeeds();
     Seeds aiff = AiffSeeds();
     // The repair target takes a first byte whose two low bits pick the name

@@ -21,8 +21,7 @@ const OpClass Classes[] = {{FileFaultOpen, "open"},         {FileFaultRead, "rea
 void CheckEveryFailure(const Recording& r)
 {
     SCOPED_TRACE(r.name);
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
+    TempDir dir(MemoryFolder());
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     if (r.healthy) {

@@ -10,22 +10,21 @@ Bytes ChunkAndStrayByte()
 {
     ByteWriter info;
     info.text("INFO").raw(Chunk("ICMT", Bytes{'t', 'a', 'k', 'e', ' ', '1', 0}, false, true));
-    Bytes file = RiffFile({StereoFmt16(), Chunk("data", PatternBytes(400, 31)), Chunk("LIST", info.bytes)});
+    Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(400, 31)), Chunk("LIST", info.bytes)});
     file.push_back(0);
     return file;
 }
 
 TEST(FuzzFindings, ChunkAndStrayByteBehindTheSamples)
 {
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
+    TempDir dir(MemoryFolder());
     const Bytes original = ChunkAndStrayByte();
     const Bytes cut(original.begin(), original.end() - 1);
     const std::string path = dir.write("take.wav", original);
 
     // Undisturbed: the chunk's bytes become samples, the stray byte goes.
     ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"}),
-              ScanOnce(dir.path()));
+              ScanRun().run(dir.path()));
     Bytes repaired = ReadFileBytes(path);
     ASSERT_EQ(cut.size(), repaired.size());
     EXPECT_EQ(428, Examine(path).declared);
@@ -36,10 +35,11 @@ TEST(FuzzFindings, ChunkAndStrayByteBehindTheSamples)
     {
         FaultGuard guard;
         FileFault_Arm(FileFaultWrite, 1, 0);
-        ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}), ScanOnce(dir.path()));
+        ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}),
+                  ScanRun().run(dir.path()));
     }
     EXPECT_EQ(original, ReadFileBytes(path));
-    EXPECT_EQ(2u, ScanOnce(dir.path()).size());
+    EXPECT_EQ(2u, ScanRun().run(dir.path()).size());
     EXPECT_EQ(repaired, ReadFileBytes(path));
 
     // The first write after the cut fails: the header still declares 400
@@ -51,13 +51,13 @@ TEST(FuzzFindings, ChunkAndStrayByteBehindTheSamples)
     {
         FaultGuard guard;
         FileFault_Arm(FileFaultWrite, 2, 0);
-        ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}), ScanOnce(dir.path()));
+        ASSERT_EQ((Lines{"take.wav header missing 29 bytes : repair", ErrLine("take.wav")}), ScanRun().run(dir.path()));
     }
     Bytes kept = cut;
     kept[4] = uint8_t(cut.size() - 8);
     kept[5] = uint8_t((cut.size() - 8) >> 8);
     EXPECT_EQ(kept, ReadFileBytes(path));
-    EXPECT_EQ((Lines{OkLine("take.wav")}), ScanOnce(dir.path()));
+    EXPECT_EQ((Lines{OkLine("take.wav")}), ScanRun().run(dir.path()));
     EXPECT_EQ(kept, ReadFileBytes(path));
 }
 
@@ -66,23 +66,22 @@ TEST(FuzzFindings, LessThanOneFrameIsCutWithoutPadding)
     // A frame wider than what was recorded, and an SSND block size: the
     // repair cuts the partial frame, and with no frame left writes neither
     // header nor padding.
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
-    AiffLayout a;
-    a.bits = 2288;  // 286 bytes per sample, 572 per stereo frame
+    TempDir dir(MemoryFolder());
+    AiffLayout a = UnfinishedAiff();
+    a.sampleSize = 2288;  // 286 bytes per sample, 572 per stereo frame
     a.blockSize = 512;
-    a.offset = 4;
-    const Bytes head = MakeAiff(a);
+    a.ssndOffset = 4;
+    const Bytes head = BuildAiff(a);
     a.samples = PatternBytes(284, 32);
-    const Bytes file = MakeAiff(a);
+    const Bytes file = BuildAiff(a);
     const Bytes cut(file.begin(), file.begin() + long(head.size()));
     const std::string path = dir.write("take.aif", file);
-    Lines lines = ScanOnce(dir.path());
+    Lines lines = ScanRun().run(dir.path());
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("take.aif header not set : repair", lines[0]);
     EXPECT_EQ("take.aif (48000Hz / 2 ch) Length:00:00:00", lines[1]);
     EXPECT_EQ(cut, ReadFileBytes(path));
-    EXPECT_EQ(Lines{}, ScanOnce(dir.path()));
+    EXPECT_EQ(Lines{}, ScanRun().run(dir.path()));
     EXPECT_EQ(cut, ReadFileBytes(path));
 }
 

@@ -38,26 +38,14 @@ Bytes Samples(size_t n)
     return PatternBytes(n, 21);
 }
 
-// A complete 16-bit stereo WAV file with the given chunks before data.
-Bytes Wav(const std::vector<Bytes>& before, uint32_t declared, size_t present, const char* form = "RIFF")
-{
-    std::vector<Bytes> chunks = before;
-    chunks.push_back(Cat({ChunkHead("data", declared), Samples(present)}));
-    return RiffFile(chunks, -1, form);
-}
-
 // RF64 with a ds64 chunk declaring size bytes (its 28-byte table cut to
 // that when shorter; a longer table is not there), a fmt chunk right behind
 // the bytes present, and a data chunk declaring exactly what follows.
 Bytes Rf64WithDs64(uint32_t size, uint64_t dataSize = 400, uint32_t tableLength = 0)
 {
-    Bytes ds64 = Ds64Chunk(dataSize, 28, tableLength);
-    ds64.resize(8 + (size < 28 ? size : 28));
-    ds64[4] = uint8_t(size);
-    ds64[5] = uint8_t(size >> 8);
-    ds64[6] = uint8_t(size >> 16);
-    ds64[7] = uint8_t(size >> 24);
-    return RiffFile({ds64, StereoFmt16(), ChunkHead("data", 400), Samples(400)}, 0xFFFFFFFF, "RF64");
+    const Bytes table = Ds64Body(0, dataSize, 0, 0, 0, tableLength);
+    Bytes ds64 = Cat({ChunkHead("ds64", size), Slice(table, 0, size < 28 ? size : 28)});
+    return RiffFile({ds64, StereoFmt(48000), ChunkHead("data", 400), Samples(400)}, 0xFFFFFFFF, "RF64");
 }
 
 Bytes ZeroSizedChunks(const char* id, size_t count)
@@ -72,7 +60,7 @@ Bytes ZeroSizedChunks(const char* id, size_t count)
 
 void WavFiles(Files* files)
 {
-    const Bytes fmt = StereoFmt16();
+    const Bytes fmt = StereoFmt(48000);
     ByteWriter noChannels;
     noChannels.u16(1).u16(0).u32(48000).u32(192000).u16(4).u16(16);
     ByteWriter noAlign;
@@ -81,28 +69,30 @@ void WavFiles(Files* files)
 
     *files = {
         // Sizes near 0xFFFFFFFF: skipped as unsigned numbers, past the end.
-        {"unknown-ffffffff.wav", Wav({fmt, ChunkHead("LIST", 0xFFFFFFFF)}, 0, 400)},
-        {"unknown-fffffff8.wav", Wav({fmt, ChunkHead("LIST", 0xFFFFFFF8)}, 0, 400)},
-        {"unknown-80000000.wav", Wav({fmt, ChunkHead("LIST", 0x80000000)}, 0, 400)},
-        {"fmt-ffffffff.wav", Wav({Cat({ChunkHead("fmt ", 0xFFFFFFFF), WavFmtBody(1, 2, 48000, 16)})}, 0, 400)},
-        {"bext-ffffffff.wav", Wav({fmt, Cat({ChunkHead("bext", 0xFFFFFFFF), Samples(100)})}, 0, 0)},
-        {"data-fffffffe.wav", Wav({fmt}, 0xFFFFFFFE, 1000)},
+        {"unknown-ffffffff.wav", BuildWav({fmt, ChunkHead("LIST", 0xFFFFFFFF)}, Samples(400), 0)},
+        {"unknown-fffffff8.wav", BuildWav({fmt, ChunkHead("LIST", 0xFFFFFFF8)}, Samples(400), 0)},
+        {"unknown-80000000.wav", BuildWav({fmt, ChunkHead("LIST", 0x80000000)}, Samples(400), 0)},
+        {"fmt-ffffffff.wav",
+         BuildWav({Cat({ChunkHead("fmt ", 0xFFFFFFFF), WavFmtBody(1, 2, 48000, 16)})}, Samples(400), 0)},
+        {"bext-ffffffff.wav", BuildWav({fmt, Cat({ChunkHead("bext", 0xFFFFFFFF), Samples(100)})}, Samples(0), 0)},
+        {"data-fffffffe.wav", BuildWav({fmt}, Samples(1000), 0xFFFFFFFE)},
         {"riff-size-ffffffff.wav", RiffFile({fmt, ChunkHead("data", 1000), Samples(1000)}, 0xFFFFFFFF)},
         {"riff-size-0.wav", RiffFile({fmt, ChunkHead("data", 1000), Samples(1000)}, 0)},
         // Runs of zero-sized chunks: each moves the walk 8 bytes on.
         {"zero-chunks.wav", Cat({riffWave, ZeroSizedChunks("JUNK", 20000)})},
         {"zero-bytes.wav", Cat({riffWave, Bytes(256 * 1024, 0)})},
-        {"zero-chunks-before-fmt.wav", Wav({ZeroSizedChunks("JUNK", 5000), fmt}, 1000, 1000)},
-        {"zero-chunks-behind.wav", Cat({Wav({fmt}, 1000, 1000), ZeroSizedChunks("PAD ", 5000)})},
+        {"zero-chunks-before-fmt.wav", BuildWav({ZeroSizedChunks("JUNK", 5000), fmt}, Samples(1000), 1000)},
+        {"zero-chunks-behind.wav", Cat({BuildWav({fmt}, Samples(1000), 1000), ZeroSizedChunks("PAD ", 5000)})},
         // A repair would cut the last two bytes of the LIST chunk as a partial frame.
         {"chunks-then-list-behind.wav",
-         Cat({Wav({fmt}, 1000, 1000), ZeroSizedChunks("PAD ", 1100), Chunk("LIST", Samples(5), false, true)})},
+         Cat({BuildWav({fmt}, Samples(1000), 1000), ZeroSizedChunks("PAD ", 1100),
+              Chunk("LIST", Samples(5), false, true)})},
         // Chunks out of order, and frame sizes of nothing.
         {"fmt-after-data.wav", RiffFile({ChunkHead("data", 0), Samples(402), fmt})},
         {"data-only.wav", RiffFile({ChunkHead("data", 0), Samples(402)})},
-        {"channels0.wav", Wav({Chunk("fmt ", noChannels.bytes)}, 0, 402)},
-        {"blockalign0.wav", Wav({Chunk("fmt ", noAlign.bytes)}, 0, 402)},
-        {"fmt-short.wav", Wav({Chunk("fmt ", Bytes(14, 1))}, 0, 402)},
+        {"channels0.wav", BuildWav({Chunk("fmt ", noChannels.bytes)}, Samples(402), 0)},
+        {"blockalign0.wav", BuildWav({Chunk("fmt ", noAlign.bytes)}, Samples(402), 0)},
+        {"fmt-short.wav", BuildWav({Chunk("fmt ", Bytes(14, 1))}, Samples(402), 0)},
         // ds64 chunks shorter than their 28-byte table, and huge ones.
         {"ds64-0.wav", Rf64WithDs64(0)},
         {"ds64-8.wav", Rf64WithDs64(8)},
@@ -114,23 +104,23 @@ void WavFiles(Files* files)
         {"ds64-table-ffffffff.wav", Rf64WithDs64(0xFFFFFFFF)},
         {"ds64-table-length.wav", Rf64WithDs64(28, 400, 0xFFFFFFFF)},
         {"ds64-data-huge.wav",
-         RiffFile({Ds64Chunk(0x7FFFFFFFFFFFFFFFull), fmt, ChunkHead("data", 0xFFFFFFFF), Samples(403)}, 0xFFFFFFFF,
-                  "RF64")},
-        {"rf64-fmt-first.wav", Wav({fmt}, 0, 402, "RF64")},
+         BuildWav({Chunk("ds64", Ds64Body(0, 0x7FFFFFFFFFFFFFFFull, 0)), fmt}, Samples(403), 0xFFFFFFFF, Bytes(),
+                  0xFFFFFFFF, "RF64")},
+        {"rf64-fmt-first.wav", BuildWav({fmt}, Samples(402), 0, Bytes(), -1, "RF64")},
         // Not WAVE at all.
-        {"rifx.wav", Wav({fmt}, 0, 402, "RIFX")},
+        {"rifx.wav", BuildWav({fmt}, Samples(402), 0, Bytes(), -1, "RIFX")},
         {"avi.wav", Cat({ChunkHead("RIFF", 100), Bytes{'A', 'V', 'I', ' '}, fmt, ChunkHead("data", 0), Samples(402)})},
     };
 }
 
 void AiffFiles(Files* files)
 {
-    AiffLayout damaged;
+    AiffLayout damaged = UnfinishedAiff();
     damaged.samples = Samples(402);
 
     // SSND offset fields that point past the chunk and the file (which
     // holds 402 sample bytes): 100000, and the farthest a 32-bit offset goes.
-    Bytes beyond = MakeAiff(damaged);
+    Bytes beyond = BuildAiff(damaged);
     Bytes far = beyond;
     const size_t offsetField = 46;
     const uint8_t beyondOffset[4] = {0x00, 0x01, 0x86, 0xA0};
@@ -155,12 +145,12 @@ void AiffFiles(Files* files)
     AiffLayout negativeChannels = damaged;
     negativeChannels.channels = -2;
     AiffLayout noBits = damaged;
-    noBits.bits = 0;
+    noBits.sampleSize = 0;
     AiffLayout negativeBits = damaged;
-    negativeBits.bits = -16;
+    negativeBits.sampleSize = -16;
     AiffLayout wideFrame = damaged;
     wideFrame.channels = 32767;
-    wideFrame.bits = 32;
+    wideFrame.sampleSize = 32;
     AiffLayout formHuge = damaged;
     formHuge.frames = 100;
     formHuge.ssndSize = 408;
@@ -179,7 +169,7 @@ void AiffFiles(Files* files)
     healthyZeroRun.frames = 100;
     healthyZeroRun.ssndSize = 408;
     healthyZeroRun.samples = Samples(400);
-    healthyZeroRun.behind = ZeroSizedChunks("PAD ", 70000);
+    healthyZeroRun.after = {ZeroSizedChunks("PAD ", 70000)};
     Bytes commOnly = FormFile({Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true), Bytes(8 * 20000, 0)});
     Bytes zeroRun = FormFile({ZeroSizedChunks("NAME", 20000), Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true)});
 
@@ -190,21 +180,21 @@ void AiffFiles(Files* files)
         {"aifc.aif", aifcFile},
         {"aifc.aifc", aifcFile},
         {"comm-22.aif", comm22},
-        {"channels0.aif", MakeAiff(noChannels)},
-        {"channels-negative.aif", MakeAiff(negativeChannels)},
-        {"samplesize0.aif", MakeAiff(noBits)},
-        {"samplesize-negative.aif", MakeAiff(negativeBits)},
-        {"frame-too-wide.aif", MakeAiff(wideFrame)},
-        {"form-ffffffff.aif", MakeAiff(formHuge)},
-        {"frames-ffffffff.aiff", MakeAiff(framesHuge)},
-        {"chunk-ffffffff.aif", MakeAiff(hugeChunk)},
-        {"chunk-fffffff7.aif", MakeAiff(oddHugeChunk)},
-        {"ssnd-7.aif", MakeAiff(ssndShort)},
+        {"channels0.aif", BuildAiff(noChannels)},
+        {"channels-negative.aif", BuildAiff(negativeChannels)},
+        {"samplesize0.aif", BuildAiff(noBits)},
+        {"samplesize-negative.aif", BuildAiff(negativeBits)},
+        {"frame-too-wide.aif", BuildAiff(wideFrame)},
+        {"form-ffffffff.aif", BuildAiff(formHuge)},
+        {"frames-ffffffff.aiff", BuildAiff(framesHuge)},
+        {"chunk-ffffffff.aif", BuildAiff(hugeChunk)},
+        {"chunk-fffffff7.aif", BuildAiff(oddHugeChunk)},
+        {"ssnd-7.aif", BuildAiff(ssndShort)},
         {"zero-chunks-no-ssnd.aif", commOnly},
         {"zero-chunks-no-comm.iff", zeroRun},
-        {"zero-chunks-behind.aif", MakeAiff(healthyZeroRun)},
-        {"riff-named.aif", Wav({StereoFmt16()}, 0, 402)},
-        {"form-named.wav", MakeAiff(damaged)},
+        {"zero-chunks-behind.aif", BuildAiff(healthyZeroRun)},
+        {"riff-named.aif", BuildWav({StereoFmt(48000)}, Samples(402), 0)},
+        {"form-named.wav", BuildAiff(damaged)},
     };
     files->insert(files->end(), aiff.begin(), aiff.end());
 }
@@ -276,7 +266,7 @@ TEST(HostileFiles, ScanEndsAndChangesNoByte)
 // A damaged recording that a scan would repair, were it free to.
 Bytes Repairable()
 {
-    return Wav({StereoFmt16()}, 0, 4002);
+    return BuildWav({StereoFmt(48000)}, Samples(4002), 0);
 }
 
 // Scans dir and expects it to leave name alone; then, once released,

@@ -16,19 +16,21 @@ Lines ScanDyingAt(const TempDir& dir, uint32_t nth)
 {
     FaultGuard guard;
     FileFault_Arm(Changes, nth, Dead);
-    return ScanOnce(dir.path());
+    return ScanRun().run(dir.path());
 }
 
-class InterruptedRepair : public ::testing::TestWithParam<Recording> {};
-
-TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
-{
+// A layout's file in a folder of its own, and what an undisturbed scan does with it.
+class InterruptedRepair : public ::testing::TestWithParam<Recording> {
+protected:
     const Recording& r = GetParam();
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
+    TempDir dir{MemoryFolder()};
     const std::string path = dir.file(r.name);
     const Reference ref = Undisturbed(r, dir);
     const uint32_t changes = ref.count(Changes);
+};
+
+TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
+{
     ASSERT_GE(changes, 2u) << "a repair cuts the file and writes its header";
 
     for (uint32_t nth = 1; nth <= changes; ++nth) {
@@ -46,12 +48,6 @@ TEST_P(InterruptedRepair, NextScanCompletesItAfterACrashAtAnyPoint)
 
 TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
 {
-    const Recording& r = GetParam();
-    ScratchDir scratch;
-    const TempDir& dir = *scratch;
-    const std::string path = dir.file(r.name);
-    const Reference ref = Undisturbed(r, dir);
-    const uint32_t changes = ref.count(Changes);
 
     for (uint32_t first = 1; first <= changes; ++first) {
         // How many changes the second scan makes on what the first left.
@@ -61,7 +57,7 @@ TEST_P(InterruptedRepair, NextScanCompletesItWhenItDiesToo)
         uint32_t secondChanges;
         {
             FaultGuard guard;
-            ScanOnce(dir.path());
+            ScanRun().run(dir.path());
             secondChanges = FileFault_Count(Changes);
         }
         for (uint32_t second = 1; second <= secondChanges; ++second) {

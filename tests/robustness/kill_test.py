@@ -20,6 +20,9 @@ import time
 import warnings
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from chunks import chunk, comm_chunk, fmt_chunk, form, head, riff  # noqa: E402
+
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
     try:
@@ -28,31 +31,11 @@ with warnings.catch_warnings():
         aifc = None
 
 
-def chunk(cid, body, big=False):
-    size = struct.pack(">I" if big else "<I", len(body))
-    pad = b"\0" if len(body) & 1 else b""
-    return cid + size + body + pad
-
-
-def fmt(channels, rate, bits):
-    align = channels * (bits // 8)
-    return chunk(b"fmt ", struct.pack("<HHIIHH", 1, channels, rate, rate * align, align, bits))
-
-
 def samples(rng, n):
     # A zero first byte: sample data never reads as a chunk header.
     data = bytearray(rng.randbytes(n))
     data[0] = 0
     return bytes(data)
-
-
-def extended80(rate):
-    exponent = 16383 + 63
-    mantissa = rate
-    while not mantissa & (1 << 63):
-        mantissa <<= 1
-        exponent -= 1
-    return struct.pack(">HQ", exponent, mantissa)
 
 
 def make_files(folder, count, size, rng):
@@ -63,38 +46,35 @@ def make_files(folder, count, size, rng):
         kind = kinds[i % len(kinds)]
         if kind == "wav":  # header never finalised: sizes 0
             align = 4
-            head = b"RIFF" + struct.pack("<I", 0) + b"WAVE" + fmt(2, 48000, 16) + b"data" + struct.pack("<I", 0)
+            header = riff([fmt_chunk(2, 48000, 16), head(b"data", 0)], 0)
             name = "take%02d.wav" % i
         elif kind == "bwf":  # last update of the header long before the end
             align = 6
             bext = chunk(b"bext", b"field recording".ljust(602, b"\0"))
             info = chunk(b"LIST", b"INFO" + chunk(b"ICMT", b"night, wind\0"))
             declared = (size // 3) // align * align
-            head = (b"RIFF" + struct.pack("<I", 0) + b"WAVE" + bext + fmt(2, 96000, 24) + info + b"data" +
-                    struct.pack("<I", declared))
+            header = riff([bext, fmt_chunk(2, 96000, 24), info, head(b"data", declared)], 0)
             name = "take%02d.bwf" % i
         elif kind == "rf64":  # RF64 still at its placeholder sizes
             align = 2
             ds64 = chunk(b"ds64", struct.pack("<QQQI", 0, 0, 0, 0))
-            head = (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64 + fmt(1, 48000, 16) + b"data" +
-                    struct.pack("<I", 0xFFFFFFFF))
+            header = riff([ds64, fmt_chunk(1, 48000, 16), head(b"data", 0xFFFFFFFF)], 0xFFFFFFFF, b"RF64")
             name = "take%02d.wav" % i
         else:  # AIFF with no frames declared
             align = 4
-            comm = chunk(b"COMM", struct.pack(">hIh", 2, 0, 16) + extended80(44100), big=True)
-            head = b"FORM" + struct.pack(">I", 0) + b"AIFF" + comm + b"SSND" + struct.pack(">III", 8, 0, 0)
+            header = form([comm_chunk(2, 0, 16, 44100), head(b"SSND", 8, ">"), struct.pack(">II", 0, 0)], 0)
             name = "take%02d.aif" % i
         # A last partial frame: the recorder died in the middle of one.
         body = samples(rng, size // align * align + (align - 1 if align > 1 else 0))
         if kind == "bwf":
             body = body[:declared] + b"\0" + body[declared + 1:]
         with open(os.path.join(folder, name), "wb") as f:
-            f.write(head)
+            f.write(header)
             f.write(body)
         whole = len(body) // align * align
         expected[name] = {
             "kind": kind,
-            "length": len(head) + whole,
+            "length": len(header) + whole,
             "frames": whole // align,
             "digest": hashlib.sha256(body[:whole]).hexdigest(),
         }

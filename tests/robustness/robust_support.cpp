@@ -1,124 +1,90 @@
 #include "robust_support.h"
 
-#include <stdio.h>
-
-#include <stdlib.h>
-
 #include <algorithm>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 std::vector<Recording> RepairLayouts()
 {
     std::vector<Recording> out;
     const Bytes samples = PatternBytes(4003, 3);
+    // A damaged recording: a header, then samples to the end.
+    auto damaged = [&out](const char* name, const Bytes& head, const Bytes& rest) {
+        out.push_back({name, Cat({head, rest}), int64_t(head.size()), 4, false});
+    };
+    // n sample bytes in an AIFF layout, then the chunks in after.
+    auto aiff = [&out](const char* name, AiffLayout a, size_t n, uint32_t seed, const std::vector<Bytes>& after,
+                       bool healthy) {
+        const int64_t dataOffset = int64_t(BuildAiff(a).size());
+        a.samples = PatternBytes(n, seed);
+        a.after = after;
+        out.push_back({name, BuildAiff(a), dataOffset, 4, healthy});
+    };
 
-    {
-        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 0)});
-        out.push_back({"take.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
+    damaged("take.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 0)}), samples);
     {
         ByteWriter info;
         info.text("INFO").raw(Chunk("ICMT", PatternBytes(23, 5), false, true));
-        Bytes head = RiffFile({Chunk("bext", PatternBytes(603, 4), false, true), StereoFmt16(),
-                               Chunk("LIST", info.bytes, false, true), ChunkHead("data", 400)});
-        out.push_back({"take.bwf", Cat({head, PatternBytes(8002, 6)}), int64_t(head.size()), 4, false});
+        damaged("take.bwf",
+                RiffFile({Chunk("bext", PatternBytes(603, 4), false, true), StereoFmt(48000),
+                          Chunk("LIST", info.bytes, false, true), ChunkHead("data", 400)}),
+                PatternBytes(8002, 6));
     }
+    damaged("rf64.wav",
+            RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), StereoFmt(48000), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF,
+                     "RF64"),
+            samples);
+    damaged("rf64table.wav",
+            RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 24, 0x5A, 2)), StereoFmt(48000), ChunkHead("data", 0xFFFFFFFF)},
+                     0xFFFFFFFF, "RF64"),
+            samples);
     {
-        Bytes head = RiffFile({Ds64Chunk(0), StereoFmt16(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
-        out.push_back({"rf64.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
-    {
-        Bytes head = RiffFile({Ds64Chunk(0, 52, 2), StereoFmt16(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
-        out.push_back({"rf64table.wav", Cat({head, samples}), int64_t(head.size()), 4, false});
-    }
-    {
-        AiffLayout a;
-        a.offset = 4;
+        AiffLayout a = UnfinishedAiff();
+        a.ssndOffset = 4;
         a.blockSize = 4096;
         a.between = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e', ' ', '7'}, true)};
-        Bytes head = MakeAiff(a);
-        a.samples = PatternBytes(10003, 7);
-        out.push_back({"padded.aif", MakeAiff(a), int64_t(head.size()), 4, false});
+        aiff("padded.aif", a, 10003, 7, {}, false);
     }
-    {
-        // Every whole frame declared, a partial one behind it: the cut alone
-        // completes the file, so the header goes first.
-        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 4000)});
-        out.push_back({"stray.wav", Cat({RiffFile({StereoFmt16(), ChunkHead("data", 4000)}, 4003 + 36), samples}),
-                       int64_t(head.size()), 4, false});
-        // A data size past the last whole frame: the repair makes it smaller.
-        out.push_back({"pastframe.wav", Cat({RiffFile({StereoFmt16(), ChunkHead("data", 4002)}, 4003 + 36), samples}),
-                       int64_t(head.size()), 4, false});
-    }
+    // Every whole frame declared, a partial one behind it: the cut alone
+    // completes the file, so the header goes first.
+    damaged("stray.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 4000)}, 4003 + 36), samples);
+    // A data size past the last whole frame: the repair makes it smaller.
+    damaged("pastframe.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 4002)}, 4003 + 36), samples);
     {
         // A fuzzer's find: 16-byte frames all declared, five stray bytes,
         // an SSND block size, and a FORM size past the end of the file.
-        AiffLayout a;
-        a.bits = 64;
+        AiffLayout a = UnfinishedAiff();
+        a.sampleSize = 64;
         a.frames = 16;
-        a.offset = 4;
+        a.ssndOffset = 4;
         a.blockSize = 512;
         a.formSize = 453;
-        Bytes head = MakeAiff(a);
+        const int64_t dataOffset = int64_t(BuildAiff(a).size());
         a.samples = PatternBytes(16 * 16 + 5, 15);
-        out.push_back({"stray.aif", MakeAiff(a), int64_t(head.size()), 16, false});
+        out.push_back({"stray.aif", BuildAiff(a), dataOffset, 16, false});
     }
     {
         ByteWriter info;
         info.text("INFO").raw(Chunk("INAM", PatternBytes(9, 8), false, true));
-        Bytes head = RiffFile({StereoFmt16(), ChunkHead("data", 4000)});
-        Bytes file = RiffFile({StereoFmt16(), Chunk("data", PatternBytes(4000, 9)), Chunk("LIST", info.bytes, false, true)});
+        Bytes head = RiffFile({StereoFmt(48000), ChunkHead("data", 4000)});
+        Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(4000, 9)), Chunk("LIST", info.bytes, false, true)});
         out.push_back({"healthy.wav", file, int64_t(head.size()), 4, true});
     }
-    {
-        AiffLayout a;
-        a.frames = 1000;
-        a.ssndSize = 8 + 4000;
-        Bytes head = MakeAiff(a);
-        a.samples = PatternBytes(4000, 10);
-        a.behind = Chunk("ANNO", Bytes{'f', 'i', 'e', 'l', 'd'}, true, true);
-        out.push_back({"healthy.aiff", MakeAiff(a), int64_t(head.size()), 4, true});
-    }
+    AiffLayout complete = UnfinishedAiff();
+    complete.frames = 1000;
+    complete.ssndSize = 8 + 4000;
+    aiff("healthy.aiff", complete, 4000, 10, {Chunk("ANNO", Bytes{'f', 'i', 'e', 'l', 'd'}, true, true)}, true);
     {
         // 8-bit mono: an odd-sized data chunk, its pad byte, then metadata.
-        Bytes fmt = Chunk("fmt ", WavFmtBody(1, 1, 8000, 8));
+        Bytes fmt = FmtChunk(1, 8000, 8);
         Bytes head = RiffFile({fmt, ChunkHead("data", 4001)});
         Bytes file = RiffFile({fmt, Chunk("data", PatternBytes(4001, 11), false, true),
                                Chunk("id3 ", PatternBytes(17, 12), false, true), Chunk("LIST", PatternBytes(8, 13))});
         out.push_back({"healthyodd.wav", file, int64_t(head.size()), 1, true});
     }
-    {
-        // An odd-sized chunk with its pad byte between two chunks behind the samples.
-        AiffLayout a;
-        a.frames = 1000;
-        a.ssndSize = 8 + 4000;
-        Bytes head = MakeAiff(a);
-        a.samples = PatternBytes(4000, 14);
-        a.behind = Cat({Chunk("ANNO", Bytes{'t', 'a', 'k', 'e', '9'}, true, true), Chunk("AUTH", Bytes{'m', 'e', '!', '!'}, true)});
-        out.push_back({"healthyodd.aif", MakeAiff(a), int64_t(head.size()), 4, true});
-    }
+    // An odd-sized chunk with its pad byte between two chunks behind the samples.
+    aiff("healthyodd.aif", complete, 4000, 14,
+         {Chunk("ANNO", Bytes{'t', 'a', 'k', 'e', '9'}, true, true), Chunk("AUTH", Bytes{'m', 'e', '!', '!'}, true)},
+         true);
     return out;
-}
-
-ScratchDir::ScratchDir()
-{
-#ifndef _WIN32
-    // TempDir places its folder under TMPDIR.
-    const char* old = getenv("TMPDIR");
-    std::string saved = old != nullptr ? old : "";
-    if (access("/dev/shm", W_OK) == 0)
-        setenv("TMPDIR", "/dev/shm", 1);
-    dir.reset(new TempDir());
-    if (old != nullptr)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
-#else
-    dir.reset(new TempDir());
-#endif
 }
 
 std::string LayoutName(const ::testing::TestParamInfo<Recording>& info)
@@ -128,44 +94,6 @@ std::string LayoutName(const ::testing::TestParamInfo<Recording>& info)
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
             name += c;
     return name;
-}
-
-ScanRun::ScanRun()
-{
-    EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
-    options.onLine = [](const char* line, void* context) {
-        ScanRun* self = static_cast<ScanRun*>(context);
-        self->lines.push_back(line);
-        if (self->onLine)
-            self->onLine(line);
-    };
-    options.lineContext = this;
-    options.outcomes = &outcomes;
-}
-
-ScanRun::~ScanRun()
-{
-    ScanWorker_Stop();
-    ScanWorker_SetOptions(nullptr);
-    LogBuffer_Free(&app->logBuffer);
-}
-
-Lines ScanRun::run(const std::string& folder, bool checkOnly)
-{
-    lines.clear();
-    LogBuffer_Reset(&app->logBuffer);
-    snprintf(app->folderPath, sizeof(app->folderPath), "%s", folder.c_str());
-    options.checkOnly = checkOnly ? 1 : 0;
-    ScanWorker_SetOptions(&options);
-    ScanWorker_Start(app.get());
-    ScanWorker_Wait();
-    return lines;
-}
-
-Lines ScanOnce(const std::string& folder)
-{
-    ScanRun scan;
-    return scan.run(folder);
 }
 
 Examined Examine(const std::string& path)
@@ -216,7 +144,7 @@ Reference Undisturbed(const Recording& r, const TempDir& dir)
     Reference ref;
     std::string path = dir.write(r.name, r.bytes);
     FaultGuard guard;
-    ref.lines = ScanOnce(dir.path());
+    ref.lines = ScanRun().run(dir.path());
     for (uint32_t i = 0; i < 8; ++i)
         ref.calls[i] = FileFault_Count(1u << i);
     FileFault_Disarm();
@@ -227,13 +155,13 @@ Reference Undisturbed(const Recording& r, const TempDir& dir)
 void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir)
 {
     const std::string path = dir.file(r.name);
-    Lines second = ScanOnce(dir.path());
+    Lines second = ScanRun().run(dir.path());
     Bytes got = ReadFileBytes(path);
     ExpectWholeFramesKept(r, ref.bytes, got);
     const int64_t whole = (int64_t(r.bytes.size()) - r.dataOffset) / r.blockAlign * r.blockAlign;
     Examined e = Examine(path);
     ASSERT_TRUE(e.opened);
     EXPECT_EQ(whole, e.declared) << "the header declares every whole frame";
-    EXPECT_EQ((Lines{OkLine(r.name)}), ScanOnce(dir.path())) << "second scan said: " << ::testing::PrintToString(second);
+    EXPECT_EQ((Lines{OkLine(r.name)}), ScanRun().run(dir.path())) << "second scan said: " << ::testing::PrintToString(second);
     EXPECT_EQ(got, ReadFileBytes(path)) << "a complete file changes no more";
 }

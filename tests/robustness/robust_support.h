@@ -1,6 +1,5 @@
 // What the robustness tests share: damaged recordings of every layout a
-// repair handles, a scan run as the program runs it, and the checks that no
-// whole frame was lost.
+// repair handles, and the checks that no whole frame was lost.
 #ifndef TESSMARK_TEST_ROBUST_SUPPORT_H
 #define TESSMARK_TEST_ROBUST_SUPPORT_H
 
@@ -15,66 +14,19 @@
 
 #include "chunkbuilder.h"
 #include "filefault.h"
-#include "scanworker.h"
+#include "scanning.h"
 #include "soundfile.h"
 #include "testfiles.h"
 
-typedef std::vector<std::string> Lines;
-
-inline Bytes Cat(const std::vector<Bytes>& parts)
+// An AIFF recording as the recorder left it: 48 kHz, SSND declaring its
+// offset and block size only; the bytes its offset skips are not zero.
+inline AiffLayout UnfinishedAiff()
 {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// A chunk header without its body (the body follows raw).
-inline Bytes ChunkHead(const char* id, uint32_t size, bool bigEndian = false)
-{
-    ByteWriter w(bigEndian);
-    w.text(id).u32(size);
-    return w.bytes;
-}
-
-inline Bytes Ds64Chunk(uint64_t dataSize, uint32_t size = 28, uint32_t tableLength = 0)
-{
-    ByteWriter w;
-    w.u64(0).u64(dataSize).u64(0).u32(tableLength);
-    if (size > 28)
-        w.fill(size - 28, 0x5A);
-    w.bytes.resize(size);
-    return Cat({ChunkHead("ds64", size), w.bytes});
-}
-
-inline Bytes StereoFmt16()
-{
-    return Chunk("fmt ", WavFmtBody(1, 2, 48000, 16));
-}
-
-// An AIFF file: FORM, COMM, extra chunks, SSND with offset and block size,
-// the samples, then whatever is behind them.
-struct AiffLayout {
-    int16_t channels = 2;
-    int16_t bits = 16;
-    uint32_t frames = 0;
-    uint32_t ssndSize = 8;
-    uint32_t offset = 0;
-    uint32_t blockSize = 0;
-    Bytes samples;
-    Bytes behind;
-    std::vector<Bytes> between;  // chunks between COMM and SSND
-    int64_t formSize = -1;  // -1: the true size
-};
-
-inline Bytes MakeAiff(const AiffLayout& a)
-{
-    ByteWriter ssnd(true);
-    ssnd.text("SSND").u32(a.ssndSize).u32(a.offset).u32(a.blockSize).fill(a.offset, 0x33);
-    std::vector<Bytes> chunks{Chunk("COMM", AiffCommBody(a.channels, a.frames, a.bits, 48000), true)};
-    chunks.insert(chunks.end(), a.between.begin(), a.between.end());
-    chunks.push_back(Cat({ssnd.bytes, a.samples, a.behind}));
-    return FormFile(chunks, a.formSize);
+    AiffLayout a;
+    a.rate = Extended80(48000);
+    a.ssndSize = 8;
+    a.offsetFill = 0x33;
+    return a;
 }
 
 // A damaged recording of one layout, with what the scan must make of it.
@@ -91,15 +43,6 @@ inline void PrintTo(const Recording& r, std::ostream* os)
     *os << r.name;
 }
 
-// A temporary folder on a memory file system where there is one: the
-// fault loops scan hundreds of times, and each repair flushes to the disk.
-struct ScratchDir {
-    std::unique_ptr<TempDir> dir;
-    ScratchDir();
-    const TempDir& operator*() const { return *dir; }
-    const TempDir* operator->() const { return dir.get(); }
-};
-
 // The layouts every repair step is tried on: WAV, Broadcast Wave with
 // metadata before the samples, RF64 (with and without a ds64 table), AIFF
 // with an SSND offset and block padding; and healthy files whose metadata
@@ -108,22 +51,6 @@ std::vector<Recording> RepairLayouts();
 
 // A test name for a layout: its file name in letters and digits.
 std::string LayoutName(const ::testing::TestParamInfo<Recording>& info);
-
-// One scan of a folder, run as the program runs it (on the worker thread).
-struct ScanRun {
-    std::unique_ptr<AppState> app{new AppState()};
-    ScanOutcomes outcomes{};
-    ScanOptions options{};
-    Lines lines;
-    std::function<void(const std::string&)> onLine;  // called on the worker thread
-
-    ScanRun();
-    ~ScanRun();
-    Lines run(const std::string& folder, bool checkOnly = false);
-};
-
-// Scans folder once without faults and returns the lines.
-Lines ScanOnce(const std::string& folder);
 
 // Opens path read-only as the scan would and reports what it declares.
 struct Examined {
@@ -168,12 +95,6 @@ Reference Undisturbed(const Recording& r, const TempDir& dir);
 // finishes the job as far as the samples go, the header declares every
 // whole frame, and the scan after that finds nothing to do.
 void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir);
-
-// Fault injection that is switched off again however the test ends.
-struct FaultGuard {
-    FaultGuard() { FileFault_Disarm(); }
-    ~FaultGuard() { FileFault_Disarm(); }
-};
 
 inline std::string OkLine(const std::string& name)
 {

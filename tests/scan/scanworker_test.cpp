@@ -18,6 +18,7 @@
 
 #include "filefault.h"
 #include "fileio.h"
+#include "scanning.h"
 #include "scanworker.h"
 #include "testfiles.h"
 
@@ -29,52 +30,6 @@
 #endif
 
 namespace {
-
-typedef std::vector<std::string> Lines;
-
-// One scan run through the public interface, as a front end drives it.
-struct Scanner {
-    std::unique_ptr<AppState> app{new AppState()};
-    ScanOutcomes outcomes{};
-    ScanOptions options{};
-    Lines lines;
-    std::function<void(const std::string&)> hook;
-
-    Scanner()
-    {
-        EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
-        options.onLine = [](const char* line, void* ctx) {
-            Scanner* self = static_cast<Scanner*>(ctx);
-            self->lines.push_back(line);
-            if (self->hook)
-                self->hook(line);
-        };
-        options.lineContext = this;
-        options.outcomes = &outcomes;
-    }
-    ~Scanner()
-    {
-        ScanWorker_Stop();
-        ScanWorker_SetOptions(nullptr);
-        LogBuffer_Free(&app->logBuffer);
-    }
-    void start(const std::string& folder)
-    {
-        lines.clear();
-        LogBuffer_Reset(&app->logBuffer);
-        snprintf(app->folderPath, sizeof app->folderPath, "%s", folder.c_str());
-        ScanWorker_SetOptions(&options);
-        ScanWorker_Start(app.get());
-    }
-    Lines run(const std::string& folder)
-    {
-        start(folder);
-        ScanWorker_Wait();
-        return lines;
-    }
-    // The log as the window would show it.
-    std::string logText() const { return app->logBuffer.text ? app->logBuffer.text : ""; }
-};
 
 std::string Numbered(const Lines& lines)
 {
@@ -93,41 +48,14 @@ Lines Sorted(Lines l)
     return l;
 }
 
-uint32_t Le32At(const Bytes& b, size_t at)
-{
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-uint32_t Be32At(const Bytes& b, size_t at)
-{
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | uint32_t(b[at + 3]);
-}
-
 // A canonical 44-byte-header WAV file whose data chunk declares `declared`
-// bytes, holding `samples`, then `trailer` (further chunks or garbage).
+// bytes, holding `samples`, then `trailer` (further chunks or garbage); its
+// RIFF size is 0 while the data size is.
 Bytes Wav(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t declared, const Bytes& samples,
           const Bytes& trailer = Bytes())
 {
-    ByteWriter w;
-    w.text("RIFF").u32(declared == 0 ? 0 : 36 + declared).text("WAVE");
-    w.raw(Chunk("fmt ", WavFmtBody(1, channels, rate, bits)));
-    w.text("data").u32(declared).raw(samples).raw(trailer);
-    return w.bytes;
+    return BuildWav({FmtChunk(channels, rate, bits)}, samples, declared, trailer, declared == 0 ? 0 : 36 + declared);
 }
-
-// An AIFF file: COMM declaring `frames`, SSND declaring `ssndDeclared` body
-// bytes (offset and block size included: 8 when the recorder never came
-// back), then the samples and `trailer`.
-Bytes Aiff(int16_t channels, uint32_t rate, int16_t bits, uint32_t frames, uint32_t ssndDeclared, const Bytes& samples,
-           const Bytes& trailer = Bytes())
-{
-    ByteWriter w(true);
-    w.text("FORM").u32(ssndDeclared <= 8 ? 0 : 4 + 26 + 8 + ssndDeclared + uint32_t(trailer.size())).text("AIFF");
-    w.raw(Chunk("COMM", AiffCommBody(channels, frames, bits, rate), true));
-    w.text("SSND").u32(ssndDeclared).u32(0).u32(0).raw(samples).raw(trailer);
-    return w.bytes;
-}
-
 Bytes ListChunk()
 {
     ByteWriter info;
@@ -138,7 +66,7 @@ Bytes ListChunk()
 class ScanDecisions : public ::testing::Test {
 protected:
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     // Scans a folder holding only name with bytes; returns the lines.
     Lines One(const std::string& name, const Bytes& bytes)
     {
@@ -166,49 +94,48 @@ TEST_F(ScanDecisions, RecordingCutShortIsOkAndUntouched)
     EXPECT_EQ(file, After("short.wav"));
 }
 
-TEST_F(ScanDecisions, HeaderNotSetIsRepairedToEveryWholeFrame)
+// A 16-bit stereo take whose header declares less than it holds.
+struct Repair {
+    const char* test;
+    const char* name;
+    uint32_t declared;
+    size_t present;
+    const char* verdict;  // the first line, after the name
+};
+
+void PrintTo(const Repair& r, std::ostream* os)
 {
-    Bytes samples = PatternBytes(1000);
-    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
-    Bytes after = After("take.wav");
+    *os << r.test;
+}
+
+class ScanRepairs : public ScanDecisions, public ::testing::WithParamInterface<Repair> {};
+
+TEST_P(ScanRepairs, HeaderCoversEveryWholeFrame)
+{
+    const Repair& r = GetParam();
+    const std::string name = r.name;
+    Bytes samples = PatternBytes(r.present);
+    Lines expected{name + r.verdict, name + " (48000Hz / 2 ch) Length:00:00:00"};
+    EXPECT_EQ(expected, One(name, Wav(2, 48000, 16, r.declared, samples)));
+    Bytes after = After(name);
     ASSERT_EQ(1044u, after.size());
     EXPECT_EQ(1000u, Le32At(after, 40));
     EXPECT_EQ(1036u, Le32At(after, 4));
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), after.begin() + 44));
+    EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), samples.begin())) << "a whole frame changed";
     EXPECT_EQ(1, scan.outcomes.repaired);
     EXPECT_EQ(Numbered(scan.lines), scan.logText());
 }
 
-TEST_F(ScanDecisions, HeaderMissingBytesNamesTheCount)
-{
-    Lines expected{"take.wav header missing 600 bytes : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 400, PatternBytes(1000))));
-    Bytes after = After("take.wav");
-    EXPECT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-}
-
-TEST_F(ScanDecisions, CutInsideAFrameDropsThePartialFrame)
-{
-    Bytes samples = PatternBytes(1001);
-    Lines expected{"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("take.wav", Wav(2, 48000, 16, 0, samples)));
-    Bytes after = After("take.wav");
-    ASSERT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-    EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), samples.begin()));
-}
-
-TEST_F(ScanDecisions, OddDeclaredSizeAtTheEndLacksOneByte)
-{
-    // 1001 bytes declared and present at blockAlign 4: whole frames are 1000.
-    Lines expected{"odd.wav header missing 1 bytes : repair", "odd.wav (48000Hz / 2 ch) Length:00:00:00"};
-    EXPECT_EQ(expected, One("odd.wav", Wav(2, 48000, 16, 1001, PatternBytes(1001))));
-    Bytes after = After("odd.wav");
-    EXPECT_EQ(1044u, after.size());
-    EXPECT_EQ(1000u, Le32At(after, 40));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Takes, ScanRepairs,
+    ::testing::Values(Repair{"HeaderNotSetIsRepairedToEveryWholeFrame", "take.wav", 0, 1000, " header not set : repair"},
+                      Repair{"HeaderMissingBytesNamesTheCount", "take.wav", 400, 1000,
+                             " header missing 600 bytes : repair"},
+                      Repair{"CutInsideAFrameDropsThePartialFrame", "take.wav", 0, 1001, " header not set : repair"},
+                      // 1001 bytes declared and present at blockAlign 4: whole frames are 1000.
+                      Repair{"OddDeclaredSizeAtTheEndLacksOneByte", "odd.wav", 1001, 1001,
+                             " header missing 1 bytes : repair"}),
+    [](const ::testing::TestParamInfo<Repair>& info) { return std::string(info.param.test); });
 
 TEST_F(ScanDecisions, FileThatIsOnlyAHeaderGivesNoLine)
 {
@@ -258,7 +185,7 @@ TEST_F(ScanDecisions, BroadcastWaveAndRf64)
     ByteWriter bextBody;
     bextBody.text("Interview, take 4").fill(602 - 17);
     ByteWriter bwf;
-    bwf.text("RIFF").u32(0).text("WAVE").raw(Chunk("bext", bextBody.bytes)).raw(Chunk("fmt ", WavFmtBody(1, 2, 48000, 24)));
+    bwf.text("RIFF").u32(0).text("WAVE").raw(Chunk("bext", bextBody.bytes)).raw(FmtChunk(2, 48000, 24));
     bwf.text("data").u32(0).raw(PatternBytes(6 * 4800 + 5));
     dir.write("take.bwf", bwf.bytes);
 
@@ -267,7 +194,7 @@ TEST_F(ScanDecisions, BroadcastWaveAndRf64)
     ByteWriter rf;
     rf.text("RF64").u32(0xFFFFFFFF).text("WAVE");
     rf.text("ds64").u32(28).u64(0).u64(0).u64(0).u32(0);
-    rf.raw(Chunk("fmt ", WavFmtBody(1, 1, 96000, 16)));
+    rf.raw(FmtChunk(1, 96000, 16));
     rf.text("data").u32(0xFFFFFFFF).raw(PatternBytes(2 * 96000 * 2));
     dir.write("big.wav", rf.bytes);
 
@@ -285,10 +212,19 @@ TEST_F(ScanDecisions, BroadcastWaveAndRf64)
 
 TEST_F(ScanDecisions, AiffNotSetMissingAndMetadataBehind)
 {
-    // 16-bit stereo: 4 bytes a frame; SSND body = 8 + samples.
-    dir.write("notset.aif", Aiff(2, 44100, 16, 0, 8, PatternBytes(4 * 441 + 3)));
-    dir.write("missing.aiff", Aiff(2, 44100, 16, 100, 8 + 400, PatternBytes(4 * 441)));
-    Bytes healthy = Aiff(1, 22050, 16, 500, 8 + 1000, PatternBytes(1000), Chunk("NAME", Bytes{'t', 'a', 'k', 'e', '5'}, true, true));
+    // 16-bit stereo: 4 bytes a frame; SSND body = 8 + samples. A recorder
+    // that never came back leaves an SSND of 8 bytes and FORM 0.
+    AiffLayout notSet(2, 16, 0, PatternBytes(4 * 441 + 3));
+    notSet.ssndSize = 8;
+    notSet.formSize = 0;
+    dir.write("notset.aif", BuildAiff(notSet));
+    AiffLayout missing(2, 16, 100, PatternBytes(4 * 441));
+    missing.ssndSize = 8 + 400;
+    missing.formSize = 4 + 26 + 8 + 8 + 400;
+    dir.write("missing.aiff", BuildAiff(missing));
+    AiffLayout named(1, 16, 500, PatternBytes(1000), 22050);
+    named.after = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e', '5'}, true, true)};
+    Bytes healthy = BuildAiff(named);
     dir.write("named.aif", healthy);
     Lines lines = scan.run(dir.path());
     EXPECT_EQ(Sorted(Lines{"notset.aif header not set : repair", "notset.aif (44100Hz / 2 ch) Length:00:00:00",
@@ -458,7 +394,7 @@ TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
 {
     for (uint32_t op : {uint32_t(FileFaultTruncate), uint32_t(FileFaultFlush), uint32_t(FileFaultWrite)}) {
         TempDir dir;
-        Scanner scan;
+        ScanRun scan;
         dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
         FileFault_Arm(op, 1, 0);
         Lines lines = scan.run(dir.path());
@@ -478,7 +414,7 @@ TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
 TEST(ScanCheckOnly, ReportsWithoutChangingAnything)
 {
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     Bytes notSet = Wav(2, 48000, 16, 0, PatternBytes(1001));
     Bytes missing = Wav(2, 48000, 16, 400, PatternBytes(1000));
     Bytes healthy = Wav(2, 48000, 16, 1000, PatternBytes(1000), ListChunk());
@@ -519,7 +455,7 @@ TEST(ScanCheckOnly, ReportsWithoutChangingAnything)
 TEST(ScanRecursive, EntersSubfoldersOnlyWhenAsked)
 {
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     Bytes damaged = Wav(1, 8000, 16, 0, PatternBytes(800));
     const std::string s = PathSep();
     ASSERT_TRUE(MakeDir(dir.file("day1" + s + "take2")));
@@ -550,12 +486,12 @@ TEST(ScanRecursive, EntersSubfoldersOnlyWhenAsked)
 TEST(ScanStop, StopBetweenFilesFinishesTheFileInHand)
 {
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
     for (const char* n : {"a.wav", "b.wav", "c.wav", "d.wav"})
         dir.write(n, damaged);
     // The stop comes while the first file is in hand, before its repair.
-    scan.hook = [](const std::string&) { ScanWorker_RequestStop(); };
+    scan.onLine = [](const std::string&) { ScanWorker_RequestStop(); };
     Lines lines = scan.run(dir.path());
     ASSERT_EQ(2u, lines.size());
     std::string name = lines[0].substr(0, 5);
@@ -572,14 +508,14 @@ TEST(ScanStop, StopBetweenFilesFinishesTheFileInHand)
 TEST(ScanStop, StopFromTheWindowThreadWaitsForTheFileInHand)
 {
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
     for (const char* n : {"a.wav", "b.wav", "c.wav"})
         dir.write(n, damaged);
     std::mutex m;
     std::condition_variable cv;
     bool inHand = false, release = false;
-    scan.hook = [&](const std::string&) {
+    scan.onLine = [&](const std::string&) {
         std::unique_lock<std::mutex> lock(m);
         if (inHand)
             return;
@@ -615,7 +551,7 @@ TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
     ScanWorker_Stop();
     ScanWorker_Wait();
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     dir.write("a.wav", Wav(2, 48000, 16, 1000, PatternBytes(1000)));
     scan.start(dir.path());
     ScanWorker_Start(scan.app.get());  // the folder and options stay as they are
@@ -631,10 +567,13 @@ TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
 TEST(ScanRepeat, SecondScanFindsEverythingOkAndChangesNoByte)
 {
     TempDir dir;
-    Scanner scan;
+    ScanRun scan;
     dir.write("a.wav", Wav(2, 48000, 16, 0, PatternBytes(1003)));
     dir.write("b.wav", Wav(1, 44100, 24, 300, PatternBytes(3000)));
-    dir.write("c.aif", Aiff(2, 48000, 24, 0, 8, PatternBytes(6 * 100 + 1)));
+    AiffLayout unfinished(2, 24, 0, PatternBytes(6 * 100 + 1), 48000);
+    unfinished.ssndSize = 8;
+    unfinished.formSize = 0;
+    dir.write("c.aif", BuildAiff(unfinished));
     dir.write("d.wav", Wav(1, 8000, 8, 101, PatternBytes(101), Bytes{0}));
     Lines first = scan.run(dir.path());
     EXPECT_EQ(7u, first.size());

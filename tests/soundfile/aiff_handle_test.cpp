@@ -4,21 +4,11 @@
 
 #include <string.h>
 
-#include "aiff_testsupport.h"
 #include "filefault.h"
 #include "soundfile.h"
+#include "streams.h"
 
 namespace {
-
-struct Handle {
-    SoundFile f;
-    Handle() { Mem_Zero(&f, sizeof(f)); }
-    ~Handle()
-    {
-        if (f.isOpen)
-            SoundFile_Close(&f);
-    }
-};
 
 // The file is not held open: another unshared open succeeds.
 bool NotHeld(const std::string& path)
@@ -44,12 +34,12 @@ TEST(AiffHandle, OpensAndSummarises)
         SCOPED_TRACE(name);
         std::string p = dir.write(name, BuildAiff(layout));
         Handle h;
-        ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
-        EXPECT_EQ(0, h.f.errorCode);
-        EXPECT_STREQ("", h.f.errorText);
-        EXPECT_EQ(FileHandleNone, h.f.wav.handle);
+        ASSERT_EQ(0, SoundFile_Open(h.get(), p.c_str(), 1));
+        EXPECT_EQ(0, h->errorCode);
+        EXPECT_STREQ("", h->errorText);
+        EXPECT_EQ(FileHandleNone, h->wav.handle);
         SoundFileInfo info;
-        ASSERT_EQ(0, SoundFile_GetInfo(&h.f, &info));
+        ASSERT_EQ(0, SoundFile_GetInfo(h.get(), &info));
         EXPECT_EQ(SoundFileKindAiff, info.kind);
         EXPECT_EQ(8000u, info.sampleRate);
         EXPECT_EQ(1, info.channels);
@@ -59,17 +49,17 @@ TEST(AiffHandle, OpensAndSummarises)
         EXPECT_EQ(80000, info.frameCount);
         EXPECT_EQ(10000, info.durationMs);
         EXPECT_EQ(80000, info.dataBytes);
-        EXPECT_EQ(72u, SoundFile_GetDataOffset(&h.f));
-        EXPECT_EQ(80072, SoundFile_GetFileSize(&h.f));
-        EXPECT_EQ(0, SoundFile_HasChunkTrailer(&h.f));
-        EXPECT_EQ(0, SoundFile_Close(&h.f));
-        EXPECT_FALSE(h.f.isOpen);
+        EXPECT_EQ(72u, SoundFile_GetDataOffset(h.get()));
+        EXPECT_EQ(80072, SoundFile_GetFileSize(h.get()));
+        EXPECT_EQ(0, SoundFile_HasChunkTrailer(h.get()));
+        EXPECT_EQ(0, SoundFile_Close(h.get()));
+        EXPECT_FALSE(h->isOpen);
     }
     std::string aifc = dir.write("loop.aifc", BuildAiff(layout));
     Handle h;
-    EXPECT_EQ(0, SoundFile_Open(&h.f, aifc.c_str(), 1));
-    EXPECT_EQ(SoundFileErrUnknownType, h.f.errorCode);
-    EXPECT_FALSE(h.f.isOpen);
+    EXPECT_EQ(0, SoundFile_Open(h.get(), aifc.c_str(), 1));
+    EXPECT_EQ(SoundFileErrUnknownType, h->errorCode);
+    EXPECT_FALSE(h->isOpen);
 }
 
 struct Row {
@@ -108,12 +98,12 @@ TEST(AiffHandle, ErrorTableRows)
         SCOPED_TRACE(r.what);
         std::string p = dir.write("bad" + std::to_string(i++) + ".aif", r.file);
         Handle h;
-        EXPECT_EQ(r.code, SoundFile_Open(&h.f, p.c_str(), 1));
-        EXPECT_EQ(r.code, h.f.errorCode);
-        EXPECT_STREQ(r.text, h.f.errorText);
-        EXPECT_FALSE(h.f.isOpen);
-        EXPECT_EQ(SoundFileKindNone, h.f.kind);
-        EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+        EXPECT_EQ(r.code, SoundFile_Open(h.get(), p.c_str(), 1));
+        EXPECT_EQ(r.code, h->errorCode);
+        EXPECT_STREQ(r.text, h->errorText);
+        EXPECT_FALSE(h->isOpen);
+        EXPECT_EQ(SoundFileKindNone, h->kind);
+        EXPECT_EQ(FileHandleNone, h->aiff.handle);
         EXPECT_TRUE(NotHeld(p)) << "the stream was closed again";
         EXPECT_EQ(r.file, ReadFileBytes(p));
     }
@@ -122,24 +112,24 @@ TEST(AiffHandle, ErrorTableRows)
     std::string missing = dir.file("missing.aif");
     {
         Handle h;
-        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&h.f, missing.c_str(), 1));
-        EXPECT_STREQ("Cannot open AIFF file", h.f.errorText);
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(h.get(), missing.c_str(), 1));
+        EXPECT_STREQ("Cannot open AIFF file", h->errorText);
         EXPECT_EQ(-1, FileLength(missing));
     }
     std::string held = dir.write("held.aif", BuildAiff(good));
     {
         Handle first;
-        ASSERT_EQ(0, SoundFile_Open(&first.f, held.c_str(), 1));
+        ASSERT_EQ(0, SoundFile_Open(first.get(), held.c_str(), 1));
         Handle second;
-        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&second.f, held.c_str(), 1));
-        EXPECT_STREQ("Cannot open AIFF file", second.f.errorText);
-        EXPECT_EQ(FileHandleNone, second.f.aiff.handle);
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(second.get(), held.c_str(), 1));
+        EXPECT_STREQ("Cannot open AIFF file", second->errorText);
+        EXPECT_EQ(FileHandleNone, second->aiff.handle);
     }
     {
         std::string longPath = dir.file(std::string(StreamPathCapacity, 'x') + ".aif");
         Handle h;
-        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(&h.f, longPath.c_str(), 1));
-        EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+        EXPECT_EQ(SoundFileErrCannotOpen, SoundFile_Open(h.get(), longPath.c_str(), 1));
+        EXPECT_EQ(FileHandleNone, h->aiff.handle);
     }
 }
 
@@ -153,21 +143,21 @@ TEST(AiffHandle, RepairReachesTheDiskAtClose)
     Bytes original = BuildAiff(layout);
     std::string p = dir.write("take.aif", original);
     Handle h;
-    ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
-    ASSERT_EQ(0, SoundFile_HasChunkTrailer(&h.f));
-    ASSERT_EQ(0, SoundFile_Repair(&h.f));
+    ASSERT_EQ(0, SoundFile_Open(h.get(), p.c_str(), 1));
+    ASSERT_EQ(0, SoundFile_HasChunkTrailer(h.get()));
+    ASSERT_EQ(0, SoundFile_Repair(h.get()));
     SoundFileInfo info;
-    ASSERT_EQ(0, SoundFile_GetInfo(&h.f, &info));
+    ASSERT_EQ(0, SoundFile_GetInfo(h.get(), &info));
     EXPECT_EQ(2500, info.frameCount);
     EXPECT_EQ(10000, info.dataBytes);
     EXPECT_EQ(56, info.durationMs);
-    EXPECT_EQ(100u, Be32(ReadThrough(h.f.aiff.handle, 0, 54), 22)) << "the header waits for the close";
-    EXPECT_EQ(0, SoundFile_Close(&h.f));
+    EXPECT_EQ(100u, Be32At(ReadThrough(h->aiff.handle, 0, 54), 22)) << "the header waits for the close";
+    EXPECT_EQ(0, SoundFile_Close(h.get()));
     Bytes after = ReadFileBytes(p);
     EXPECT_EQ(10054u, after.size());
-    EXPECT_EQ(10046u, Be32(after, 4));
-    EXPECT_EQ(2500u, Be32(after, 22));
-    EXPECT_EQ(10008u, Be32(after, 42));
+    EXPECT_EQ(10046u, Be32At(after, 4));
+    EXPECT_EQ(2500u, Be32At(after, 22));
+    EXPECT_EQ(10008u, Be32At(after, 42));
 }
 
 TEST(AiffHandle, FailedRepairAndCloseAreReported)
@@ -184,9 +174,9 @@ TEST(AiffHandle, FailedRepairAndCloseAreReported)
     ASSERT_TRUE(SetFileLength(big, 5LL << 30));
     {
         Handle h;
-        ASSERT_EQ(0, SoundFile_Open(&h.f, big.c_str(), 1));
-        EXPECT_EQ(SoundFileErrAccess, SoundFile_Repair(&h.f));
-        EXPECT_EQ(0, SoundFile_Close(&h.f));
+        ASSERT_EQ(0, SoundFile_Open(h.get(), big.c_str(), 1));
+        EXPECT_EQ(SoundFileErrAccess, SoundFile_Repair(h.get()));
+        EXPECT_EQ(0, SoundFile_Close(h.get()));
         EXPECT_EQ(5LL << 30, FileLength(big));
         EXPECT_EQ(Slice(original, 0, 54), ReadAt(big, 0, 54));
     }
@@ -194,12 +184,12 @@ TEST(AiffHandle, FailedRepairAndCloseAreReported)
     // A header write that fails at close.
     std::string p = dir.write("take.aif", original);
     Handle h;
-    ASSERT_EQ(0, SoundFile_Open(&h.f, p.c_str(), 1));
-    ASSERT_EQ(0, SoundFile_Repair(&h.f));
+    ASSERT_EQ(0, SoundFile_Open(h.get(), p.c_str(), 1));
+    ASSERT_EQ(0, SoundFile_Repair(h.get()));
     FileFault_Arm(FileFaultWrite, 1, 0);
-    EXPECT_EQ(SoundFileErrAccess, SoundFile_Close(&h.f));
+    EXPECT_EQ(SoundFileErrAccess, SoundFile_Close(h.get()));
     FileFault_Disarm();
-    EXPECT_EQ(FileHandleNone, h.f.aiff.handle);
+    EXPECT_EQ(FileHandleNone, h->aiff.handle);
     // Only FORM and SSND sizes, written before the cut, are new; the frame
     // count still declares nothing, and the next scan repairs the file.
     Bytes expected = original;

@@ -5,8 +5,8 @@
 #include <math.h>
 #include <string.h>
 
-#include "aiff_testsupport.h"
 #include "filefault.h"
+#include "streams.h"
 
 namespace {
 

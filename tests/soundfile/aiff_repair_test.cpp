@@ -6,12 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "aiff_testsupport.h"
 #include "filefault.h"
+#include "scanning.h"
+#include "streams.h"
 
 namespace {
-
-const int64_t GiB = 1024LL * 1024 * 1024;
 
 // The example recording: 16-bit stereo at 44100 Hz declaring 100 frames,
 // holding 10,003 sample bytes (2500 frames and 3 bytes of a frame cut off).
@@ -69,9 +68,9 @@ TEST(AiffRepair, ExampleWithoutBlockSize)
     EXPECT_EQ(FileHandleNone, a.s.handle);
     EXPECT_EQ(0, a.s.headerDirty);
     Bytes after = ReadFileBytes(p);
-    EXPECT_EQ(10046u, Be32(after, 4));
-    EXPECT_EQ(2500u, Be32(after, 22));
-    EXPECT_EQ(10008u, Be32(after, 42));
+    EXPECT_EQ(10046u, Be32At(after, 4));
+    EXPECT_EQ(2500u, Be32At(after, 22));
+    EXPECT_EQ(10008u, Be32At(after, 42));
     EXPECT_EQ(Repaired(original, 2500, 4), after) << "no other byte changes";
     EXPECT_EQ("ok", ScanOnce(p));
     EXPECT_EQ(after, ReadFileBytes(p));
@@ -93,9 +92,9 @@ TEST(AiffRepair, ExampleWithBlockSize4096IsPadded)
     EXPECT_EQ(3u + 5 + 1, FileFault_Count(FileFaultWrite));
     Bytes after = ReadFileBytes(p);
     ASSERT_EQ(12288u, after.size());
-    EXPECT_EQ(12280u, Be32(after, 4));
-    EXPECT_EQ(2500u, Be32(after, 22));
-    EXPECT_EQ(10008u, Be32(after, 42));
+    EXPECT_EQ(12280u, Be32At(after, 4));
+    EXPECT_EQ(2500u, Be32At(after, 22));
+    EXPECT_EQ(10008u, Be32At(after, 42));
     EXPECT_EQ(Bytes(2234, 0), Slice(after, 10054, 2234));
     EXPECT_EQ(Repaired(original, 2500, 4, 12288), after);
 
@@ -126,8 +125,8 @@ TEST(AiffRepair, NoPaddingWhenAlignedOrBlockSizeBelowTwo)
         EXPECT_EQ(3u, FileFault_Count(FileFaultWrite)) << "the FORM size is written once";
         EXPECT_EQ(int64_t(original.size()), FileLength(p));
         Bytes after = ReadFileBytes(p);
-        EXPECT_EQ(uint32_t(original.size() - 8), Be32(after, 4));
-        EXPECT_EQ(uint32_t(layout.samples.size() / 2), Be32(after, 22));
+        EXPECT_EQ(uint32_t(original.size() - 8), Be32At(after, 4));
+        EXPECT_EQ(uint32_t(layout.samples.size() / 2), Be32At(after, 22));
     }
 }
 
@@ -222,9 +221,10 @@ TEST(AiffRepair, SamplesEndingBeyondThe32BitFieldsAreRefused)
         EXPECT_EQ(largest - 54, a.s.frameCount);
         EXPECT_EQ(0, AiffStream_Close(&a.s));
         Bytes h = ReadAt(fits, 0, 54);
-        EXPECT_EQ(0xFFFFFFFFu, Be32(h, 4));
-        EXPECT_EQ(uint32_t(largest - 54), Be32(h, 22));
-        EXPECT_EQ(uint32_t(largest - 54 + 8), Be32(h, 42));
+        ASSERT_EQ(54u, h.size());
+        EXPECT_EQ(0xFFFFFFFFu, Be32At(h, 4));
+        EXPECT_EQ(uint32_t(largest - 54), Be32At(h, 22));
+        EXPECT_EQ(uint32_t(largest - 54 + 8), Be32At(h, 42));
         EXPECT_EQ(largest, FileLength(fits));
     }
 
@@ -350,8 +350,8 @@ TEST(AiffRepair, FailedHeaderWritePaddingOrFlushIsReported)
         Bytes after = ReadFileBytes(p);
         ASSERT_GE(after.size(), 10054u);
         EXPECT_EQ(Slice(original, 54, 10000), Slice(after, 54, 10000));
-        EXPECT_EQ(2500u, Be32(after, 22));
-        EXPECT_EQ(10008u, Be32(after, 42));
+        EXPECT_EQ(2500u, Be32At(after, 22));
+        EXPECT_EQ(10008u, Be32At(after, 42));
         EXPECT_EQ("ok", ScanOnce(p));
     }
 }
@@ -377,20 +377,20 @@ TEST(AiffRepair, InterruptedCloseIsFinishedByTheNextScan)
                 FileFault_Disarm();
 
                 Bytes crashed = ReadFileBytes(p);
-                uint32_t declared = Be32(crashed, 22);
+                uint32_t declared = Be32At(crashed, 22);
                 EXPECT_TRUE(declared == 100 || declared == 2500) << declared;
                 if (declared == 2500) {
-                    EXPECT_EQ(10008u, Be32(crashed, 42)) << "the count is only written behind the sizes";
-                    EXPECT_GE(Be32(crashed, 4), 10046u);
+                    EXPECT_EQ(10008u, Be32At(crashed, 42)) << "the count is only written behind the sizes";
+                    EXPECT_GE(Be32At(crashed, 4), 10046u);
                 }
                 std::string outcome = ScanOnce(p);
                 EXPECT_EQ(declared == 100 ? "repaired" : "ok", outcome);
                 Bytes after = ReadFileBytes(p);
                 ASSERT_GE(after.size(), 10054u);
                 EXPECT_EQ(Slice(original, 54, 10000), Slice(after, 54, 10000));
-                EXPECT_EQ(2500u, Be32(after, 22));
-                EXPECT_EQ(10008u, Be32(after, 42));
-                EXPECT_LE(Be32(after, 4), uint32_t(after.size() - 8));
+                EXPECT_EQ(2500u, Be32At(after, 22));
+                EXPECT_EQ(10008u, Be32At(after, 42));
+                EXPECT_LE(Be32At(after, 4), uint32_t(after.size() - 8));
                 EXPECT_EQ("ok", ScanOnce(p));
                 EXPECT_EQ(after, ReadFileBytes(p));
             }
@@ -424,13 +424,13 @@ TEST(AiffRepair, SamplesAndMetadataBeforeThemSurvive)
     int64_t padded = (end + 511) / 512 * 512;
     ASSERT_EQ(size_t(padded), after.size());
     EXPECT_EQ(Slice(original, 0, 4), Slice(after, 0, 4));
-    EXPECT_EQ(uint32_t(padded - 8), Be32(after, 4));
+    EXPECT_EQ(uint32_t(padded - 8), Be32At(after, 4));
     EXPECT_EQ(Slice(original, 8, commOffset + 2 - 8), Slice(after, 8, commOffset + 2 - 8));
-    EXPECT_EQ(777u, Be32(after, commOffset + 2));
+    EXPECT_EQ(777u, Be32At(after, commOffset + 2));
     size_t ssndSizeAt = dataOffset - 12 - 12;
     EXPECT_EQ(Slice(original, commOffset + 6, ssndSizeAt - commOffset - 6),
               Slice(after, commOffset + 6, ssndSizeAt - commOffset - 6));
-    EXPECT_EQ(12u + 3 * 777 + 8, Be32(after, ssndSizeAt));
+    EXPECT_EQ(12u + 3 * 777 + 8, Be32At(after, ssndSizeAt));
     EXPECT_EQ(Slice(original, ssndSizeAt + 4, size_t(end) - ssndSizeAt - 4),
               Slice(after, ssndSizeAt + 4, size_t(end) - ssndSizeAt - 4));
 }
@@ -441,7 +441,7 @@ TEST(AiffRepair, SamplesAndMetadataBeforeThemSurvive)
 TEST(AiffRepair, IndependentReadersReadEveryWholeFrame)
 {
     bool haveSox = Have("sox --version");
-    bool haveAifc = Have("python3 -W ignore -c 'import aifc'");
+    bool haveAifc = HavePython("aifc");
     if (!haveSox && !haveAifc)
         GTEST_SKIP() << "neither sox nor python3 with aifc";
 
@@ -476,18 +476,15 @@ TEST(AiffRepair, IndependentReadersReadEveryWholeFrame)
         Bytes expected = Slice(layout.samples, 0, size_t(c.frames) * blockAlign);
         bool ok = false;
         if (haveSox) {
-            Bytes got = RunCommand("sox '" + p + "' -t raw -e signed-integer -B - 2>/dev/null", &ok);
+            Bytes got = SoxRaw(p, "-e signed-integer -B", &ok);
             EXPECT_TRUE(ok);
             EXPECT_EQ(expected.size(), got.size());
             EXPECT_TRUE(expected == got) << "sox reads other samples";
         }
         // aifc ignores the SSND offset field and reads from the fields' end.
         if (haveAifc && c.ssndOffset == 0) {
-            Bytes got = RunCommand("python3 -W ignore -c \"import aifc, sys\n"
-                            "f = aifc.open(sys.argv[1])\n"
-                            "sys.stdout.buffer.write(f.readframes(f.getnframes()))\" '" + p + "'",
-                            &ok);
-            EXPECT_TRUE(ok);
+            EXPECT_TRUE(PythonFrames("aifc", {p}));
+            Bytes got = ReadFileBytes(p + ".raw");
             EXPECT_EQ(expected.size(), got.size());
             EXPECT_TRUE(expected == got) << "aifc reads other samples";
         }

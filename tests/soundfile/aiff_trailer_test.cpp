@@ -2,8 +2,9 @@
 // must leave alone, and samples of an unfinished recording that it must not.
 #include <gtest/gtest.h>
 
-#include "aiff_testsupport.h"
 #include "filefault.h"
+#include "scanning.h"
+#include "streams.h"
 
 namespace {
 

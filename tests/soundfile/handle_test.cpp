@@ -9,39 +9,9 @@
 
 #include "filefault.h"
 #include "soundfile.h"
-#include "wav_support.h"
+#include "streams.h"
 
 namespace {
-
-// A handle that is closed at the end of the test (it is too big to copy around).
-struct Handle {
-    std::unique_ptr<SoundFile> f{new SoundFile()};
-    ~Handle()
-    {
-        if (f->isOpen)
-            SoundFile_Close(f.get());
-    }
-    SoundFile* operator->() { return f.get(); }
-    SoundFile* get() { return f.get(); }
-};
-
-struct FaultGuard {
-    ~FaultGuard() { FileFault_Disarm(); }
-};
-
-Bytes SsndChunk(const Bytes& samples, uint32_t declared = 0xFFFFFFFF)
-{
-    ByteWriter w(true);
-    w.u32(0).u32(0).raw(samples);
-    return Chunk("SSND", w.bytes, true, true, declared == 0xFFFFFFFF ? -1 : int64_t(declared));
-}
-
-Bytes AiffFile(int16_t channels = 2, int16_t bits = 16, uint32_t frames = 100, uint32_t rate = 44100)
-{
-    uint32_t frameBytes = uint32_t(channels > 0 ? channels : 1) * uint32_t((bits + 7) / 8);
-    return FormFile({Chunk("COMM", AiffCommBody(channels, frames, bits, rate), true),
-                     SsndChunk(PatternBytes(frames * frameBytes))});
-}
 
 void ExpectClosedAnswers(SoundFile* f)
 {
@@ -67,7 +37,7 @@ TEST(HandleOpen, ExtensionChoosesTheReader)
 {
     TempDir dir;
     Bytes wav = PlainWav(PatternBytes(400));
-    Bytes aiff = AiffFile();
+    Bytes aiff = BuildAiff(AiffLayout(2, 16, 100, PatternBytes(400)));
     for (const char* name : {"take.WAV", "take.Bwf", "take.wav"}) {
         SCOPED_TRACE(name);
         Handle h;
@@ -161,14 +131,14 @@ TEST(HandleOpen, WavRefusalsAndTheirMessages)
         {"missing", "take.wav", Bytes(), SoundFileErrCannotOpen, "Cannot open WAV file"},
         {"no data chunk", "take.wav", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(8))}), SoundFileErrCannotRead,
          "Cannot Read WAV Format"},
-        {"data before fmt", "take.wav", RiffFile({DataHeader(8), samples, StereoFmt()}), SoundFileErrCannotRead,
+        {"data before fmt", "take.wav", RiffFile({ChunkHead("data", 8), samples, StereoFmt()}), SoundFileErrCannotRead,
          "Cannot Read WAV Format"},
         {"unknown chunk of 0xFFFFFFFF", "take.wav",
-         RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0xFFFFFFFF), DataHeader(8), samples}),
+         RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0xFFFFFFFF), ChunkHead("data", 8), samples}),
          SoundFileErrNoAudio, "No audio data present in file"},
-        {"0 channels", "take.wav", RiffFile({Chunk("fmt ", fmt0ch), DataHeader(8), samples}), SoundFileErrCorrupted,
+        {"0 channels", "take.wav", RiffFile({Chunk("fmt ", fmt0ch), ChunkHead("data", 8), samples}), SoundFileErrCorrupted,
          "WAV Format Corrupted"},
-        {"RF64 without ds64", "take.wav", RiffFile({StereoFmt(), DataHeader(8), samples}, 0xFFFFFFFF, "RF64"),
+        {"RF64 without ds64", "take.wav", RiffFile({StereoFmt(), ChunkHead("data", 8), samples}, 0xFFFFFFFF, "RF64"),
          SoundFileErrWav, "Error openning WAV file"},
         {"text named .wav", "notes.wav", Bytes(text.begin(), text.end()), SoundFileErrWav, "Error openning WAV file"},
     });
@@ -176,16 +146,16 @@ TEST(HandleOpen, WavRefusalsAndTheirMessages)
 
 TEST(HandleOpen, AiffRefusalsAndTheirMessages)
 {
-    Bytes aifc = AiffFile();
+    Bytes aifc = BuildAiff(AiffLayout(2, 16, 100, PatternBytes(400)));
     memcpy(&aifc[8], "AIFC", 4);
-    Bytes comm17 = FormFile({Chunk("COMM", Bytes(17), true, true), SsndChunk(PatternBytes(8))});
+    Bytes comm17 = FormFile({Chunk("COMM", Bytes(17), true, true), Chunk("SSND", Cat({Bytes(8), PatternBytes(8)}), true)});
     Bytes shortSsnd = FormFile({Chunk("COMM", AiffCommBody(2, 1, 16, 44100), true), Chunk("SSND", Bytes(4), true)});
     CheckRefusals({
         {"missing", "loop.aif", Bytes(), SoundFileErrCannotOpen, "Cannot open AIFF file"},
         {"AIFC", "loop.aif", aifc, SoundFileErrAiff, "Error openning AIFF file"},
         {"COMM of 17 bytes", "loop.aiff", comm17, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
         {"SSND of 4 bytes", "loop.aiff", shortSsnd, SoundFileErrNoAudio, "No audio data present in file"},
-        {"0 channels", "loop.iff", AiffFile(0), SoundFileErrCorrupted, "AIFF Format Corrupted"},
+        {"0 channels", "loop.iff", BuildAiff(AiffLayout(0, 16, 100, PatternBytes(200))), SoundFileErrCorrupted, "AIFF Format Corrupted"},
     });
 }
 
@@ -204,7 +174,7 @@ TEST(HandleOpen, PathTooLongIsACannotOpen)
 TEST(HandleOpen, SecondOpenIsRefusedAndTheFirstStaysOpen)
 {
     TempDir dir;
-    std::string first = dir.write("take.bwf", RiffFile({Chunk("bext", BextBody(602)), StereoFmt(), DataHeader(400),
+    std::string first = dir.write("take.bwf", RiffFile({Chunk("bext", BextBody(602)), StereoFmt(), ChunkHead("data", 400),
                                                         PatternBytes(400)}));
     std::string second = dir.write("other.wav", PlainWav(PatternBytes(40)));
     Handle h;
@@ -238,9 +208,9 @@ TEST(HandleInfo, SummaryOfEachKind)
     TempDir dir;
     Bytes bext = BextBody(702);
     Bytes rf64Bwf = RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), Chunk("bext", bext), StereoFmt(),
-                              DataHeader(0xFFFFFFFF), PatternBytes(400)},
+                              ChunkHead("data", 0xFFFFFFFF), PatternBytes(400)},
                              0xFFFFFFFF, "RF64");
-    Bytes rf64 = RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), DataHeader(0xFFFFFFFF),
+    Bytes rf64 = RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF),
                            PatternBytes(400)},
                           0xFFFFFFFF, "RF64");
     ByteWriter ext;
@@ -259,18 +229,18 @@ TEST(HandleInfo, SummaryOfEachKind)
     };
     std::vector<Case> cases = {
         {"pcm", "a.wav", PlainWav(PatternBytes(400)), SoundFileKindWav, 0, 0, 2, 16, 44100, 100},
-        {"bwf", "a.bwf", RiffFile({Chunk("bext", bext), StereoFmt(), DataHeader(400), PatternBytes(400)}),
+        {"bwf", "a.bwf", RiffFile({Chunk("bext", bext), StereoFmt(), ChunkHead("data", 400), PatternBytes(400)}),
          SoundFileKindBwf, WavFlagBext, 0, 2, 16, 44100, 100},
         {"rf64", "a.wav", rf64, SoundFileKindWav, WavFlagRf64, 0, 2, 16, 44100, 100},
         {"rf64 bwf", "a.wav", rf64Bwf, SoundFileKindBwf, WavFlagRf64 | WavFlagBext, 0, 2, 16, 44100, 100},
-        {"8-bit", "a.wav", RiffFile({Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), DataHeader(400), PatternBytes(400)}),
+        {"8-bit", "a.wav", RiffFile({FmtChunk(1, 8000, 8), ChunkHead("data", 400), PatternBytes(400)}),
          SoundFileKindWav, 0, SampleEncodingUnsigned8, 1, 8, 8000, 400},
-        {"float", "a.wav", RiffFile({Chunk("fmt ", WavFmtBody(3, 2, 48000, 32)), DataHeader(400), PatternBytes(400)}),
+        {"float", "a.wav", RiffFile({Chunk("fmt ", WavFmtBody(3, 2, 48000, 32)), ChunkHead("data", 400), PatternBytes(400)}),
          SoundFileKindWav, 0, SampleEncodingFloat, 2, 32, 48000, 50},
-        {"extensible", "a.wav", RiffFile({Chunk("fmt ", ext.bytes), DataHeader(400), PatternBytes(400)}),
+        {"extensible", "a.wav", RiffFile({Chunk("fmt ", ext.bytes), ChunkHead("data", 400), PatternBytes(400)}),
          SoundFileKindWav, 0, 0, 2, 24, 48000, 66},
-        {"8-bit aiff", "a.aif", AiffFile(1, 8, 400, 22050), SoundFileKindAiff, 0, 0, 1, 8, 22050, 400},
-        {"16-bit aiff", "a.aif", AiffFile(2, 16, 100, 44100), SoundFileKindAiff, 0, 0, 2, 16, 44100, 100},
+        {"8-bit aiff", "a.aif", BuildAiff(AiffLayout(1, 8, 400, PatternBytes(400), 22050)), SoundFileKindAiff, 0, 0, 1, 8, 22050, 400},
+        {"16-bit aiff", "a.aif", BuildAiff(AiffLayout(2, 16, 100, PatternBytes(400))), SoundFileKindAiff, 0, 0, 2, 16, 44100, 100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,16 +282,16 @@ TEST(HandleInfo, DurationAndWholeFrameBytes)
         int64_t durationMs;
         int64_t dataBytes;
     };
-    Bytes fmt48k = Chunk("fmt ", WavFmtBody(1, 2, 48000, 16));
-    Bytes rate0 = Chunk("fmt ", WavFmtBody(1, 2, 0, 16));
-    Bytes rate1 = Chunk("fmt ", WavFmtBody(1, 1, 1, 8));
+    Bytes fmt48k = FmtChunk(2, 48000, 16);
+    Bytes rate0 = FmtChunk(2, 0, 16);
+    Bytes rate1 = FmtChunk(1, 1, 8);
     std::vector<Case> cases = {
-        {"ten seconds", RiffFile({fmt48k, DataHeader(48000 * 4 * 10)}), 480000, 10000, 1920000},
-        {"one frame", RiffFile({fmt48k, DataHeader(4), PatternBytes(4)}), 1, 0, 4},
-        {"1001 bytes", RiffFile({fmt48k, DataHeader(1001)}), 250, 5, 1000},
-        {"rate 0", RiffFile({rate0, DataHeader(4000)}), 1000, 0, 4000},
+        {"ten seconds", RiffFile({fmt48k, ChunkHead("data", 48000 * 4 * 10)}), 480000, 10000, 1920000},
+        {"one frame", RiffFile({fmt48k, ChunkHead("data", 4), PatternBytes(4)}), 1, 0, 4},
+        {"1001 bytes", RiffFile({fmt48k, ChunkHead("data", 1001)}), 250, 5, 1000},
+        {"rate 0", RiffFile({rate0, ChunkHead("data", 4000)}), 1000, 0, 4000},
         {"longest 64-bit length",
-         RiffFile({Chunk("ds64", Ds64Body(0, 0x7FFFFFFFFFFFFFFFull, 0)), rate1, DataHeader(0xFFFFFFFF)}, 0xFFFFFFFF,
+         RiffFile({Chunk("ds64", Ds64Body(0, 0x7FFFFFFFFFFFFFFFull, 0)), rate1, ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF,
                   "RF64"),
          INT64_MAX, INT64_MAX, INT64_MAX},
     };
@@ -439,8 +409,10 @@ TEST(HandleRepair, AiffGoesThroughItsOwnStream)
 {
     TempDir dir;
     Bytes samples = PatternBytes(4003);
-    Bytes file = FormFile({Chunk("COMM", AiffCommBody(2, 0, 16, 44100), true), SsndChunk(samples, 8)});
-    std::string path = dir.write("loop.aif", file);
+    AiffLayout layout(2, 16, 0, samples);
+    layout.ssndSize = 8;
+    layout.ssndPad = true;
+    std::string path = dir.write("loop.aif", BuildAiff(layout));
     Handle h;
     ASSERT_EQ(0, SoundFile_Open(h.get(), path.c_str(), 1));
     EXPECT_EQ(0, h->info.frameCount);
@@ -487,12 +459,12 @@ TEST(HandleMisuse, NullHandleAndUnknownKind)
 TEST(HandleTrailer, DispatchesToTheOpenStream)
 {
     TempDir dir;
-    std::string wavPath = dir.write("take.wav", RiffFile({StereoFmt(), DataHeader(400), PatternBytes(400),
+    std::string wavPath = dir.write("take.wav", RiffFile({StereoFmt(), ChunkHead("data", 400), PatternBytes(400),
                                                           Chunk("LIST", PatternBytes(26))}));
     std::string plainPath = dir.write("plain.wav", PlainWav(PatternBytes(400), 0));
-    std::string aiffPath = dir.write("loop.aif", FormFile({Chunk("COMM", AiffCommBody(2, 100, 16, 44100), true),
-                                                           SsndChunk(PatternBytes(400)),
-                                                           Chunk("ANNO", Bytes(10, 'a'), true)}));
+    AiffLayout annotated(2, 16, 100, PatternBytes(400));
+    annotated.after = {Chunk("ANNO", Bytes(10, 'a'), true)};
+    std::string aiffPath = dir.write("loop.aif", BuildAiff(annotated));
     Handle h;
     ASSERT_EQ(0, SoundFile_Open(h.get(), wavPath.c_str(), 1));
     EXPECT_EQ(1, SoundFile_HasChunkTrailer(h.get()));

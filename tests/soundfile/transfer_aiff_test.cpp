@@ -9,8 +9,7 @@
 #include "fileio.h"
 #include "filefault.h"
 #include "samples.h"
-#include "testfiles.h"
-#include "transfer_support.h"
+#include "streams.h"
 
 namespace {
 
@@ -22,7 +21,7 @@ protected:
 
     void Make(int16_t channels, int16_t sampleSize, const Bytes& samples, uint32_t frames)
     {
-        path = dir.write("t.aif", SimpleAiff(channels, sampleSize, frames, samples));
+        path = dir.write("t.aif", BuildAiff(AiffLayout(channels, sampleSize, frames, samples)));
         ASSERT_TRUE(a.Open(path, 54, uint16_t(channels), uint16_t(sampleSize), frames));
     }
     int32_t Read(Bytes& buffer, uint32_t byteCount, int forward)

@@ -15,43 +15,13 @@
 #include "aiffstream.h"
 #include "fileio.h"
 #include "samples.h"
-#include "testfiles.h"
-#include "transfer_support.h"
+#include "streams.h"
 #include "wavstream.h"
 
 namespace {
 
-uint32_t Le32At(const Bytes& b, size_t at)
-{
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-uint32_t Be32At(const Bytes& b, size_t at)
-{
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | uint32_t(b[at + 3]);
-}
-
-// A stream opened by the reader, closed at the end of the test if still open.
-struct OpenWav {
-    WavStream s;
-    OpenWav() { memset(&s, 0, sizeof s); s.handle = FileHandleNone; }
-    ~OpenWav() { WavStream_Close(&s); }
-};
-
-struct OpenAiff {
-    AiffStream s;
-    OpenAiff() { memset(&s, 0, sizeof s); s.handle = FileHandleNone; }
-    ~OpenAiff() { AiffStream_Close(&s); }
-};
-
-Bytes ReadAll(WavStream& s, int64_t frames)
-{
-    Bytes b(size_t(frames) * s.blockAlign);
-    EXPECT_EQ(s.readFrames(&s, b.data(), uint32_t(b.size()), 1), TransferOk);
-    return b;
-}
-
-Bytes ReadAll(AiffStream& s, int64_t frames)
+template <class Stream>
+Bytes ReadAll(Stream& s, int64_t frames)
 {
     Bytes b(size_t(frames) * s.blockAlign);
     EXPECT_EQ(s.readFrames(&s, b.data(), uint32_t(b.size()), 1), TransferOk);
@@ -70,9 +40,9 @@ TEST(TransferOpen, ReadersFillTheSlotsAndReadsFollowTheirMoves)
     TempDir dir;
     const Bytes data = PatternBytes(50 * 4, 3);
     // A header that declares 20 frames of the 50 present: an unfinished take.
-    std::string path = dir.write("t.wav", RiffFile({Chunk("fmt ", WavFmtBody(1, 2, 48000, 16)),
+    std::string path = dir.write("t.wav", RiffFile({FmtChunk(2, 48000, 16),
                                                    Chunk("data", data, false, false, 20 * 4)}));
-    OpenWav w;
+    ScopedWav w;
     ASSERT_EQ(WavStream_Open(&w.s, path.c_str(), 1), WavOpenOk);
     EXPECT_EQ(w.s.readFrames, &WavStream_ReadFrames);
     EXPECT_EQ(w.s.writeBytes, &WavStream_WriteBytes);
@@ -86,8 +56,8 @@ TEST(TransferOpen, ReadersFillTheSlotsAndReadsFollowTheirMoves)
     ASSERT_EQ(WavStream_Close(&w.s), 0);
 
     const Bytes samples = PatternBytes(50 * 6, 4);
-    path = dir.write("t.aif", SimpleAiff(2, 24, 20, samples));
-    OpenAiff a;
+    path = dir.write("t.aif", BuildAiff(AiffLayout(2, 24, 20, samples)));
+    ScopedAiff a;
     ASSERT_EQ(AiffStream_Open(&a.s, path.c_str(), 1), AiffOpenOk);
     EXPECT_EQ(a.s.readFrames, &AiffStream_ReadFrames);
     EXPECT_EQ(a.s.writeBytes, &AiffStream_WriteBytes);
@@ -102,15 +72,15 @@ TEST(TransferOpen, ReadersFillTheSlotsAndReadsFollowTheirMoves)
 TEST(TransferOpen, SilenceFollowsTheOpenedFormat)
 {
     TempDir dir;
-    std::string path = dir.write("t8.wav", SimpleWav(1, 8, Bytes{0x10, 0x20}));
-    OpenWav w;
+    std::string path = dir.write("t8.wav", BuildWav({FmtChunk(1, 44100, 8)}, Bytes{0x10, 0x20}));
+    ScopedWav w;
     ASSERT_EQ(WavStream_Open(&w.s, path.c_str(), 0), WavOpenOk);
     Bytes b(4, 0xEE);
     ASSERT_EQ(w.s.readFrames(&w.s, b.data(), 4, 1), TransferOk);
     EXPECT_EQ(b, (Bytes{0x10, 0x20, 0x80, 0x80}));
 
-    path = dir.write("t8.aif", SimpleAiff(1, 8, 2, Bytes{0x10, 0x20}));
-    OpenAiff a;
+    path = dir.write("t8.aif", BuildAiff(AiffLayout(1, 8, 2, Bytes{0x10, 0x20})));
+    ScopedAiff a;
     ASSERT_EQ(AiffStream_Open(&a.s, path.c_str(), 0), AiffOpenOk);
     b.assign(4, 0xEE);
     ASSERT_EQ(a.s.readFrames(&a.s, b.data(), 4, 0), TransferOk);  // backward from 0: all before the start
@@ -121,14 +91,14 @@ TEST(TransferOpen, ForwardReadAfterAppendingWrites)
 {
     TempDir dir;
     const Bytes data = PatternBytes(10 * 4, 5);
-    std::string path = dir.write("t.wav", SimpleWav(2, 16, data));
-    OpenWav w;
+    std::string path = dir.write("t.wav", PlainWav(data));
+    ScopedWav w;
     ASSERT_EQ(WavStream_Open(&w.s, path.c_str(), 1), WavOpenOk);
     Bytes more = PatternBytes(8 * 4, 6);
     w.s.writePos = w.s.frameCount;
     ASSERT_EQ(w.s.writeBytes(&w.s, more.data(), uint32_t(more.size())), TransferOk);
     EXPECT_EQ(w.s.frameCount, 18);
-    EXPECT_EQ(ReadAll(w.s, 18), Join({data, more}));
+    EXPECT_EQ(ReadAll(w.s, 18), Cat({data, more}));
 }
 
 // A file grown by writes through the slots, closed, then checked by hand and
@@ -136,10 +106,11 @@ TEST(TransferOpen, ForwardReadAfterAppendingWrites)
 TEST(TransferOpen, GrownWavHeaderIsWrittenAtClose)
 {
     TempDir dir;
-    std::string path = dir.write("empty.wav", SimpleWav(2, 24, Bytes()));  // a recording that never got samples
+    // A recording that never got samples.
+    std::string path = dir.write("empty.wav", BuildWav({FmtChunk(2, 44100, 24)}, Bytes()));
     const Bytes frames = PatternBytes(1000 * 6, 8);
     {
-        OpenWav w;
+        ScopedWav w;
         ASSERT_EQ(WavStream_Open(&w.s, path.c_str(), 1), WavOpenOk);
         ASSERT_EQ(w.s.frameCount, 0);
         for (int i = 0; i < 10; ++i) {
@@ -155,22 +126,22 @@ TEST(TransferOpen, GrownWavHeaderIsWrittenAtClose)
     EXPECT_EQ(Le32At(file, 40), 6000u);
     EXPECT_EQ(Slice(file, 44, 6000), frames);
 
-    OpenWav w;
+    ScopedWav w;
     ASSERT_EQ(WavStream_Open(&w.s, path.c_str(), 0), WavOpenOk);
     EXPECT_EQ(w.s.frameCount, 1000);
     w.s.readPos = 1000;
     Bytes b(12);
     ASSERT_EQ(w.s.readFrames(&w.s, b.data(), 12, 0), TransferOk);
-    EXPECT_EQ(b, Join({Slice(frames, 999 * 6, 6), Slice(frames, 998 * 6, 6)}));
+    EXPECT_EQ(b, Cat({Slice(frames, 999 * 6, 6), Slice(frames, 998 * 6, 6)}));
 }
 
 TEST(TransferOpen, GrownAiffHeaderIsWrittenAtClose)
 {
     TempDir dir;
-    std::string path = dir.write("empty.aif", SimpleAiff(2, 16, 0, Bytes()));
+    std::string path = dir.write("empty.aif", BuildAiff(AiffLayout(2, 16, 0, Bytes())));
     const Bytes host = PatternBytes(500 * 4, 9);
     {
-        OpenAiff a;
+        ScopedAiff a;
         ASSERT_EQ(AiffStream_Open(&a.s, path.c_str(), 1), AiffOpenOk);
         Bytes buffer = host;
         ASSERT_EQ(a.s.writeBytes(&a.s, buffer.data(), uint32_t(buffer.size())), TransferOk);
@@ -184,45 +155,13 @@ TEST(TransferOpen, GrownAiffHeaderIsWrittenAtClose)
     EXPECT_EQ(Be32At(file, 42), 8u + 2000u);     // SSND size
     EXPECT_EQ(Slice(file, 54, 2000), HostOrder(host, 2));
 
-    OpenAiff a;
+    ScopedAiff a;
     ASSERT_EQ(AiffStream_Open(&a.s, path.c_str(), 0), AiffOpenOk);
     EXPECT_EQ(a.s.frameCount, 500);
     EXPECT_EQ(ReadAll(a.s, 500), host);
 }
 
 #ifndef _WIN32
-#include <sys/wait.h>
-
-
-// Has Python's module (wave or aifc) read each file's frames into the file's
-// path + ".raw", in one run, since starting Python is slow. 1 done, 0 failed,
-// -1 no python3 with that module.
-int PythonFrames(const char* module, const std::vector<std::string>& paths)
-{
-    std::string command = std::string("python3 -W ignore -c \"import sys\n"
-                                      "try:\n"
-                                      "    import ") + module + " as m\n"
-                          "except ImportError:\n"
-                          "    sys.exit(3)\n"
-                          "for p in sys.argv[1:]:\n"
-                          "    f = m.open(p)\n"
-                          "    open(p + '.raw', 'wb').write(f.readframes(f.getnframes()))\n"
-                          "\"";
-    for (const std::string& p : paths)
-        command += " '" + p + "'";
-    int status = system((command + " 2>/dev/null").c_str());
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) == 127 || WEXITSTATUS(status) == 3)
-        return -1;
-    return WEXITSTATUS(status) == 0 ? 1 : 0;
-}
-
-// Number and bytes of the frames that sox reads, in the file's own encoding
-// and little-endian (WAV) or big-endian (AIFF) order.
-Bytes SoxFrames(const std::string& path, const char* order, bool* ok)
-{
-    return RunCommand("sox '" + path + "' -t raw " + order + " - 2>/dev/null", ok);
-}
-
 struct Format {
     int16_t channels;
     int16_t bits;
@@ -251,7 +190,7 @@ void WriteInPieces(Stream& s, const Bytes& host, uint32_t blockAlign)
 // Grows a take of every format through the slots of the stream that Open
 // opens; returns the paths and the host-order frames each must now hold.
 template <class Stream>
-void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector<std::string>* paths,
+void GrowTakes(const TempDir& dir, bool aiff, std::vector<std::string>* paths,
                std::vector<Bytes>* hosts, int32_t (*open)(Stream*, const char*, int32_t),
                int32_t (*close)(Stream*))
 {
@@ -260,9 +199,9 @@ void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector
         SCOPED_TRACE(i);
         const uint32_t blockAlign = uint32_t(f.channels) * uint32_t(f.bits / 8);
         const Bytes first = PatternBytes(100 * blockAlign, uint32_t(i + 20));
-        const Bytes file = aiff ? SimpleAiff(f.channels, f.bits, 100, first)
-                                : SimpleWav(uint16_t(f.channels), uint16_t(f.bits), first);
-        std::string path = dir.write("take" + std::to_string(i) + extension, file);
+        const Bytes file = aiff ? BuildAiff(AiffLayout(f.channels, f.bits, 100, first))
+                                : BuildWav({FmtChunk(uint16_t(f.channels), 44100, uint16_t(f.bits))}, first);
+        std::string path = dir.write("take" + std::to_string(i) + (aiff ? ".aif" : ".wav"), file);
         const Bytes host = PatternBytes(2000 * blockAlign, uint32_t(i + 40));
         ++i;
         Stream s;
@@ -277,65 +216,54 @@ void GrowTakes(const TempDir& dir, const char* extension, bool aiff, std::vector
     }
 }
 
-TEST(TransferOpen, GrownWavReadsBackSampleExactInOtherReaders)
+// Grows a take of every format, then has sox and Python's module (wave or
+// aifc) read each back in the file's own byte order; returns how many of
+// the two readers there are.
+template <class Stream>
+int GrowAndReadBack(bool aiff, int32_t (*open)(Stream*, const char*, int32_t), int32_t (*close)(Stream*))
 {
     TempDir dir;
     std::vector<std::string> paths;
-    std::vector<Bytes> hosts;
-    GrowTakes<WavStream>(dir, ".wav", false, &paths, &hosts, WavStream_Open, WavStream_Close);
-    ASSERT_FALSE(HasFatalFailure());
-
+    std::vector<Bytes> expected;
+    GrowTakes<Stream>(dir, aiff, &paths, &expected, open, close);
+    if (::testing::Test::HasFatalFailure())
+        return 0;
+    for (size_t i = 0; aiff && i < paths.size(); ++i)
+        expected[i] = HostOrder(expected[i], uint32_t(Formats[i].bits / 8));
+    const char* module = aiff ? "aifc" : "wave";
     int readers = 0;
     if (Have("sox --version")) {
         ++readers;
         for (size_t i = 0; i < paths.size(); ++i) {
             bool ok = false;
-            Bytes got = SoxFrames(paths[i], "-L", &ok);
+            Bytes got = SoxRaw(paths[i], aiff ? "-B" : "-L", &ok);
             EXPECT_TRUE(ok) << paths[i];
-            EXPECT_EQ(got.size(), hosts[i].size()) << paths[i];
-            EXPECT_TRUE(got == hosts[i]) << "sox reads other samples from " << paths[i];
+            EXPECT_EQ(got.size(), expected[i].size()) << paths[i];
+            EXPECT_TRUE(got == expected[i]) << "sox reads other samples from " << paths[i];
         }
     }
-    int python = PythonFrames("wave", paths);
-    if (python >= 0) {
+    if (HavePython(module)) {
         ++readers;
-        EXPECT_EQ(python, 1);
+        EXPECT_TRUE(PythonFrames(module, paths));
         for (size_t i = 0; i < paths.size(); ++i)
-            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == hosts[i]) << "wave reads other samples from " << paths[i];
+            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == expected[i])
+                << module << " reads other samples from " << paths[i];
     }
+    return readers;
+}
+
+TEST(TransferOpen, GrownWavReadsBackSampleExactInOtherReaders)
+{
+    int readers = GrowAndReadBack<WavStream>(false, WavStream_Open, WavStream_Close);
+    ASSERT_FALSE(HasFatalFailure());
     if (readers == 0)
         GTEST_SKIP() << "neither sox nor python3 with wave";
 }
 
 TEST(TransferOpen, GrownAiffReadsBackSampleExactInOtherReaders)
 {
-    TempDir dir;
-    std::vector<std::string> paths;
-    std::vector<Bytes> hosts;
-    GrowTakes<AiffStream>(dir, ".aif", true, &paths, &hosts, AiffStream_Open, AiffStream_Close);
+    int readers = GrowAndReadBack<AiffStream>(true, AiffStream_Open, AiffStream_Close);
     ASSERT_FALSE(HasFatalFailure());
-    std::vector<Bytes> fileOrder;
-    for (size_t i = 0; i < paths.size(); ++i)
-        fileOrder.push_back(HostOrder(hosts[i], uint32_t(Formats[i].bits / 8)));
-
-    int readers = 0;
-    if (Have("sox --version")) {
-        ++readers;
-        for (size_t i = 0; i < paths.size(); ++i) {
-            bool ok = false;
-            Bytes got = SoxFrames(paths[i], "-B", &ok);
-            EXPECT_TRUE(ok) << paths[i];
-            EXPECT_EQ(got.size(), fileOrder[i].size()) << paths[i];
-            EXPECT_TRUE(got == fileOrder[i]) << "sox reads other samples from " << paths[i];
-        }
-    }
-    int python = PythonFrames("aifc", paths);
-    if (python >= 0) {
-        ++readers;
-        EXPECT_EQ(python, 1);
-        for (size_t i = 0; i < paths.size(); ++i)
-            EXPECT_TRUE(ReadFileBytes(paths[i] + ".raw") == fileOrder[i]) << "aifc reads other samples from " << paths[i];
-    }
     if (readers == 0)
         GTEST_SKIP() << "neither sox nor python3 with aifc";
 }

@@ -7,8 +7,7 @@
 
 #include "fileio.h"
 #include "filefault.h"
-#include "testfiles.h"
-#include "transfer_support.h"
+#include "streams.h"
 #include "wavstream.h"
 
 namespace {
@@ -23,7 +22,7 @@ protected:
     void Make16Stereo(int frames, int64_t declaredFrames = -1)
     {
         data = PatternBytes(size_t(frames) * 4, 7);
-        path = dir.write("t.wav", SimpleWav(2, 16, data));
+        path = dir.write("t.wav", PlainWav(data));
         ASSERT_TRUE(w.Open(path, 44, 2, 16, 4, declaredFrames < 0 ? frames : declaredFrames));
     }
     Bytes F(int64_t i) const { return Slice(data, size_t(i) * 4, 4); }
@@ -54,12 +53,12 @@ TEST_F(WavTransfer, ForwardReadsRunPastTheEndIntoSilenceWithoutTouchingTheFile)
     SetReadPos(98);
     Bytes b;
     ASSERT_EQ(Read(b, 20, 1), TransferOk);
-    EXPECT_EQ(b, Join({F(98), F(99), Silence(12), Tail()}));
+    EXPECT_EQ(b, Cat({F(98), F(99), Silence(12), Tail()}));
     EXPECT_EQ(w.s.readPos, 103);
 
     FileFault_Disarm();  // clears the call counts
     ASSERT_EQ(Read(b, 8, 1), TransferOk);
-    EXPECT_EQ(b, Join({Silence(8), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(8), Tail()}));
     EXPECT_EQ(w.s.readPos, 105);
     EXPECT_EQ(FileFault_Count(FileFaultAll), 0u);
     EXPECT_EQ(w.s.frameCount, 100);
@@ -88,19 +87,19 @@ TEST_F(WavTransfer, BackwardReadBeforeTheStartThenForwardBack)
     SetReadPos(2);
     Bytes b;
     ASSERT_EQ(Read(b, 20, 0), TransferOk);
-    EXPECT_EQ(b, Join({F(1), F(0), Silence(12), Tail()}));
+    EXPECT_EQ(b, Cat({F(1), F(0), Silence(12), Tail()}));
     EXPECT_EQ(w.s.readPos, -3);
     EXPECT_EQ(w.s.filePosState, 0);
 
     ASSERT_EQ(Read(b, 20, 1), TransferOk);
-    EXPECT_EQ(b, Join({Silence(12), F(0), F(1), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(12), F(0), F(1), Tail()}));
     EXPECT_EQ(w.s.readPos, 2);
 
     // Wholly before the start: silence only, no file access.
     SetReadPos(-10);
     FileFault_Disarm();
     ASSERT_EQ(Read(b, 12, 0), TransferOk);
-    EXPECT_EQ(b, Join({Silence(12), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(12), Tail()}));
     EXPECT_EQ(w.s.readPos, -13);
     EXPECT_EQ(FileFault_Count(FileFaultAll), 0u);
 }
@@ -111,7 +110,7 @@ TEST_F(WavTransfer, BackwardReadFromBeyondTheEnd)
     SetReadPos(103);
     Bytes b;
     ASSERT_EQ(Read(b, 20, 0), TransferOk);
-    EXPECT_EQ(b, Join({Silence(12), F(99), F(98), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(12), F(99), F(98), Tail()}));
     EXPECT_EQ(w.s.readPos, 98);
 }
 
@@ -124,22 +123,22 @@ TEST_F(WavTransfer, BackwardReadAfterForwardReadsTakesTheFramesBehindReadPos)
     ASSERT_EQ(Read(b, 40, 1), TransferOk);
     ASSERT_EQ(w.s.filePosState, 1);
     ASSERT_EQ(Read(b, 20, 0), TransferOk);
-    EXPECT_EQ(b, Join({F(9), F(8), F(7), F(6), F(5), Tail()}));
+    EXPECT_EQ(b, Cat({F(9), F(8), F(7), F(6), F(5), Tail()}));
     EXPECT_EQ(w.s.readPos, 5);
     ASSERT_EQ(Read(b, 12, 1), TransferOk);
-    EXPECT_EQ(b, Join({F(5), F(6), F(7), Tail()}));
+    EXPECT_EQ(b, Cat({F(5), F(6), F(7), Tail()}));
     EXPECT_EQ(w.s.readPos, 8);
 }
 
 TEST_F(WavTransfer, SixByteFramesComeReversedFromABackwardRead)
 {
     data = PatternBytes(20 * 6, 3);
-    path = dir.write("t24.wav", SimpleWav(2, 24, data));
+    path = dir.write("t24.wav", BuildWav({FmtChunk(2, 44100, 24)}, data));
     ASSERT_TRUE(w.Open(path, 44, 2, 24, 6, 20));
     SetReadPos(20);
     Bytes b(24 + 2, Sentinel);
     ASSERT_EQ(w.s.readFrames(&w.s, b.data(), 24 + 2, 0), TransferOk);  // 4 frames and 2 stray bytes
-    EXPECT_EQ(b, Join({Slice(data, 19 * 6, 6), Slice(data, 18 * 6, 6), Slice(data, 17 * 6, 6),
+    EXPECT_EQ(b, Cat({Slice(data, 19 * 6, 6), Slice(data, 18 * 6, 6), Slice(data, 17 * 6, 6),
                        Slice(data, 16 * 6, 6), Bytes(2, Sentinel)}));
     EXPECT_EQ(w.s.readPos, 16);
 }
@@ -147,27 +146,27 @@ TEST_F(WavTransfer, SixByteFramesComeReversedFromABackwardRead)
 TEST_F(WavTransfer, SilenceIs0x80ForEightBitAndZeroForWiderSamples)
 {
     data = PatternBytes(10, 5);
-    path = dir.write("t8.wav", SimpleWav(1, 8, data));
+    path = dir.write("t8.wav", BuildWav({FmtChunk(1, 44100, 8)}, data));
     ASSERT_TRUE(w.Open(path, 44, 1, 8, 1, 10));
     SetReadPos(-2);
     Bytes b;
     ASSERT_EQ(Read(b, 14, 1), TransferOk);
-    EXPECT_EQ(b, Join({Silence(2, 0x80), data, Silence(2, 0x80), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(2, 0x80), data, Silence(2, 0x80), Tail()}));
     ASSERT_EQ(Read(b, 6, 0), TransferOk);  // backward from 12: two beyond, four inside
-    EXPECT_EQ(b, Join({Silence(2, 0x80), Bytes{data[9], data[8], data[7], data[6]}, Tail()}));
+    EXPECT_EQ(b, Cat({Silence(2, 0x80), Bytes{data[9], data[8], data[7], data[6]}, Tail()}));
 
     // 8-bit stereo: two bytes per frame, still 0x80.
-    path = dir.write("t8s.wav", SimpleWav(2, 8, data));
+    path = dir.write("t8s.wav", BuildWav({FmtChunk(2, 44100, 8)}, data));
     ASSERT_TRUE(w.Open(path, 44, 2, 8, 2, 5));
     SetReadPos(4);
     ASSERT_EQ(Read(b, 6, 1), TransferOk);
-    EXPECT_EQ(b, Join({Slice(data, 8, 2), Silence(4, 0x80), Tail()}));
+    EXPECT_EQ(b, Cat({Slice(data, 8, 2), Silence(4, 0x80), Tail()}));
 
     // 16-bit: zero.
     Make16Stereo(4);
     SetReadPos(3);
     ASSERT_EQ(Read(b, 8, 1), TransferOk);
-    EXPECT_EQ(b, Join({F(3), Silence(4, 0), Tail()}));
+    EXPECT_EQ(b, Cat({F(3), Silence(4, 0), Tail()}));
 }
 
 TEST_F(WavTransfer, PartialFramesAreNeitherReadNorWritten)
@@ -184,10 +183,10 @@ TEST_F(WavTransfer, PartialFramesAreNeitherReadNorWritten)
     // Two frames and two stray bytes: the stray bytes stay as they were,
     // also in a backward read.
     ASSERT_EQ(Read(b, 10, 1), TransferOk);
-    EXPECT_EQ(b, Join({F(0), F(1), Bytes(2, Sentinel), Tail()}));
+    EXPECT_EQ(b, Cat({F(0), F(1), Bytes(2, Sentinel), Tail()}));
     EXPECT_EQ(w.s.readPos, 2);
     ASSERT_EQ(Read(b, 10, 0), TransferOk);
-    EXPECT_EQ(b, Join({F(1), F(0), Bytes(2, Sentinel), Tail()}));
+    EXPECT_EQ(b, Cat({F(1), F(0), Bytes(2, Sentinel), Tail()}));
     EXPECT_EQ(w.s.readPos, 0);
 
     // A write of 2.5 frames at the end writes 2 frames.
@@ -282,7 +281,7 @@ TEST_F(WavTransfer, SeekAndReadFailuresKeepThePosition)
     EXPECT_EQ(w.s.filePosState, 0);
     FileFault_Disarm();
     ASSERT_EQ(Read(b, 20, 0), TransferOk);
-    EXPECT_EQ(b, Join({F(1), F(0), Silence(12), Tail()}));
+    EXPECT_EQ(b, Cat({F(1), F(0), Silence(12), Tail()}));
 
     // Read failure on a stream whose pointer was known.
     ASSERT_TRUE(w.Open(path, 44, 2, 16, 4, 100));
@@ -309,7 +308,7 @@ TEST_F(WavTransfer, PositionsThatCannotBeFormedAreRefused)
     SetReadPos(INT64_MIN + 2);
     EXPECT_EQ(Read(b, 8, 0), TransferOk);
     EXPECT_EQ(w.s.readPos, INT64_MIN);
-    EXPECT_EQ(b, Join({Silence(8), Tail()}));
+    EXPECT_EQ(b, Cat({Silence(8), Tail()}));
 
     // A frame count from a damaged 64-bit header names offsets past 2^63.
     w.s.frameCount = INT64_MAX;
@@ -344,7 +343,7 @@ TEST_F(WavTransfer, WritesThatGrowTheStreamMarkTheHeaderDirty)
     EXPECT_EQ(w.s.readPos, 0);
     EXPECT_EQ(FileLength(path), 444);
     EXPECT_EQ(ReadAt(path, 44, 400), out);
-    EXPECT_EQ(ReadAt(path, 0, 44), Slice(SimpleWav(2, 16, data), 0, 44));  // header untouched until close
+    EXPECT_EQ(ReadAt(path, 0, 44), Slice(PlainWav(data), 0, 44));  // header untouched until close
 
     // The next write goes on where this one ended.
     Bytes more = PatternBytes(8, 12);
@@ -419,7 +418,7 @@ TEST_F(WavTransfer, WriteFailuresChangeNoSizes)
 // A WAV file whose sample data starts at 54: RIFF, fmt, a JUNK chunk of 2, data.
 Bytes WavAt54(uint16_t channels, uint16_t bits, const Bytes& samples)
 {
-    return RiffFile({Chunk("fmt ", WavFmtBody(1, channels, 8000, bits)), Chunk("JUNK", Bytes(2)),
+    return RiffFile({FmtChunk(channels, 8000, bits), Chunk("JUNK", Bytes(2)),
                      Chunk("data", samples)});
 }
 
@@ -473,7 +472,7 @@ TEST_F(WavTransfer, Rf64WritesAndReadsBeyondFourGiB)
     SetReadPos(frame - 1);
     Bytes b;
     ASSERT_EQ(Read(b, 24, 1), TransferOk);
-    EXPECT_EQ(b, Join({Silence(4), out, Silence(4), Tail()}));  // hole, the frames, past the end
+    EXPECT_EQ(b, Cat({Silence(4), out, Silence(4), Tail()}));  // hole, the frames, past the end
 }
 
 }  // namespace

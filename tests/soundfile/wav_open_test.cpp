@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "wav_support.h"
+#include "streams.h"
 
 namespace {
 
@@ -52,16 +52,16 @@ TEST(WavOpen, FormatsRecordersWrite)
     ByteWriter fmt18;
     fmt18.raw(WavFmtBody(1, 1, 22050, 16)).u16(0);
     std::vector<Case> cases = {
-        {"pcm16", Chunk("fmt ", WavFmtBody(1, 2, 44100, 16)), 1, 2, 4, 16},
+        {"pcm16", FmtChunk(2, 44100, 16), 1, 2, 4, 16},
         {"float32", Chunk("fmt ", WavFmtBody(3, 2, 96000, 32)), 3, 2, 8, 32},
         {"extensible", Chunk("fmt ", ext.bytes), 0xFFFE, 2, 6, 24},
-        {"pcm8", Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), 1, 1, 1, 8},
+        {"pcm8", FmtChunk(1, 8000, 8), 1, 1, 1, 8},
         {"fmt18", Chunk("fmt ", fmt18.bytes), 1, 1, 2, 16},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes samples = PatternBytes(size_t(c.align) * 10);
-        Bytes file = RiffFile({c.fmt, DataHeader(uint32_t(samples.size())), samples});
+        Bytes file = RiffFile({c.fmt, ChunkHead("data", uint32_t(samples.size())), samples});
         Opened f(file);
         ASSERT_EQ(WavOpenOk, f.result);
         EXPECT_EQ(c.tag, f.wav.s.formatTag);
@@ -81,24 +81,24 @@ TEST(WavOpen, FormatsRecordersWrite)
 TEST(WavOpen, BitsPerSampleZeroComesFromTheBlockSize)
 {
     Bytes six = WavFmtBody(1, 2, 44100, 0, 6);
-    Opened a(RiffFile({Chunk("fmt ", six), DataHeader(0)}));
+    Opened a(RiffFile({Chunk("fmt ", six), ChunkHead("data", 0)}));
     ASSERT_EQ(WavOpenOk, a.result);
     EXPECT_EQ(24, a.wav.s.bitsPerSample);
     Bytes one = WavFmtBody(1, 2, 44100, 0, 1);
-    Opened b(RiffFile({Chunk("fmt ", one), DataHeader(0)}));
+    Opened b(RiffFile({Chunk("fmt ", one), ChunkHead("data", 0)}));
     ASSERT_EQ(WavOpenOk, b.result);
     EXPECT_EQ(0, b.wav.s.bitsPerSample);
 }
 
 TEST(WavOpen, DeclaredLengthIsTakenAsItStands)
 {
-    Bytes fmt = Chunk("fmt ", WavFmtBody(1, 2, 44100, 24));  // blockAlign 6
-    Opened a(RiffFile({fmt, DataHeader(1000), PatternBytes(1000)}));
+    Bytes fmt = FmtChunk(2, 44100, 24);  // blockAlign 6
+    Opened a(RiffFile({fmt, ChunkHead("data", 1000), PatternBytes(1000)}));
     ASSERT_EQ(WavOpenOk, a.result);
     EXPECT_EQ(1000, a.wav.s.dataBytes);
     EXPECT_EQ(166, a.wav.s.frameCount);
     // More than the file holds: accepted, the scan finds the header long enough.
-    Opened b(RiffFile({fmt, DataHeader(600000), PatternBytes(60)}));
+    Opened b(RiffFile({fmt, ChunkHead("data", 600000), PatternBytes(60)}));
     ASSERT_EQ(WavOpenOk, b.result);
     EXPECT_EQ(600000, b.wav.s.dataBytes);
     EXPECT_EQ(104, b.wav.s.fileSize);
@@ -106,7 +106,7 @@ TEST(WavOpen, DeclaredLengthIsTakenAsItStands)
 
 TEST(WavOpen, OtherChunksAreSkippedByTheirSize)
 {
-    Opened f(RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(26)), DataHeader(8), PatternBytes(8)}));
+    Opened f(RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(26)), ChunkHead("data", 8), PatternBytes(8)}));
     ASSERT_EQ(WavOpenOk, f.result);
     EXPECT_EQ(78u, f.wav.s.dataOffset);
     EXPECT_EQ(0u, f.wav.s.junkSize);
@@ -115,7 +115,7 @@ TEST(WavOpen, OtherChunksAreSkippedByTheirSize)
 TEST(WavOpen, BroadcastWaveDescription)
 {
     Bytes body = BextBody(702);
-    Opened f(RiffFile({Chunk("bext", body), StereoFmt(), DataHeader(4), PatternBytes(4)}), "take.bwf");
+    Opened f(RiffFile({Chunk("bext", body), StereoFmt(), ChunkHead("data", 4), PatternBytes(4)}), "take.bwf");
     ASSERT_EQ(WavOpenOk, f.result);
     const WavStream& s = f.wav.s;
     EXPECT_TRUE(s.flags & WavFlagBext);
@@ -143,7 +143,7 @@ TEST(WavOpen, BroadcastWaveDescription)
 TEST(WavOpen, LongBroadcastWaveDescriptionIsCut)
 {
     Bytes body = BextBody(10000);
-    Opened f(RiffFile({StereoFmt(), Chunk("bext", body), DataHeader(4), PatternBytes(4)}));
+    Opened f(RiffFile({StereoFmt(), Chunk("bext", body), ChunkHead("data", 4), PatternBytes(4)}));
     ASSERT_EQ(WavOpenOk, f.result);
     EXPECT_EQ(4700u, f.wav.s.bextLength);
     EXPECT_EQ(44u, f.wav.s.bextOffset);
@@ -153,7 +153,7 @@ TEST(WavOpen, LongBroadcastWaveDescriptionIsCut)
 
 TEST(WavOpen, BextBehindTheDataIsNotRead)
 {
-    Opened f(RiffFile({StereoFmt(), DataHeader(4), PatternBytes(4), Chunk("bext", BextBody(602))}));
+    Opened f(RiffFile({StereoFmt(), ChunkHead("data", 4), PatternBytes(4), Chunk("bext", BextBody(602))}));
     ASSERT_EQ(WavOpenOk, f.result);
     EXPECT_FALSE(f.wav.s.flags & WavFlagBext);
     BextRecord zero;
@@ -164,7 +164,7 @@ TEST(WavOpen, BextBehindTheDataIsNotRead)
 TEST(WavOpen, Rf64TakesTheDataLengthFromDs64)
 {
     Bytes samples = PatternBytes(400);
-    Opened a(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), DataHeader(0xFFFFFFFF), samples},
+    Opened a(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF), samples},
                       0xFFFFFFFF, "RF64"));
     ASSERT_EQ(WavOpenOk, a.result);
     EXPECT_TRUE(a.wav.s.flags & WavFlagRf64);
@@ -173,7 +173,7 @@ TEST(WavOpen, Rf64TakesTheDataLengthFromDs64)
     EXPECT_EQ(100, a.wav.s.frameCount);
     EXPECT_EQ(80u, a.wav.s.dataOffset);
     // A real 32-bit size in the data chunk wins over ds64.
-    Opened b(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), DataHeader(200), samples}, 0xFFFFFFFF,
+    Opened b(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), ChunkHead("data", 200), samples}, 0xFFFFFFFF,
                       "RF64"));
     ASSERT_EQ(WavOpenOk, b.result);
     EXPECT_EQ(200, b.wav.s.dataBytes);
@@ -182,7 +182,7 @@ TEST(WavOpen, Rf64TakesTheDataLengthFromDs64)
 
 TEST(WavOpen, Rf64WithDs64Table)
 {
-    Opened f(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100, 12)), StereoFmt(), DataHeader(0xFFFFFFFF),
+    Opened f(RiffFile({Chunk("ds64", Ds64Body(0, 400, 100, 12)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF),
                        PatternBytes(400)},
                       0xFFFFFFFF, "RF64"));
     ASSERT_EQ(WavOpenOk, f.result);
@@ -193,7 +193,7 @@ TEST(WavOpen, Rf64WithDs64Table)
 
 TEST(WavOpen, Ds64ValuesBeyondAnyFileAreUnknown)
 {
-    Opened f(RiffFile({Chunk("ds64", Ds64Body(~0ull, ~0ull, ~0ull)), StereoFmt(), DataHeader(0xFFFFFFFF),
+    Opened f(RiffFile({Chunk("ds64", Ds64Body(~0ull, ~0ull, ~0ull)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF),
                        PatternBytes(40)},
                       0xFFFFFFFF, "RF64"));
     ASSERT_EQ(WavOpenOk, f.result);
@@ -213,17 +213,17 @@ TEST(WavOpen, PlainRiffPlaceholderSizeMeansUnknown)
 
 TEST(WavOpen, JunkReservationIsRecorded)
 {
-    Bytes tail = Concat({StereoFmt(), DataHeader(4), PatternBytes(4)});
-    Opened a(Concat({RiffFile({Chunk("JUNK", Bytes(28))}), tail}));
+    Bytes tail = Cat({StereoFmt(), ChunkHead("data", 4), PatternBytes(4)});
+    Opened a(Cat({RiffFile({Chunk("JUNK", Bytes(28))}), tail}));
     ASSERT_EQ(WavOpenOk, a.result);
     EXPECT_EQ(28u, a.wav.s.junkSize);
-    Opened b(Concat({RiffFile({Chunk("JUNK", Bytes(92))}), tail}));
+    Opened b(Cat({RiffFile({Chunk("JUNK", Bytes(92))}), tail}));
     ASSERT_EQ(WavOpenOk, b.result);
     EXPECT_EQ(92u, b.wav.s.junkSize);
-    Opened c(Concat({RiffFile({Chunk("JUNK", Bytes(20))}), tail}));
+    Opened c(Cat({RiffFile({Chunk("JUNK", Bytes(20))}), tail}));
     ASSERT_EQ(WavOpenOk, c.result);
     EXPECT_EQ(0u, c.wav.s.junkSize) << "too small to become a ds64 chunk";
-    Opened d(RiffFile({StereoFmt(), Chunk("JUNK", Bytes(28)), DataHeader(4), PatternBytes(4)}));
+    Opened d(RiffFile({StereoFmt(), Chunk("JUNK", Bytes(28)), ChunkHead("data", 4), PatternBytes(4)}));
     ASSERT_EQ(WavOpenOk, d.result);
     EXPECT_EQ(0u, d.wav.s.junkSize) << "only a reservation right after the file header counts";
 }
@@ -237,18 +237,18 @@ TEST(WavOpen, PadBytesAfterOddChunks)
         uint32_t dataOffset;
     };
     std::vector<Case> cases = {
-        {"LIST padded", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(27), false, true), DataHeader(8), samples}),
+        {"LIST padded", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(27), false, true), ChunkHead("data", 8), samples}),
          36 + 36 + 8},
-        {"LIST unpadded", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(27)), DataHeader(8), samples}), 36 + 35 + 8},
-        {"bext padded", RiffFile({Chunk("bext", BextBody(603), false, true), StereoFmt(), DataHeader(8), samples}),
+        {"LIST unpadded", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(27)), ChunkHead("data", 8), samples}), 36 + 35 + 8},
+        {"bext padded", RiffFile({Chunk("bext", BextBody(603), false, true), StereoFmt(), ChunkHead("data", 8), samples}),
          12 + 612 + 24 + 8},
-        {"bext unpadded", RiffFile({Chunk("bext", BextBody(603)), StereoFmt(), DataHeader(8), samples}),
+        {"bext unpadded", RiffFile({Chunk("bext", BextBody(603)), StereoFmt(), ChunkHead("data", 8), samples}),
          12 + 611 + 24 + 8},
-        {"fmt padded", RiffFile({Chunk("fmt ", Concat({WavFmtBody(1, 2, 44100, 16), Bytes(1, 7)}), false, true),
-                                 DataHeader(8), samples}),
+        {"fmt padded", RiffFile({Chunk("fmt ", Cat({WavFmtBody(1, 2, 44100, 16), Bytes(1, 7)}), false, true),
+                                 ChunkHead("data", 8), samples}),
          12 + 26 + 8},
         {"two padded", RiffFile({Chunk("LIST", PatternBytes(3), false, true), StereoFmt(),
-                                 Chunk("cue ", PatternBytes(5), false, true), DataHeader(8), samples}),
+                                 Chunk("cue ", PatternBytes(5), false, true), ChunkHead("data", 8), samples}),
          12 + 12 + 24 + 14 + 8},
     };
     for (const Case& c : cases) {
@@ -276,37 +276,37 @@ TEST(WavOpen, Refusals)
     std::vector<Case> cases = {
         {"empty", Bytes(), WavOpenNotWave},
         {"short header", Bytes{'R', 'I', 'F', 'F', 0, 0}, WavOpenNotWave},
-        {"RIFX", Concat({rifx.bytes, StereoFmt(), DataHeader(8), samples}), WavOpenNotWave},
+        {"RIFX", Cat({rifx.bytes, StereoFmt(), ChunkHead("data", 8), samples}), WavOpenNotWave},
         {"not WAVE", [] {
-             Bytes b = RiffFile({StereoFmt(), DataHeader(0)});
+             Bytes b = RiffFile({StereoFmt(), ChunkHead("data", 0)});
              memcpy(&b[8], "WAVF", 4);
              return b;
          }(), WavOpenNotWave},
         {"AVI form", [] {
-             Bytes b = RiffFile({StereoFmt(), DataHeader(0)});
+             Bytes b = RiffFile({StereoFmt(), ChunkHead("data", 0)});
              memcpy(&b[8], "AVI ", 4);
              return b;
          }(), WavOpenNotWave},
-        {"RF64 cut short", Concat({RiffFile({}, 0xFFFFFFFF, "RF64"), Bytes(10)}), WavOpenNotWave},
-        {"RF64 first chunk fmt", RiffFile({StereoFmt(), Chunk("ds64", Ds64Body(0, 8, 2)), DataHeader(8), samples},
+        {"RF64 cut short", Cat({RiffFile({}, 0xFFFFFFFF, "RF64"), Bytes(10)}), WavOpenNotWave},
+        {"RF64 first chunk fmt", RiffFile({StereoFmt(), Chunk("ds64", Ds64Body(0, 8, 2)), ChunkHead("data", 8), samples},
                                           0xFFFFFFFF, "RF64"),
          WavOpenNoDs64},
         {"RF64 not WAVE", [] {
-             Bytes b = RiffFile({Chunk("ds64", Ds64Body(0, 8, 2)), StereoFmt(), DataHeader(8)}, 0xFFFFFFFF, "RF64");
+             Bytes b = RiffFile({Chunk("ds64", Ds64Body(0, 8, 2)), StereoFmt(), ChunkHead("data", 8)}, 0xFFFFFFFF, "RF64");
              memcpy(&b[8], "WAVX", 4);
              return b;
          }(), WavOpenNotWave},
         {"no data chunk", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(20))}), WavOpenNoData},
-        {"fmt of 14", RiffFile({Chunk("fmt ", Bytes(14)), DataHeader(8), samples}), WavOpenNoData},
-        {"fmt body cut", Concat({RiffFile({}), Bytes{'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2}}), WavOpenNoData},
-        {"bext body cut", Concat({RiffFile({StereoFmt()}), Bytes{'b', 'e', 'x', 't', 0x5E, 2, 0, 0}, Bytes(100)}),
+        {"fmt of 14", RiffFile({Chunk("fmt ", Bytes(14)), ChunkHead("data", 8), samples}), WavOpenNoData},
+        {"fmt body cut", Cat({RiffFile({}), Bytes{'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2}}), WavOpenNoData},
+        {"bext body cut", Cat({RiffFile({StereoFmt()}), Bytes{'b', 'e', 'x', 't', 0x5E, 2, 0, 0}, Bytes(100)}),
          WavOpenNoData},
-        {"data before fmt", RiffFile({DataHeader(8), samples, StereoFmt()}), WavOpenNoData},
-        {"blockAlign 0", RiffFile({Chunk("fmt ", fmtAlign0), DataHeader(8), samples}), WavOpenNoData},
+        {"data before fmt", RiffFile({ChunkHead("data", 8), samples, StereoFmt()}), WavOpenNoData},
+        {"blockAlign 0", RiffFile({Chunk("fmt ", fmtAlign0), ChunkHead("data", 8), samples}), WavOpenNoData},
         {"unknown chunk of 0xFFFFFFFF", RiffFile({StereoFmt(), Chunk("LIST", PatternBytes(8), false, false, 0xFFFFFFFF),
-                                                  DataHeader(8), samples}),
+                                                  ChunkHead("data", 8), samples}),
          WavOpenUnknownSize},
-        {"0 channels", RiffFile({Chunk("fmt ", fmt0ch), DataHeader(8), samples}), WavOpenNoChannels},
+        {"0 channels", RiffFile({Chunk("fmt ", fmt0ch), ChunkHead("data", 8), samples}), WavOpenNoChannels},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -326,21 +326,21 @@ TEST(WavOpen, HugeSizesOnlyMoveForwardAndEnd)
 {
     Bytes samples = PatternBytes(8);
     std::vector<std::pair<const char*, Bytes>> cases = {
-        {"unknown 0x80000000", RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0x80000000), DataHeader(8),
+        {"unknown 0x80000000", RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0x80000000), ChunkHead("data", 8),
                                          samples})},
-        {"unknown 0xFFFFFFF0", RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0xFFFFFFF0), DataHeader(8),
+        {"unknown 0xFFFFFFF0", RiffFile({StereoFmt(), Chunk("LIST", samples, false, false, 0xFFFFFFF0), ChunkHead("data", 8),
                                          samples})},
         {"fmt 0x80000010", RiffFile({Chunk("fmt ", WavFmtBody(1, 2, 44100, 16), false, false, 0x80000010),
-                                     DataHeader(8), samples})},
+                                     ChunkHead("data", 8), samples})},
         {"fmt 0xFFFFFFFF", RiffFile({Chunk("fmt ", WavFmtBody(1, 2, 44100, 16), false, false, 0xFFFFFFFF),
-                                     DataHeader(8), samples})},
-        {"bext 0xFFFFFFFF", Concat({RiffFile({StereoFmt()}), Bytes{'b', 'e', 'x', 't', 0xFF, 0xFF, 0xFF, 0xFF},
-                                    BextBody(4700), DataHeader(8), samples})},
+                                     ChunkHead("data", 8), samples})},
+        {"bext 0xFFFFFFFF", Cat({RiffFile({StereoFmt()}), Bytes{'b', 'e', 'x', 't', 0xFF, 0xFF, 0xFF, 0xFF},
+                                    BextBody(4700), ChunkHead("data", 8), samples})},
         {"ds64 0x80000000", RiffFile({Chunk("ds64", Ds64Body(0, 8, 2), false, false, 0x80000000), StereoFmt(),
-                                      DataHeader(8), samples},
+                                      ChunkHead("data", 8), samples},
                                      0xFFFFFFFF, "RF64")},
         {"ds64 0xFFFFFFFF", RiffFile({Chunk("ds64", Ds64Body(0, 8, 2), false, false, 0xFFFFFFFF), StereoFmt(),
-                                      DataHeader(8), samples},
+                                      ChunkHead("data", 8), samples},
                                      0xFFFFFFFF, "RF64")},
     };
     for (const auto& c : cases) {
@@ -358,7 +358,7 @@ TEST(WavOpen, ChunkOfTwoGigabytesIsSkippedUnsigned)
     Bytes head = RiffFile({StereoFmt(), Chunk("LIST", Bytes(), false, false, 0x80000000)});
     int64_t dataHeaderAt = int64_t(head.size()) + 0x80000000LL;
     ASSERT_TRUE(WriteSparse(path, head, dataHeaderAt));
-    ASSERT_TRUE(WriteAt(path, dataHeaderAt, Concat({DataHeader(8), PatternBytes(8)})));
+    ASSERT_TRUE(WriteAt(path, dataHeaderAt, Cat({ChunkHead("data", 8), PatternBytes(8)})));
     ScopedWav wav;
     ASSERT_EQ(WavOpenOk, wav.open(path));
     EXPECT_EQ(uint32_t(dataHeaderAt + 8), wav.s.dataOffset);
@@ -374,7 +374,7 @@ TEST(WavOpen, DataChunkBeyondFourGigabytesIsOutOfReach)
     Bytes head = RiffFile({StereoFmt(), Chunk("LIST", Bytes(), false, false, 0xFFFFFFF0)});
     int64_t dataHeaderAt = int64_t(head.size()) + 0xFFFFFFF0LL;
     ASSERT_TRUE(WriteSparse(path, head, dataHeaderAt));
-    ASSERT_TRUE(WriteAt(path, dataHeaderAt, Concat({DataHeader(8), PatternBytes(8)})));
+    ASSERT_TRUE(WriteAt(path, dataHeaderAt, Cat({ChunkHead("data", 8), PatternBytes(8)})));
     ScopedWav wav;
     EXPECT_EQ(WavOpenNoData, wav.open(path));
 }
@@ -462,7 +462,7 @@ TEST(WavOpen, OpenFlagsChooseAccessAndSharing)
 TEST(WavOpen, HealthyFileStaysByteForByte)
 {
     Bytes file = RiffFile({Chunk("bext", BextBody(603), false, true), StereoFmt(), Chunk("LIST", PatternBytes(9)),
-                           DataHeader(400), PatternBytes(400), Chunk("id3 ", PatternBytes(30))});
+                           ChunkHead("data", 400), PatternBytes(400), Chunk("id3 ", PatternBytes(30))});
     TempDir dir;
     std::string path = dir.write("take.wav", file);
     for (int32_t flag : {1, 0x20, 0}) {

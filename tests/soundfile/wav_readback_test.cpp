@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "soundfile.h"
-#include "wav_support.h"
+#include "streams.h"
 
 #ifndef _WIN32
 
@@ -35,16 +35,16 @@ std::vector<Layout> Layouts()
     Bytes bext = Chunk("bext", BextBody(603), false, true);
     Bytes list = Chunk("LIST", PatternBytes(27), false, true);
     return {
-        {"16-bit stereo", RiffFile({fmt16, DataHeader(0)}), 4, true, false},
-        {"8-bit mono", RiffFile({Chunk("fmt ", WavFmtBody(1, 1, 8000, 8)), DataHeader(0)}), 1, true, false},
-        {"24-bit stereo", RiffFile({Chunk("fmt ", WavFmtBody(1, 2, 48000, 24)), DataHeader(0)}), 6, true, false},
-        {"float stereo", RiffFile({Chunk("fmt ", WavFmtBody(3, 2, 96000, 32)), DataHeader(0)}), 8, false, true},
-        {"extensible 24-bit", RiffFile({Chunk("fmt ", ExtensibleFmtBody(2, 48000, 24)), DataHeader(0)}), 6, false, false},
-        {"broadcast wave", RiffFile({bext, fmt16, list, DataHeader(0)}), 4, true, false},
-        {"placeholder size", RiffFile({Chunk("JUNK", Bytes(28)), fmt16, DataHeader(0xFFFFFFFF)}), 4, true, false},
-        {"rf64", RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), fmt16, DataHeader(0xFFFFFFFF)}, 0xFFFFFFFF, "RF64"), 4,
+        {"16-bit stereo", RiffFile({fmt16, ChunkHead("data", 0)}), 4, true, false},
+        {"8-bit mono", RiffFile({FmtChunk(1, 8000, 8), ChunkHead("data", 0)}), 1, true, false},
+        {"24-bit stereo", RiffFile({FmtChunk(2, 48000, 24), ChunkHead("data", 0)}), 6, true, false},
+        {"float stereo", RiffFile({Chunk("fmt ", WavFmtBody(3, 2, 96000, 32)), ChunkHead("data", 0)}), 8, false, true},
+        {"extensible 24-bit", RiffFile({Chunk("fmt ", ExtensibleFmtBody(2, 48000, 24)), ChunkHead("data", 0)}), 6, false, false},
+        {"broadcast wave", RiffFile({bext, fmt16, list, ChunkHead("data", 0)}), 4, true, false},
+        {"placeholder size", RiffFile({Chunk("JUNK", Bytes(28)), fmt16, ChunkHead("data", 0xFFFFFFFF)}), 4, true, false},
+        {"rf64", RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), fmt16, ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64"), 4,
          true, false},
-        {"rf64 with table", RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 12)), fmt16, DataHeader(0xFFFFFFFF)}, 0xFFFFFFFF,
+        {"rf64 with table", RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 12)), fmt16, ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF,
                                      "RF64"),
          4, true, false},
     };
@@ -66,8 +66,8 @@ Bytes FloatSamples(size_t count)
 
 TEST(WavReadback, EveryWholeFrameReadsBack)
 {
-    bool sox = HaveTool("sox");
-    bool python = HaveTool(PythonCommand().c_str());
+    bool sox = Have("sox --version");
+    bool python = HavePython("wave");
     if (!sox && !python)
         GTEST_SKIP() << "neither sox nor python3 is installed";
     TempDir dir;
@@ -80,7 +80,7 @@ TEST(WavReadback, EveryWholeFrameReadsBack)
         const size_t whole = size_t(l.frameSize) * 12345;
         Bytes samples = l.float32 ? FloatSamples(whole / 4) : PatternBytes(whole, 5);
         samples.resize(whole + l.frameSize - 1, 0x5C);  // a partial last frame
-        std::string path = dir.write("take" + std::to_string(i) + ".wav", Concat({l.head, samples}));
+        std::string path = dir.write("take" + std::to_string(i) + ".wav", Cat({l.head, samples}));
         SoundFile file{};
         ASSERT_EQ(0, SoundFile_Open(&file, path.c_str(), 1));
         ASSERT_EQ(0, SoundFile_Repair(&file));
@@ -91,17 +91,18 @@ TEST(WavReadback, EveryWholeFrameReadsBack)
         expected.emplace_back(samples.begin(), samples.begin() + long(whole));
     }
     if (python) {
-        ASSERT_TRUE(PythonWaveSamples(pcmPaths)) << "wave refused a repaired file";
+        ASSERT_TRUE(PythonFrames("wave", pcmPaths)) << "wave refused a repaired file";
     }
     for (size_t i = 0; i < layouts.size(); ++i) {
         SCOPED_TRACE(layouts[i].name);
         if (sox) {
-            Bytes got;
-            ASSERT_TRUE(SoxSamples(paths[i], &got)) << "sox refused the repaired file";
+            bool ok = false;
+            Bytes got = SoxRaw(paths[i], "", &ok);
+            ASSERT_TRUE(ok) << "sox refused the repaired file";
             EXPECT_TRUE(expected[i] == got) << "sox read " << got.size() << " bytes";
         }
         if (python && layouts[i].pcm) {
-            Bytes got = ReadFileBytes(paths[i] + ".frames");
+            Bytes got = ReadFileBytes(paths[i] + ".raw");
             EXPECT_TRUE(expected[i] == got) << "wave read " << got.size() << " bytes";
         }
     }
@@ -110,10 +111,11 @@ TEST(WavReadback, EveryWholeFrameReadsBack)
 // Frames that sndfile-info reports, -1 when it refuses the file.
 int64_t SndfileFrames(const std::string& path)
 {
-    int status = 0;
-    std::string out = RunCapture("sndfile-info " + Quoted(path) + " 2>&1", &status);
+    bool ok = false;
+    Bytes bytes = RunCommand("sndfile-info " + Quoted(path) + " 2>&1", &ok);
+    std::string out(bytes.begin(), bytes.end());
     size_t at = out.rfind("\nFrames");
-    if (status != 0 || at == std::string::npos)
+    if (!ok || at == std::string::npos)
         return -1;
     at = out.find(':', at);
     return at == std::string::npos ? -1 : std::stoll(out.substr(at + 1));
@@ -121,12 +123,12 @@ int64_t SndfileFrames(const std::string& path)
 
 TEST(WavReadback, LargeHeadersReadByAnotherReader)
 {
-    if (!HaveTool("sndfile-info"))
+    if (!Have("command -v sndfile-info"))
         GTEST_SKIP() << "sndfile-info is not installed";
     const int64_t fiveGiB = 5 * GiB;
-    Bytes rf64 = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), StereoFmt(), DataHeader(0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
-    Bytes junk = RiffFile({Chunk("JUNK", Bytes(28)), Chunk("bext", BextBody(602)), StereoFmt(), DataHeader(0)});
-    Bytes small = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 12)), StereoFmt(), DataHeader(0xFFFFFFFF)}, 0xFFFFFFFF,
+    Bytes rf64 = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF, "RF64");
+    Bytes junk = RiffFile({Chunk("JUNK", Bytes(28)), Chunk("bext", BextBody(602)), StereoFmt(), ChunkHead("data", 0)});
+    Bytes small = RiffFile({Chunk("ds64", Ds64Body(0, 0, 0, 12)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF)}, 0xFFFFFFFF,
                            "RF64");
     struct Case {
         const char* name;

@@ -2,14 +2,14 @@
 // well-formed chunk sequence up to the end of the file.
 #include <gtest/gtest.h>
 
-#include "wav_support.h"
+#include "streams.h"
 
 namespace {
 
 // 8-bit mono: odd data lengths are whole frames.
 Bytes MonoFmt()
 {
-    return Chunk("fmt ", WavFmtBody(1, 1, 8000, 8));
+    return FmtChunk(1, 8000, 8);
 }
 
 int32_t TrailerOf(const Bytes& file, int64_t* filePosState = nullptr)
@@ -38,30 +38,30 @@ TEST(WavTrailer, ChunksBehindTheSamples)
         int32_t expected;
     };
     std::vector<Case> cases = {
-        {"LIST after data", RiffFile({StereoFmt(), DataHeader(400), even, list}), 1},
-        {"odd data, pad, LIST", RiffFile({MonoFmt(), DataHeader(401), odd, Bytes(1, 0), list}), 1},
-        {"odd data without pad, LIST", RiffFile({MonoFmt(), DataHeader(401), odd, list}), 1},
-        {"odd data and its pad only", RiffFile({MonoFmt(), DataHeader(401), odd, Bytes(1, 0)}), 1},
-        {"nothing behind", RiffFile({StereoFmt(), DataHeader(400), even}), 0},
-        {"odd data, nothing behind", RiffFile({MonoFmt(), DataHeader(401), odd}), 0},
-        {"garbage behind", RiffFile({StereoFmt(), DataHeader(400), even, PatternBytes(100, 3)}), 0},
-        {"samples behind an empty data chunk", RiffFile({StereoFmt(), DataHeader(0), even}), 0},
-        {"silence behind an empty data chunk", RiffFile({StereoFmt(), DataHeader(0), Bytes(4000, 0)}), 0},
-        {"odd chunk padded at the end", RiffFile({StereoFmt(), DataHeader(400), even, Chunk("LIST", PatternBytes(27), false, true)}), 1},
-        {"odd chunk unpadded at the end", RiffFile({StereoFmt(), DataHeader(400), even, oddList}), 1},
-        {"chain with pads", RiffFile({StereoFmt(), DataHeader(400), even, Chunk("LIST", PatternBytes(27), false, true),
+        {"LIST after data", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list}), 1},
+        {"odd data, pad, LIST", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, Bytes(1, 0), list}), 1},
+        {"odd data without pad, LIST", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, list}), 1},
+        {"odd data and its pad only", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, Bytes(1, 0)}), 1},
+        {"nothing behind", RiffFile({StereoFmt(), ChunkHead("data", 400), even}), 0},
+        {"odd data, nothing behind", RiffFile({MonoFmt(), ChunkHead("data", 401), odd}), 0},
+        {"garbage behind", RiffFile({StereoFmt(), ChunkHead("data", 400), even, PatternBytes(100, 3)}), 0},
+        {"samples behind an empty data chunk", RiffFile({StereoFmt(), ChunkHead("data", 0), even}), 0},
+        {"silence behind an empty data chunk", RiffFile({StereoFmt(), ChunkHead("data", 0), Bytes(4000, 0)}), 0},
+        {"odd chunk padded at the end", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("LIST", PatternBytes(27), false, true)}), 1},
+        {"odd chunk unpadded at the end", RiffFile({StereoFmt(), ChunkHead("data", 400), even, oddList}), 1},
+        {"chain with pads", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("LIST", PatternBytes(27), false, true),
                                       Chunk("id3 ", PatternBytes(9), false, true), Chunk("cue ", PatternBytes(4))}),
          1},
         // Writers that omit the pad do so inside the chain too: metadata, as in AIFF.
-        {"missing pad inside the chain", RiffFile({StereoFmt(), DataHeader(400), even, oddList, list}), 1},
-        {"chunk runs past the end", RiffFile({StereoFmt(), DataHeader(400), even, Chunk("LIST", PatternBytes(26), false,
+        {"missing pad inside the chain", RiffFile({StereoFmt(), ChunkHead("data", 400), even, oddList, list}), 1},
+        {"chunk runs past the end", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("LIST", PatternBytes(26), false,
                                                                                          false, 27)}),
          0},
-        {"id with control bytes", RiffFile({StereoFmt(), DataHeader(400), even, Chunk("LI\x01T", PatternBytes(26))}), 0},
-        {"partial header after a chunk", RiffFile({StereoFmt(), DataHeader(400), even, list, Bytes{'L', 'I', 'S'}}), 0},
-        {"data declared longer than the file", RiffFile({StereoFmt(), DataHeader(800), even, list}), 0},
+        {"id with control bytes", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("LI\x01T", PatternBytes(26))}), 0},
+        {"partial header after a chunk", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list, Bytes{'L', 'I', 'S'}}), 0},
+        {"data declared longer than the file", RiffFile({StereoFmt(), ChunkHead("data", 800), even, list}), 0},
         {"RF64 length from ds64",
-         RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), DataHeader(0xFFFFFFFF), even, list}, 0xFFFFFFFF,
+         RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF), even, list}, 0xFFFFFFFF,
                   "RF64"),
          1},
     };
@@ -74,7 +74,7 @@ TEST(WavTrailer, ChunksBehindTheSamples)
 TEST(WavTrailer, FilePointerIsNoLongerKnown)
 {
     int64_t state = -1;
-    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), DataHeader(4), PatternBytes(4), Chunk("LIST", Bytes(4))}), &state));
+    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), ChunkHead("data", 4), PatternBytes(4), Chunk("LIST", Bytes(4))}), &state));
     EXPECT_EQ(0, state);
 }
 
@@ -85,11 +85,11 @@ TEST(WavTrailer, WalkIsBounded)
     ByteWriter w;
     for (int i = 0; i < 1025; ++i)
         w.text("JUNK").u32(0);
-    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), DataHeader(4), PatternBytes(4), w.bytes})));
+    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), ChunkHead("data", 4), PatternBytes(4), w.bytes})));
     ByteWriter few;
     for (int i = 0; i < 1000; ++i)
         few.text("JUNK").u32(0);
-    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), DataHeader(4), PatternBytes(4), few.bytes})));
+    EXPECT_EQ(1, TrailerOf(RiffFile({StereoFmt(), ChunkHead("data", 4), PatternBytes(4), few.bytes})));
 }
 
 TEST(WavTrailer, StreamNotOpen)

@@ -1,4 +1,6 @@
-// Builds test audio files in memory, chunk by chunk, in either byte order.
+// Builds test audio files in memory, chunk by chunk, in either byte order,
+// and reads their fields back. The one place for building test files: the
+// tests and the fuzz seeds share it.
 #ifndef TESSMARK_TEST_CHUNKBUILDER_H
 #define TESSMARK_TEST_CHUNKBUILDER_H
 
@@ -40,28 +42,38 @@ struct ByteWriter {
     size_t size() const { return bytes.size(); }
 };
 
+// The parts one after another.
+inline Bytes Cat(const std::vector<Bytes>& parts)
+{
+    ByteWriter w;
+    for (const Bytes& p : parts)
+        w.raw(p);
+    return w.bytes;
+}
+
+// Bytes [from, from + count) of b.
+inline Bytes Slice(const Bytes& b, size_t from, size_t count)
+{
+    return Bytes(b.begin() + long(from), b.begin() + long(from + count));
+}
+
+// A chunk header without its body (the body follows raw).
+inline Bytes ChunkHead(const std::string& id, uint32_t size, bool bigEndian = false)
+{
+    ByteWriter w(bigEndian);
+    w.text(id.substr(0, 4)).u32(size);
+    return w.bytes;
+}
+
 // A chunk: 4-character id, 32-bit size (the body's length unless given), body,
 // and a pad byte after an odd body when asked.
 inline Bytes Chunk(const std::string& id, const Bytes& body, bool bigEndian = false, bool pad = false,
                    int64_t declaredSize = -1)
 {
     ByteWriter w(bigEndian);
-    w.text(id.substr(0, 4));
-    w.u32(declaredSize >= 0 ? uint32_t(declaredSize) : uint32_t(body.size()));
-    w.raw(body);
+    w.raw(ChunkHead(id, declaredSize >= 0 ? uint32_t(declaredSize) : uint32_t(body.size()), bigEndian)).raw(body);
     if (pad && (body.size() & 1))
         w.u8(0);
-    return w.bytes;
-}
-
-// A 16-byte WAV fmt body.
-inline Bytes WavFmtBody(uint16_t formatTag, uint16_t channels, uint32_t sampleRate, uint16_t bitsPerSample,
-                        uint16_t blockAlign = 0)
-{
-    if (blockAlign == 0)
-        blockAlign = uint16_t(channels * ((bitsPerSample + 7) / 8));
-    ByteWriter w;
-    w.u16(formatTag).u16(channels).u32(sampleRate).u32(blockAlign * sampleRate).u16(blockAlign).u16(bitsPerSample);
     return w.bytes;
 }
 
@@ -77,24 +89,80 @@ inline Bytes PatternBytes(size_t n, uint32_t seed = 1)
     return b;
 }
 
-// A plain RIFF WAVE file: "RIFF", size, "WAVE", then the given chunks.
+// ---- WAV
+
+// A 16-byte WAV fmt body.
+inline Bytes WavFmtBody(uint16_t formatTag, uint16_t channels, uint32_t sampleRate, uint16_t bitsPerSample,
+                        uint16_t blockAlign = 0)
+{
+    if (blockAlign == 0)
+        blockAlign = uint16_t(channels * ((bitsPerSample + 7) / 8));
+    ByteWriter w;
+    w.u16(formatTag).u16(channels).u32(sampleRate).u32(blockAlign * sampleRate).u16(blockAlign).u16(bitsPerSample);
+    return w.bytes;
+}
+
+// An integer PCM fmt chunk.
+inline Bytes FmtChunk(uint16_t channels, uint32_t rate, uint16_t bits)
+{
+    return Chunk("fmt ", WavFmtBody(1, channels, rate, bits));
+}
+
+inline Bytes StereoFmt(uint32_t rate = 44100)
+{
+    return FmtChunk(2, rate, 16);
+}
+
+// A ds64 body: the 28-byte table, then extra bytes (a chunk table of
+// tableLength entries as far as the test cares).
+inline Bytes Ds64Body(uint64_t riffSize, uint64_t dataSize, uint64_t sampleCount, size_t extra = 0,
+                      uint8_t extraFill = 0xAB, uint32_t tableLength = 0)
+{
+    ByteWriter w;
+    w.u64(riffSize).u64(dataSize).u64(sampleCount).u32(tableLength).fill(extra, extraFill);
+    return w.bytes;
+}
+
+// A bext body of n bytes: recognisable bytes in every field.
+inline Bytes BextBody(size_t n)
+{
+    return PatternBytes(n, 77);
+}
+
+// A RIFF WAVE file: "RIFF", size, "WAVE", then the given chunks.
 // riffSize < 0 writes the true size.
 inline Bytes RiffFile(const std::vector<Bytes>& chunks, int64_t riffSize = -1, const char* id = "RIFF")
 {
-    Bytes body;
-    for (const Bytes& c : chunks)
-        body.insert(body.end(), c.begin(), c.end());
+    Bytes body = Cat(chunks);
     ByteWriter w;
     w.text(id).u32(riffSize >= 0 ? uint32_t(riffSize) : uint32_t(body.size() + 4)).text("WAVE").raw(body);
     return w.bytes;
 }
 
+// A WAV file: the chunks in before, a data chunk header declaring declared
+// bytes (-1: the samples' length), the samples, then the bytes in after.
+inline Bytes BuildWav(const std::vector<Bytes>& before, const Bytes& samples, int64_t declared = -1,
+                      const Bytes& after = Bytes(), int64_t riffSize = -1, const char* form = "RIFF")
+{
+    std::vector<Bytes> chunks = before;
+    chunks.push_back(ChunkHead("data", declared >= 0 ? uint32_t(declared) : uint32_t(samples.size())));
+    chunks.push_back(samples);
+    chunks.push_back(after);
+    return RiffFile(chunks, riffSize, form);
+}
+
+// 16-bit stereo at 44.1 kHz, the data at 44.
+inline Bytes PlainWav(const Bytes& samples, int64_t declared = -1)
+{
+    return BuildWav({StereoFmt()}, samples, declared);
+}
+
+// ---- AIFF
+
 // A FORM AIFF file with the given chunks (big-endian).
 inline Bytes FormFile(const std::vector<Bytes>& chunks, int64_t formSize = -1, const char* formType = "AIFF")
 {
-    Bytes body;
-    for (const Bytes& c : chunks)
-        body.insert(body.end(), c.begin(), c.end());
+    Bytes body = Cat(chunks);
     ByteWriter w(true);
     w.text("FORM").u32(formSize >= 0 ? uint32_t(formSize) : uint32_t(body.size() + 4)).text(formType).raw(body);
     return w.bytes;
@@ -120,11 +188,87 @@ inline Bytes Extended80(uint32_t rate)
 }
 
 // An AIFF COMM body of 18 bytes.
-inline Bytes AiffCommBody(int16_t channels, uint32_t frames, int16_t sampleSize, uint32_t rate)
+inline Bytes AiffCommBody(int16_t channels, uint32_t frames, int16_t sampleSize, const Bytes& rate)
 {
     ByteWriter w(true);
-    w.u16(uint16_t(channels)).u32(frames).u16(uint16_t(sampleSize)).raw(Extended80(rate));
+    w.u16(uint16_t(channels)).u32(frames).u16(uint16_t(sampleSize)).raw(rate);
     return w.bytes;
+}
+
+inline Bytes AiffCommBody(int16_t channels, uint32_t frames, int16_t sampleSize, uint32_t rate)
+{
+    return AiffCommBody(channels, frames, sampleSize, Extended80(rate));
+}
+
+// An AIFF file: FORM, the chunks in before, COMM, the chunks in between,
+// SSND (offset bytes of offsetFill, then samples), the bytes in after.
+struct AiffLayout {
+    int16_t channels = 2;
+    int16_t sampleSize = 16;
+    uint32_t frames = 0;          // numSampleFrames as declared
+    Bytes rate = Extended80(44100);
+    uint32_t ssndOffset = 0;
+    uint8_t offsetFill = 0;
+    uint32_t blockSize = 0;
+    int64_t ssndSize = -1;        // declared SSND ckSize; -1: the true one
+    Bytes samples;
+    std::vector<Bytes> before;
+    std::vector<Bytes> between;
+    std::vector<Bytes> after;
+    bool ssndPad = false;         // pad an odd SSND body with a zero byte
+    int64_t formSize = -1;        // declared FORM ckSize; -1: the true one
+
+    AiffLayout() {}
+    AiffLayout(int16_t ch, int16_t size, uint32_t count, const Bytes& data, uint32_t sampleRate = 44100)
+        : channels(ch), sampleSize(size), frames(count), rate(Extended80(sampleRate)), samples(data) {}
+};
+
+inline Bytes BuildAiff(const AiffLayout& s)
+{
+    std::vector<Bytes> chunks = s.before;
+    chunks.push_back(Chunk("COMM", AiffCommBody(s.channels, s.frames, s.sampleSize, s.rate), true));
+    chunks.insert(chunks.end(), s.between.begin(), s.between.end());
+    ByteWriter body(true);
+    body.u32(s.ssndOffset).u32(s.blockSize).fill(s.ssndOffset, s.offsetFill).raw(s.samples);
+    chunks.push_back(Chunk("SSND", body.bytes, true, s.ssndPad, s.ssndSize));
+    chunks.insert(chunks.end(), s.after.begin(), s.after.end());
+    return FormFile(chunks, s.formSize);
+}
+
+// ---- Reading fields back. A field beyond the end reads as all ones, not
+// past the bytes.
+
+inline uint32_t Le32At(const Bytes& b, size_t at)
+{
+    if (b.size() < at + 4)
+        return 0xFFFFFFFFu;
+    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+inline uint64_t Le64At(const Bytes& b, size_t at)
+{
+    return uint64_t(Le32At(b, at)) | (uint64_t(Le32At(b, at + 4)) << 32);
+}
+
+inline uint32_t Be32At(const Bytes& b, size_t at)
+{
+    if (b.size() < at + 4)
+        return 0xFFFFFFFFu;
+    return (uint32_t(b[at]) << 24) | (uint32_t(b[at + 1]) << 16) | (uint32_t(b[at + 2]) << 8) | uint32_t(b[at + 3]);
+}
+
+inline Bytes Be32Bytes(uint32_t v)
+{
+    ByteWriter w(true);
+    w.u32(v);
+    return w.bytes;
+}
+
+inline std::string IdAt(const Bytes& b, size_t at)
+{
+    if (b.size() < at + 4)
+        return std::string();
+    return std::string(b.begin() + long(at), b.begin() + long(at) + 4);
 }
 
 #endif

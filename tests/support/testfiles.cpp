@@ -10,6 +10,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 std::string PathSep()
@@ -21,21 +25,37 @@ std::string PathSep()
 #endif
 }
 
-TempDir::TempDir()
+std::string MemoryFolder()
+{
+#ifndef _WIN32
+    if (access("/dev/shm", W_OK) == 0)
+        return "/dev/shm";
+#endif
+    return std::string();
+}
+
+static fs::path SystemTemp()
+{
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    return ec ? fs::current_path() : base;
+}
+
+TempDir::TempDir(const std::string& base)
 {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec)
-        base = fs::current_path();
+    fs::path root = base.empty() ? SystemTemp() : fs::path(base);
     for (;;) {
         unsigned tag = rd() ^ unsigned(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (++counter << 20);
-        fs::path p = base / ("tessmark-test-" + std::to_string(tag));
+        fs::path p = root / ("tessmark-test-" + std::to_string(tag));
         if (fs::create_directory(p, ec)) {
             path_ = p.string();
             break;
         }
+        if (ec)
+            root = SystemTemp();
     }
 }
 
@@ -71,6 +91,11 @@ bool WriteFileBytes(const std::string& path, const Bytes& bytes)
         return false;
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return bool(out);
+}
+
+bool WriteSparse(const std::string& path, const Bytes& head, int64_t total)
+{
+    return WriteFileBytes(path, head) && SetFileLength(path, total);
 }
 
 bool WriteAt(const std::string& path, int64_t offset, const Bytes& bytes)
@@ -151,5 +176,40 @@ Bytes RunCommand(const std::string& command, bool* ok)
 bool Have(const std::string& command)
 {
     return system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Quoted(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Bytes SoxRaw(const std::string& path, const std::string& options, bool* ok)
+{
+    return RunCommand("sox " + Quoted(path) + " -t raw " + options + " - 2>/dev/null", ok);
+}
+
+// Debian's own interpreter starts fastest; any python3 will do.
+static std::string PythonCommand()
+{
+    return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3 -W ignore" : "python3 -W ignore";
+}
+
+bool HavePython(const char* module)
+{
+    return Have(PythonCommand() + " -c 'import " + module + "'");
+}
+
+bool PythonFrames(const char* module, const std::vector<std::string>& paths)
+{
+    std::string command = PythonCommand() + " -c \"import sys, " + module + " as m\n"
+                          "for p in sys.argv[1:]:\n"
+                          "    f = m.open(p, 'rb')\n"
+                          "    open(p + '.raw', 'wb').write(f.readframes(f.getnframes()))\n\"";
+    for (const std::string& p : paths)
+        command += " " + Quoted(p);
+    return system((command + " 2>/dev/null").c_str()) == 0;
 }
 #endif

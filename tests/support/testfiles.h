@@ -1,4 +1,5 @@
-// Temporary folders and files for tests, on every platform the tests run on.
+// Temporary folders and files for tests, on every platform the tests run on,
+// and the readers we did not write.
 #ifndef TESSMARK_TEST_TESTFILES_H
 #define TESSMARK_TEST_TESTFILES_H
 
@@ -8,11 +9,15 @@
 #include <vector>
 
 #include "chunkbuilder.h"
+#include "filefault.h"
+
+const int64_t GiB = 1024LL * 1024 * 1024;
 
 // A fresh, empty folder removed with everything in it at destruction.
 class TempDir {
 public:
-    TempDir();
+    // Under base when given (falling back to the system's temporary folder).
+    explicit TempDir(const std::string& base = std::string());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -30,10 +35,22 @@ private:
 // The platform's separator as a string.
 std::string PathSep();
 
+// A folder on a memory file system where there is one, else "": for tests
+// that flush hundreds of times.
+std::string MemoryFolder();
+
+// Fault injection that is switched off again however the test ends.
+struct FaultGuard {
+    FaultGuard() { FileFault_Disarm(); }
+    ~FaultGuard() { FileFault_Disarm(); }
+};
+
 // Whole content of a file (empty when missing).
 Bytes ReadFileBytes(const std::string& path);
 // Writes a whole file; false on failure.
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);
+// Writes a header, then makes the file total bytes long (sparse).
+bool WriteSparse(const std::string& path, const Bytes& head, int64_t total);
 // Writes bytes at offset of an existing file (extending it sparsely).
 bool WriteAt(const std::string& path, int64_t offset, const Bytes& bytes);
 // Sets the length of a file (sparse when longer).
@@ -54,6 +71,16 @@ bool SetReadOnly(const std::string& path, bool readOnly);
 Bytes RunCommand(const std::string& command, bool* ok);
 // True when the shell command runs and exits 0 (a tool is installed).
 bool Have(const std::string& command);
+// s as one word for the shell, whatever it holds.
+std::string Quoted(const std::string& s);
+// The samples of a sound file as sox decodes them, raw, in the encoding
+// that options name (empty: the file's own).
+Bytes SoxRaw(const std::string& path, const std::string& options, bool* ok);
+// True when python3 has the module (wave, aifc).
+bool HavePython(const char* module);
+// Has Python's module read each file's frames into the file's path + ".raw",
+// in one run, since starting Python is slow; true when it read them all.
+bool PythonFrames(const char* module, const std::vector<std::string>& paths);
 #endif
 
 #endif

@@ -1,0 +1,89 @@
+// The scan on test files: the worker run over a folder as a front end runs
+// it, and its decision for one file made through the sound file handle (for
+// the tests below the scan).
+#ifndef TESSMARK_TEST_SCANNING_H
+#define TESSMARK_TEST_SCANNING_H
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scanworker.h"
+#include "soundfile.h"
+
+typedef std::vector<std::string> Lines;
+
+// One scan of a folder through the public interface, on the worker thread.
+struct ScanRun {
+    std::unique_ptr<AppState> app{new AppState()};
+    ScanOutcomes outcomes{};
+    ScanOptions options{};
+    Lines lines;
+    std::function<void(const std::string&)> onLine;  // called on the worker thread
+
+    ScanRun()
+    {
+        EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
+        options.onLine = [](const char* line, void* context) {
+            ScanRun* self = static_cast<ScanRun*>(context);
+            self->lines.push_back(line);
+            if (self->onLine)
+                self->onLine(line);
+        };
+        options.lineContext = this;
+        options.outcomes = &outcomes;
+    }
+    ~ScanRun()
+    {
+        ScanWorker_Stop();
+        ScanWorker_SetOptions(nullptr);
+        LogBuffer_Free(&app->logBuffer);
+    }
+    ScanRun(const ScanRun&) = delete;
+    ScanRun& operator=(const ScanRun&) = delete;
+
+    void start(const std::string& folder)
+    {
+        lines.clear();
+        LogBuffer_Reset(&app->logBuffer);
+        snprintf(app->folderPath, sizeof(app->folderPath), "%s", folder.c_str());
+        ScanWorker_SetOptions(&options);
+        ScanWorker_Start(app.get());
+    }
+    Lines run(const std::string& folder)
+    {
+        start(folder);
+        ScanWorker_Wait();
+        return lines;
+    }
+    // The log as the window would show it.
+    std::string logText() const { return app->logBuffer.text ? app->logBuffer.text : ""; }
+};
+
+// What the scan does with one file: repair it when more bytes follow the
+// data offset than the header declares and they are not metadata.
+// Returns "ok", "repaired", "failed" or "skipped" (not opened).
+inline std::string ScanOnce(const std::string& path)
+{
+    std::unique_ptr<SoundFile> file(new SoundFile());
+    if (SoundFile_Open(file.get(), path.c_str(), SoundFileOpenReadWrite) != 0 || !file->isOpen)
+        return "skipped";
+    std::string outcome = "ok";
+    if (SoundFile_GetFileSize(file.get()) - int64_t(SoundFile_GetDataOffset(file.get())) > file->info.dataBytes) {
+        const int32_t trailer = SoundFile_HasChunkTrailer(file.get());
+        if (trailer == 0)
+            outcome = SoundFile_Repair(file.get()) == 0 ? "repaired" : "failed";
+        else if (trailer != 1)
+            outcome = "failed";  // could not look behind the samples
+    }
+    if (SoundFile_Close(file.get()) != 0 && outcome == "repaired")
+        outcome = "failed";
+    return outcome;
+}
+
+#endif
