@@ -192,6 +192,8 @@ int main(int argc, char** argv)
                plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.repaired, outcomes.failed);
     if (outcomes.notOpened > 0)
         printf(", %" PRId64 " could not be opened", outcomes.notOpened);
+    if (outcomes.noSamples > 0)
+        printf(", %" PRId64 " %s no samples", outcomes.noSamples, plural(outcomes.noSamples, "holds", "hold"));
     printf("\n");
     fflush(stdout);
 

@@ -53,8 +53,11 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
         return 0;  // no access asked for: Win32 would refuse too
 
     uint32_t disposition = mode & (FileModeCreateAlways | FileModeOpenExisting | FileModeOpenAlways);
+    // O_TRUNC would empty a file before the lock below tells whether another
+    // opener holds it: the file is emptied only once it is locked.
+    const bool truncate = disposition == FileModeCreateAlways;
     if (disposition == FileModeCreateAlways)
-        flags |= O_CREAT | O_TRUNC;
+        flags |= O_CREAT;
     else if (disposition == FileModeOpenAlways)
         flags |= O_CREAT;
     else if (disposition != FileModeOpenExisting)
@@ -85,6 +88,11 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
             close(fd);
             return 0;
         }
+    }
+    if (truncate && ftruncate(fd, 0) != 0) {
+        FileIo_SetOpenFailure(openFailure(errno, wantWrite));
+        close(fd);
+        return 0;
     }
     FileIo_SetOpenFailure(FileOpenFailNone);
     *outHandle = fd;

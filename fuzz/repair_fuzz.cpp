@@ -34,6 +34,7 @@ struct Layout {
     uint32_t blockAlign;    // bytes per frame
     uint32_t flags;         // WavFlag* of a WAV file
     uint32_t ds64Size;      // declared ds64 body size (RF64)
+    uint32_t factOffset;    // WAV fact chunk's frame count; 0: none
     uint32_t commOffset;    // AIFF COMM body
     uint32_t ssndOffset;    // AIFF SSND offset field
     uint32_t ssndBlockSize; // AIFF SSND block size
@@ -62,6 +63,7 @@ Layout Examine(const std::string& path)
         l.blockAlign = file.wav.blockAlign;
         l.flags = file.wav.flags;
         l.ds64Size = file.wav.ds64Size;
+        l.factOffset = file.wav.factOffset;
     }
     const int64_t present = l.fileSize - l.dataOffset;
     l.healthy = present <= 0 || present <= l.declared || SoundFile_HasChunkTrailer(&file) == 1;
@@ -118,6 +120,8 @@ bool MayChange(const Layout& l, int64_t at)
         return (at >= frames && at < frames + 4) || (at >= ssndSize && at < ssndSize + 4);
     }
     if (at >= l.dataOffset - 4 && at < l.dataOffset)
+        return true;
+    if (l.factOffset != 0 && at >= int64_t(l.factOffset) && at < int64_t(l.factOffset) + 4)
         return true;
     if (l.flags & WavFlagRf64)
         return at < 4 || (at >= 12 && at < 20 + int64_t(l.ds64Size));

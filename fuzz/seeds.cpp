@@ -38,6 +38,8 @@ Seeds WavSeeds()
         {"junk-reservation", BuildWav({Chunk("JUNK", Bytes(28, 0)), stereo}, samples, 0)},
         {"extensible", BuildWav({Chunk("fmt ", ext.bytes)}, PatternBytes(301), 0)},
         {"float", BuildWav({Chunk("fmt ", WavFmtBody(3, 1, 96000, 32))}, PatternBytes(43), 8)},
+        {"float-fact", BuildWav({Chunk("fmt ", WavFmtBody(3, 2, 48000, 32)), Chunk("fact", Bytes(4, 0))}, PatternBytes(83), 0)},
+        {"space-pad", BuildWav({Chunk("LIST", Bytes(5, 'a'), false, false), Bytes(1, ' '), stereo}, samples, 0)},
         {"eight-bit", BuildWav({FmtChunk(1, 8000, 8)}, PatternBytes(37), 0)},
         {"odd-chunk-padded", BuildWav({Chunk("odd ", PatternBytes(5), false, true), stereo}, samples, 0)},
         {"odd-chunk-unpadded", BuildWav({Chunk("odd ", PatternBytes(5)), stereo}, samples, 0)},

@@ -53,6 +53,14 @@ static void note(ScanContext* ctx, const char* name, const char* format, const c
     ctx->options.onNote(name, text, ctx->options.noteContext);
 }
 
+// Samples past what a plain RIFF file's 32-bit sizes can say.
+static void noteBeyond32(ScanContext* ctx, const char* name)
+{
+    if (ctx->info.flags & WavFlagBeyond32)
+        note(ctx, name, "%s",
+             "more than 4 GiB of samples in a plain RIFF file: programs that stop at 4 GiB see only part of them");
+}
+
 // Appends separator (unless the text already ends in one) and name to the
 // path of length at; the new length, or 0 when it would not fit.
 static size_t joinPath(char* path, size_t at, const char* name)
@@ -96,7 +104,6 @@ static void examineFile(ScanContext* ctx, const char* name)
     }
     if (!file->isOpen)
         return;  // not a sound file by its name
-    out->examined += 1;
 
     SoundFile_GetInfo(file, &ctx->info);
     // The offset of an open file is unsigned: a data chunk placed beyond
@@ -106,10 +113,11 @@ static void examineFile(ScanContext* ctx, const char* name)
     const int64_t declared = ctx->info.dataBytes;
 
     if (present <= 0) {
-        out->headerOk += 1;  // a header without samples: nothing to cover
+        out->noSamples += 1;  // a header without samples: nothing to cover, and no line
         SoundFile_Close(file);
         return;
     }
+    out->examined += 1;
     // Metadata chunks (LIST, id3, cue, pad bytes) behind complete sample
     // data are no samples: such a file is healthy and stays untouched.
     const int32_t trailer = present <= declared ? 0 : SoundFile_HasChunkTrailer(file);
@@ -126,6 +134,7 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s HEADER OK !", name);
         emitLine(ctx);
         out->headerOk += 1;
+        noteBeyond32(ctx, name);
         SoundFile_Close(file);
         return;
     }
@@ -161,6 +170,7 @@ static void examineFile(ScanContext* ctx, const char* name)
     }
     logLength(ctx, name);
     out->repaired += 1;
+    noteBeyond32(ctx, name);
 }
 
 // Lists the folder held in ctx->path (length folderLength) and works through

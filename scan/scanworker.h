@@ -15,12 +15,13 @@ typedef struct ScanOutcomes {
     int32_t folderListed;  // 1 when the scanned folder could be listed; 0 when not (nothing was done)
     int32_t stopped;       // 1 when a stop ended the scan before the listing was done
     int64_t examined;      // sound files opened and examined (each counts in one of the four below)
-    int64_t headerOk;      // "HEADER OK !", and files that hold no samples at all (no line)
+    int64_t headerOk;      // "HEADER OK !"
     int64_t repaired;      // repaired, and the new header written and flushed
     int64_t needRepair;    // checkOnly: files whose header is short, left unchanged
     int64_t failed;        // "ERR:Can't Access File": the repair or the close of a repaired file failed
     int64_t notOpened;     // sound files passed over unexamined: refused by the reader, no access,
                            // in use, too long a path; with recursive, also unlistable subfolders
+    int64_t noSamples;     // sound files that hold nothing behind their data offset (no line)
 } ScanOutcomes;
 
 // Receives each line the worker logs, as given to the log (no number, no line end).

@@ -182,8 +182,7 @@ int32_t SoundFile_FillInfoFromWav(SoundFile* file)
         info->flags |= WavFlagBext;
         Mem_Copy(&info->bext, &wav->bext, sizeof(BextRecord));
     }
-    if (wav->flags & WavFlagRf64)
-        info->flags |= WavFlagRf64;
+    info->flags |= wav->flags & (WavFlagRf64 | WavFlagBeyond32);
     info->kind = file->kind;
     return 0;
 }

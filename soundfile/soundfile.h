@@ -48,7 +48,7 @@ typedef struct SoundFileInfo {
     int32_t channels;        // channel count
     int32_t bitsPerSample;   // bits per sample
     int32_t sampleEncoding;  // SampleEncoding*; 0 for AIFF
-    uint32_t flags;          // WavFlagBext, WavFlagRf64
+    uint32_t flags;          // WavFlagBext, WavFlagRf64, WavFlagBeyond32
     int64_t frameCount;      // frames the header declares; after a repair, the whole frames held
     int64_t durationMs;      // frameCount * 1000 / sampleRate; 0 when the rate is 0
     int64_t dataBytes;       // blockAlign * frameCount: the declared length in whole frames

@@ -14,8 +14,12 @@ static_assert(sizeof(BextRecord) == 4698, "BextRecord must match the bext body l
 
 namespace {
 
-// Sizes from here on take the 64-bit form (a margin below 4 GiB).
+// Sizes from here on take the 64-bit form where the file has room for it
+// (a margin below 4 GiB).
 const uint64_t SizeLimit = 0xEFFFFFFFu;
+// The largest value of a 32-bit size field; in a data size it also means
+// "to the end of the file".
+const uint64_t FieldLimit = 0xFFFFFFFFu;
 // Body bytes of a ds64 chunk without a table: riffSize, dataSize,
 // sampleCount, tableLength.
 const uint32_t Ds64TableBytes = 28;
@@ -57,11 +61,21 @@ int PlanHeader(const WavStream* stream, uint64_t end, HeaderPlan* plan)
         plan->chunkSize = stream->junkSize;
         return 1;
     }
-    // A plain RIFF file without a reservation keeps its 12-byte form; past
-    // the limit its riff size reads 0xFFFFFFFF, since no 32-bit value is right.
+    // A plain RIFF file without a reservation keeps its 12-byte form, with
+    // its exact sizes while they fit their fields (see SizeField).
     plan->form = FormRiff;
     plan->chunkSize = 0;
     return 1;
+}
+
+// A 32-bit size field of the header block or the data chunk. Where no value
+// is right it reads 0xFFFFFFFF: RF64 takes the sizes from ds64, and readers
+// take it in a plain RIFF file as "to the end of the file", which the reader
+// below takes back the same way.
+uint32_t SizeField(const HeaderPlan* plan, uint64_t value)
+{
+    int fits = plan->form == FormRiff ? value <= FieldLimit : value < SizeLimit;
+    return fits ? uint32_t(value) : 0xFFFFFFFFu;
 }
 
 // Fills block with the header block of plan; returns its length.
@@ -71,7 +85,8 @@ uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64
     Mem_Zero(block, 48);
     uint32_t length = 12;
     memcpy(block, plan->form == FormRf64 ? "RF64" : "RIFF", 4);
-    Chunk_Put32(Rules, block + 4, end < SizeLimit ? uint32_t(end - 8) : 0xFFFFFFFFu);
+    uint32_t riffSize = end < SizeLimit ? uint32_t(end - 8) : 0xFFFFFFFFu;
+    Chunk_Put32(Rules, block + 4, plan->form == FormRiff ? SizeField(plan, end - 8) : riffSize);
     memcpy(block + 8, "WAVE", 4);
     if (plan->form != FormRiff) {
         memcpy(block + 12, plan->form == FormRf64 ? "ds64" : "JUNK", 4);
@@ -97,13 +112,15 @@ int WriteFiller(const WavStream* stream, const HeaderPlan* plan)
     return File_SeekTo(stream->handle, 20 + Ds64TableBytes) && Commit_Zeros(stream->handle, plan->chunkSize - Ds64TableBytes);
 }
 
-// The header for the stream's sizes: the block at the start of the file
-// and the data size.
+// The header for the stream's sizes: the block at the start of the file,
+// the fact chunk's frame count where there is one, and the data size.
 struct WavHeader {
     HeaderPlan plan;
     uint8_t block[48];
+    uint8_t fact[4];
     uint8_t size[4];
-    HeaderField start;
+    HeaderField fields[2];
+    uint32_t fieldCount;
     HeaderField dataSize;
 };
 
@@ -114,8 +131,16 @@ int BuildHeader(const WavStream* stream, WavHeader* h)
     uint64_t end = uint64_t(stream->dataOffset) + dataBytes;
     if (!PlanHeader(stream, end, &h->plan))
         return 0;
-    h->start = {0, h->block, FillHeaderBlock(stream, &h->plan, end, dataBytes, h->block)};
-    Chunk_Put32(Rules, h->size, dataBytes < SizeLimit ? uint32_t(dataBytes) : 0xFFFFFFFFu);
+    h->fields[0] = {0, h->block, FillHeaderBlock(stream, &h->plan, end, dataBytes, h->block)};
+    h->fieldCount = 1;
+    if (stream->factOffset != 0) {
+        // Non-PCM writers count the frames here too; RF64 keeps the exact
+        // count in ds64, so the cap loses nothing there.
+        uint64_t frames = stream->frameCount < 0 ? 0 : uint64_t(stream->frameCount);
+        Chunk_Put32(Rules, h->fact, frames < FieldLimit ? uint32_t(frames) : 0xFFFFFFFFu);
+        h->fields[h->fieldCount++] = {int64_t(stream->factOffset), h->fact, 4};
+    }
+    Chunk_Put32(Rules, h->size, SizeField(&h->plan, dataBytes));
     h->dataSize = {int64_t(stream->dataOffset) - 4, h->size, 4};
     return 1;
 }
@@ -125,7 +150,7 @@ int WriteHeader(WavStream* stream)
 {
     WavHeader h;
     if (!BuildHeader(stream, &h) || !WriteFiller(stream, &h.plan) ||
-        !Commit_Header(stream->handle, &h.start, 1, &h.dataSize))
+        !Commit_Header(stream->handle, h.fields, h.fieldCount, &h.dataSize))
         return 0;
     if (h.plan.form == FormRf64 && !(stream->flags & WavFlagRf64)) {
         // The JUNK reservation is a ds64 chunk now.
@@ -226,6 +251,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             if (!Chunk_ReadAt(&cursor, body, scratch, length))
                 return WavOpenNoData;
             Mem_Copy(&stream->bext, scratch, sizeof(BextRecord));
+        } else if (Chunk_SameId(header.id, "fact") && size >= 4) {
+            stream->factOffset = uint32_t(body);
         } else if (Chunk_SameId(header.id, "data")) {
             // No frame size to count frames by: a data chunk before any fmt
             // chunk, or a fmt chunk that declares a block size of 0.
@@ -234,18 +261,26 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             if (size == 0xFFFFFFFFu)
                 // RF64 takes the length from ds64. A plain RIFF file holds
                 // this placeholder while a recorder is still writing: the
-                // length is unknown, so nothing is declared.
+                // length is unknown, so nothing is declared (but see below
+                // for samples past 4 GiB).
                 stream->dataBytes = (stream->flags & WavFlagRf64) ? ds64DataSize : 0;
             else
                 stream->dataBytes = int64_t(size);
             stream->dataOffset = uint32_t(body);
+            File_GetSize64(stream->handle, &stream->fileSize);
+            int64_t present = stream->fileSize - int64_t(body);
+            if (size == 0xFFFFFFFFu && !(stream->flags & WavFlagRf64) && present >= int64_t(FieldLimit)) {
+                // What a repair writes where the samples pass the field: the
+                // header covers all it can, so every byte is declared.
+                stream->dataBytes = present;
+                stream->flags |= WavFlagBeyond32;
+            }
             stream->frameCount = stream->dataBytes / stream->blockAlign;
             stream->readPos = 0;
             stream->writePos = 0;
             stream->readFrames = WavStream_ReadFrames;
             stream->writeBytes = WavStream_WriteBytes;
             stream->filePosState = 1;
-            File_GetSize64(stream->handle, &stream->fileSize);
             return WavOpenOk;
         } else {
             if (size == 0xFFFFFFFFu)
@@ -286,8 +321,10 @@ int32_t WavStream_Repair(WavStream* stream)
     // The header block before the cut, and the data size too where the cut
     // is what completes the file (C2).
     if (!WriteFiller(stream, &h.plan) ||
-        !Commit_Cut(stream->handle, &h.start, 1, grows ? nullptr : &h.dataSize, int64_t(end)))
+        !Commit_Cut(stream->handle, h.fields, h.fieldCount, grows ? nullptr : &h.dataSize, int64_t(end)))
         return StreamResultIoFailed;
+    if (h.plan.form == FormRiff && uint64_t(bytes) > FieldLimit)
+        stream->flags |= WavFlagBeyond32;
     stream->headerDirty = 1;
     return 0;
 }

@@ -11,6 +11,10 @@
 // Bits of WavStream.flags and SoundFileInfo.flags.
 #define WavFlagBext 0x00000001u
 #define WavFlagRf64 0x80000000u
+// A plain RIFF file whose samples pass what its 32-bit data size can say:
+// the size reads 0xFFFFFFFF ("to the end of the file"), and readers that
+// stop at 4 GiB see only part of the samples.
+#define WavFlagBeyond32 0x40000000u
 
 // Results of WavStream_Open.
 enum {
@@ -73,6 +77,7 @@ typedef struct WavStream {
     int32_t filePosState;           // 1: the OS file pointer is at frame readPos; 0: unknown
     uint32_t ds64Size;              // declared size of the ds64 chunk body (RF64 only)
     uint32_t junkSize;              // body size of a JUNK chunk right after the file header; 0 if none
+    uint32_t factOffset;            // file offset of a fact chunk's sample count; 0 if none
 } WavStream;
 
 #ifdef __cplusplus

@@ -61,6 +61,18 @@ TEST(FileOpen, OpenAlwaysKeepsAndCreateAlwaysEmpties)
     EXPECT_EQ(0, FileLength(p));
 }
 
+TEST(FileOpen, CreateAlwaysOnAFileHeldElsewhereKeepsItsBytes)
+{
+    TempDir dir;
+    std::string p = dir.write("take.wav", Bytes{1, 2, 3, 4});
+    OpenFile holder;
+    ASSERT_EQ(1, File_Open(p.c_str(), FileModeReadExclusive, &holder.h, 128));
+    FileHandle h;
+    EXPECT_EQ(0, File_Open(p.c_str(), FileModeRead | FileModeWrite | FileModeCreateAlways, &h, 128));
+    EXPECT_EQ(FileOpenFailInUse, File_LastOpenFailure());
+    EXPECT_EQ(4, FileLength(p)) << "emptied only once it may be held";
+}
+
 TEST(FileOpen, RefusesModeWithoutDispositionOrAccess)
 {
     TempDir dir;

@@ -142,8 +142,10 @@ TEST_F(ScanDecisions, FileThatIsOnlyAHeaderGivesNoLine)
     Bytes file = Wav(2, 48000, 16, 0, Bytes());
     EXPECT_EQ(Lines{}, One("empty.wav", file));
     EXPECT_EQ(file, After("empty.wav"));
-    EXPECT_EQ(1, scan.outcomes.examined);
-    EXPECT_EQ(1, scan.outcomes.headerOk);
+    // Counted apart, so that the counts add up to the lines.
+    EXPECT_EQ(0, scan.outcomes.examined);
+    EXPECT_EQ(0, scan.outcomes.headerOk);
+    EXPECT_EQ(1, scan.outcomes.noSamples);
 }
 
 TEST_F(ScanDecisions, MetadataBehindCompleteSamplesIsNoRepair)
@@ -265,6 +267,111 @@ TEST_F(ScanDecisions, MissingCountBeyond32BitsIsPrintedInFull)
     EXPECT_EQ(size, FileLength(path)) << "(3 GiB - 44) is whole frames: nothing to cut";
 }
 
+// Plain RIFF takes past the size where the 64-bit form begins, without a
+// reservation for it: exact sizes while they fit their fields, 0xFFFFFFFF
+// beyond; either way repaired once, then left alone.
+struct BigTake {
+    const char* name;
+    int64_t sampleBytes;  // whole frames of 16-bit stereo
+    uint32_t riffSize;
+    uint32_t dataSize;
+    bool beyond;  // past what the data size can say
+};
+
+void PrintTo(const BigTake& t, std::ostream* os)
+{
+    *os << t.name;
+}
+
+class ScanBigTakes : public ScanDecisions, public ::testing::WithParamInterface<BigTake> {};
+
+TEST_P(ScanBigTakes, RepairedOnceThenLeftAlone)
+{
+    const BigTake& t = GetParam();
+    const std::string path = dir.write("big.wav", Wav(2, 48000, 16, 0, Bytes()));
+    ASSERT_TRUE(SetFileLength(path, 44 + t.sampleBytes + 2)) << "sparse, with half a frame behind";
+    const Lines note = t.beyond ? Lines{"big.wav: more than 4 GiB of samples in a plain RIFF file: programs that "
+                                        "stop at 4 GiB see only part of them"}
+                                : Lines{};
+    Lines first = scan.run(dir.path());
+    ASSERT_EQ(2u, first.size());
+    EXPECT_EQ("big.wav header not set : repair", first[0]);
+    EXPECT_EQ(note, scan.notes);
+    EXPECT_EQ(44 + t.sampleBytes, FileLength(path));
+    const Bytes head = ReadAt(path, 0, 44);
+    EXPECT_EQ(t.riffSize, Le32At(head, 4));
+    EXPECT_EQ(t.dataSize, Le32At(head, 40));
+    for (int again = 0; again < 3; ++again) {
+        EXPECT_EQ(Lines{"big.wav HEADER OK !"}, scan.run(dir.path()));
+        EXPECT_EQ(note, scan.notes);
+        EXPECT_EQ(head, ReadAt(path, 0, 44));
+        EXPECT_EQ(44 + t.sampleBytes, FileLength(path));
+    }
+    scan.options.checkOnly = 1;
+    EXPECT_EQ(Lines{"big.wav HEADER OK !"}, scan.run(dir.path()));
+    EXPECT_EQ(0, scan.outcomes.needRepair);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScanBigTakes,
+                         ::testing::Values(BigTake{"under4GiB", 0xF0000000LL, 0xF0000000u + 36, 0xF0000000u, false},
+                                           BigTake{"justUnder", 0xFFFFFFFCLL - 36, 0xFFFFFFFCu,
+                                                   0xFFFFFFFCu - 36, false},
+                                           BigTake{"beyond4GiB", 4 * GiB + GiB / 2, 0xFFFFFFFFu, 0xFFFFFFFFu, true}),
+                         [](const ::testing::TestParamInfo<BigTake>& info) { return std::string(info.param.name); });
+
+// Pad bytes after an odd-sized chunk as writers leave them: zero, a space,
+// another printable byte, or none at all.
+struct Pad {
+    const char* name;
+    Bytes bytes;
+};
+
+void PrintTo(const Pad& p, std::ostream* os)
+{
+    *os << p.name;
+}
+
+class ScanPads : public ScanDecisions, public ::testing::WithParamInterface<Pad> {};
+
+TEST_P(ScanPads, OddChunkBeforeTheSamples)
+{
+    const Bytes samples = PatternBytes(4002, 21);
+    const Bytes file =
+        BuildWav({Cat({Chunk("LIST", Bytes(5, 'n')), GetParam().bytes}), FmtChunk(2, 48000, 16)}, samples, 0);
+    const int64_t dataOffset = int64_t(file.size() - samples.size());
+    EXPECT_EQ(2u, One("take.wav", file).size());
+    const Bytes after = After("take.wav");
+    ASSERT_EQ(size_t(dataOffset + 4000), after.size());
+    EXPECT_EQ(Slice(samples, 0, 4000), Slice(after, size_t(dataOffset), 4000)) << "sample-exact";
+    EXPECT_EQ(4000u, Le32At(after, size_t(dataOffset - 4)));
+    EXPECT_EQ(Lines{"take.wav HEADER OK !"}, scan.run(dir.path()));
+}
+
+TEST_P(ScanPads, OddChunkBehindTheSamples)
+{
+    const Bytes file = BuildWav({FmtChunk(2, 48000, 16)}, PatternBytes(4000, 22), 4000,
+                                Cat({Chunk("LIST", Bytes(5, 'n')), GetParam().bytes, Chunk("id3 ", Bytes(10, 'i'))}));
+    EXPECT_EQ(Lines{"take.wav HEADER OK !"}, One("take.wav", file));
+    EXPECT_EQ(file, After("take.wav"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, ScanPads,
+                         ::testing::Values(Pad{"zero", Bytes{0}}, Pad{"space", Bytes{' '}}, Pad{"letter", Bytes{'X'}},
+                                           Pad{"none", Bytes{}}),
+                         [](const ::testing::TestParamInfo<Pad>& info) { return std::string(info.param.name); });
+
+TEST_F(ScanDecisions, FactChunkGetsTheRepairedFrameCount)
+{
+    // 32-bit float stereo: 8-byte frames, a fact chunk the recorder left at 0.
+    const Bytes file = BuildWav({Chunk("fmt ", WavFmtBody(3, 2, 48000, 32)), Chunk("fact", Bytes(4, 0))},
+                                PatternBytes(8003, 23), 0);
+    EXPECT_EQ(2u, One("float.wav", file).size());
+    const Bytes after = After("float.wav");
+    EXPECT_EQ(1000u, Le32At(after, 12 + 24 + 8)) << "fact's dwSampleLength";
+    EXPECT_EQ(8000u, Le32At(after, 12 + 24 + 12 + 4));
+    EXPECT_EQ(Lines{"float.wav HEADER OK !"}, scan.run(dir.path()));
+}
+
 TEST_F(ScanDecisions, TrailingSeparatorFindsTheSameFiles)
 {
     dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
@@ -317,6 +424,9 @@ TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
     EXPECT_EQ(damaged, After("busy.wav"));
     EXPECT_EQ(2, scan.outcomes.notOpened);
     EXPECT_EQ(0, scan.outcomes.examined);
+    EXPECT_EQ(Sorted({"busy.wav: not examined: cannot open (in use by another program)",
+                      "notes.wav: not examined: Error openning WAV file"}),
+              Sorted(scan.notes));
 }
 
 TEST_F(ScanPassesOver, ReadOnlyFile)
