@@ -74,6 +74,22 @@ Seeds AiffSeeds()
     blocks.ssndOffset = 4;
     blocks.blockSize = 512;
     out.push_back({"offset-blocksize", BuildAiff(blocks)});
+    AiffLayout neverSized = plain;
+    neverSized.ssndSize = 0;
+    out.push_back({"ssnd-size-0", BuildAiff(neverSized)});
+    AiffLayout bounded = plain;
+    bounded.ssndSize = -1;
+    bounded.after = {Chunk("ID3 ", PatternBytes(33, 2), true, true)};
+    out.push_back({"id3-behind-ssnd", BuildAiff(bounded)});
+    for (const char* type : {"NONE", "twos", "sowt", "raw ", "in24", "in32", "fl32", "FL32", "fl64", "FL64", "ima4"}) {
+        AiffLayout c = plain;
+        c.compression = type;
+        c.samples = PatternBytes(384);
+        std::string name = std::string("aifc-") + type;
+        if (name.back() == ' ')
+            name.pop_back();
+        out.push_back({name, BuildAiff(c)});
+    }
     AiffLayout stray = blocks;
     stray.frames = 100;
     out.push_back({"stray-bytes-blocksize", BuildAiff(stray)});

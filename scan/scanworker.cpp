@@ -109,7 +109,7 @@ static void examineFile(ScanContext* ctx, const char* name)
     // The offset of an open file is unsigned: a data chunk placed beyond
     // 2 GiB must not turn into a negative offset and so a false repair.
     const int64_t dataOffset = static_cast<int64_t>(SoundFile_GetDataOffset(file));
-    const int64_t present = SoundFile_GetFileSize(file) - dataOffset;
+    const int64_t present = SoundFile_GetDataEnd(file) - dataOffset;
     const int64_t declared = ctx->info.dataBytes;
 
     if (present <= 0) {

@@ -19,12 +19,51 @@ const uint32_t AiffMaxPadBlock = 0x100000;
 
 const ChunkRules* const Rules = &ChunkRulesIff;
 
+// The AIFF-C compression types whose frames are a fixed number of bytes.
+struct Compression {
+    char id[5];
+    uint32_t sampleBytes;  // 0: from sampleSize, as in AIFF
+    int32_t order;         // AiffOrder*
+    int32_t encoding;      // as SoundFileInfo.sampleEncoding
+};
+
+const Compression Compressions[] = {
+    {"NONE", 0, AiffOrderBig, 0}, {"twos", 0, AiffOrderBig, 0}, {"sowt", 0, AiffOrderLittle, 0},
+    {"raw ", 1, AiffOrderBig, 1}, {"in24", 3, AiffOrderBig, 0}, {"in32", 4, AiffOrderBig, 0},
+    {"fl32", 4, AiffOrderBig, 2}, {"FL32", 4, AiffOrderBig, 2}, {"fl64", 8, AiffOrderBig, 2},
+    {"FL64", 8, AiffOrderBig, 2},
+};
+
+const Compression* FindCompression(const uint8_t* id)
+{
+    for (const Compression& c : Compressions)
+        if (Chunk_SameId(id, c.id))
+            return &c;
+    return nullptr;
+}
+
+// Where the samples end when SSND's own size is plausible and what follows
+// it is what AIFF puts behind its samples (well-formed chunks, a pad byte):
+// a writer that declares fewer frames in COMM than SSND holds, with ID3,
+// COMT or MARK behind. Those chunks must never become samples. Otherwise
+// the samples run to the end of the file.
+int64_t SamplesEnd(ChunkCursor* cursor, const AiffStream* stream, uint64_t ssndBody)
+{
+    const uint64_t size = uint64_t(stream->fileSize);
+    const uint64_t ssndEnd = ssndBody + stream->ssndChunkSize;
+    if (stream->ssndChunkSize < 8 || ssndEnd >= size || ssndEnd < stream->dataOffset)
+        return stream->fileSize;
+    if (Chunk_IsTrailer(cursor, ssndEnd, int(stream->ssndChunkSize & 1), size) != 1)
+        return stream->fileSize;
+    const uint64_t frames = (ssndEnd - stream->dataOffset) / stream->blockAlign;
+    return int64_t(stream->dataOffset + frames * stream->blockAlign);
+}
+
 // Walks from pos to the first chunk named id; 0 when the walk meets the
 // end of the file, an unreadable header, an id no writer makes, or the end
 // of the 32-bit range.
-int FindChunk(ChunkCursor* cursor, uint64_t pos, const char* id, ChunkHeader* header)
+int FindChunk(ChunkCursor* cursor, uint64_t pos, int afterOdd, const char* id, ChunkHeader* header)
 {
-    int afterOdd = 0;
     for (;;) {
         if (pos + 8 > ChunkPositionLimit || !Chunk_ReadHeader(cursor, pos, afterOdd, header))
             return 0;
@@ -48,6 +87,13 @@ int64_t padBytes(int64_t end, uint32_t blockSize)
 
 // 1 when a header for dataBytes and frameCount can be written: every size
 // fits AIFF's 32-bit fields and the offsets are those an open recorded.
+// 1 when the samples end at the SSND chunk's end, chunks behind it: the
+// repair then neither cuts nor pads, and the FORM keeps covering the file.
+int Bounded(const AiffStream* stream)
+{
+    return stream->dataEnd > 0 && stream->dataEnd < stream->fileSize;
+}
+
 int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
 {
     if (dataBytes < 0 || frameCount < 0 || frameCount > AiffMaxField)
@@ -55,7 +101,7 @@ int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
     if (int64_t(stream->dataOffset) < int64_t(stream->ssndOffset) + 20 || stream->commOffset < 20)
         return 0;
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
-    int64_t padded = end + padBytes(end, stream->ssndBlockSize);
+    int64_t padded = Bounded(stream) ? stream->fileSize : end + padBytes(end, stream->ssndBlockSize);
     if (padded - 8 > AiffMaxField)
         return 0;
     if (int64_t(stream->ssndOffset) + dataBytes + 8 > AiffMaxField)
@@ -73,8 +119,10 @@ struct AiffSizes {
 void BuildSizes(const AiffStream* stream, int64_t dataBytes, int64_t frameCount, AiffSizes* h)
 {
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
-    Chunk_Put32(Rules, h->bytes, uint32_t(end - 8));
-    Chunk_Put32(Rules, h->bytes + 4, uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
+    const int bounded = Bounded(stream);
+    Chunk_Put32(Rules, h->bytes, uint32_t((bounded ? stream->fileSize : end) - 8));
+    Chunk_Put32(Rules, h->bytes + 4,
+                bounded ? stream->ssndChunkSize : uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
     Chunk_Put32(Rules, h->bytes + 8, uint32_t(frameCount));
     h->fields[0] = {4, h->bytes, 4};
     h->fields[1] = {int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 12, h->bytes + 4, 4};
@@ -111,22 +159,37 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     uint8_t form[12];
     if (!Chunk_ReadAt(&cursor, 0, form, 12))
         return AiffOpenNoFormat;
-    if (!Chunk_SameId(form, "FORM") || !Chunk_SameId(form + 8, "AIFF"))
+    const int aifc = Chunk_SameId(form + 8, "AIFC");
+    if (!Chunk_SameId(form, "FORM") || !(Chunk_SameId(form + 8, "AIFF") || aifc))
         return AiffOpenNotAiff;
 
     // A chunk that would start beyond 4 GiB cannot lie inside a FORM. Ids
     // are printable: zero-filled or garbled bytes end the walk at once
     // instead of being stepped through 8 bytes at a time.
     ChunkHeader header;
-    if (!FindChunk(&cursor, 12, "COMM", &header))
+    if (!FindChunk(&cursor, 12, 0, "COMM", &header))
         return AiffOpenNoFormat;
     uint64_t pos = header.pos;
     stream->commOffset = uint32_t(pos + 8);
-    if (header.size != 18)
+    // AIFF-C adds compressionType and its name to the 18 bytes of AIFF.
+    const uint32_t commBytes = aifc ? 22 : 18;
+    if (aifc ? header.size < commBytes : header.size != commBytes)
         return AiffOpenNoFormat;
-    uint8_t comm[18];
-    if (!Chunk_ReadAt(&cursor, pos + 8, comm, 18))
+    const uint64_t afterComm = Chunk_End(&header);
+    const int commOdd = Chunk_IsOdd(&cursor, &header);
+    uint8_t comm[22];
+    if (!Chunk_ReadAt(&cursor, pos + 8, comm, commBytes))
         return AiffOpenNoFormat;
+    const Compression* compression = &Compressions[0];
+    if (aifc) {
+        stream->flags |= AiffFlagAifc;
+        Mem_Copy(stream->compressionType, comm + 18, 4);
+        compression = FindCompression(comm + 18);
+        if (compression == nullptr)
+            return AiffOpenCompressed;
+    }
+    stream->sampleOrder = compression->order;
+    stream->sampleEncoding = compression->encoding;
 
     int16_t numChannels = int16_t(Chunk_Get16(Rules, comm));
     uint32_t numSampleFrames = Chunk_Get32(Rules, comm + 2);
@@ -150,7 +213,9 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
         stream->sampleRate = 0;
     if (sampleSize < 1)
         return AiffOpenNoFormat;
-    uint32_t bytesPerSample = uint32_t(sampleSize >> 3) + ((sampleSize & 7) ? 1u : 0u);
+    uint32_t bytesPerSample = compression->sampleBytes;
+    if (bytesPerSample == 0)
+        bytesPerSample = uint32_t(sampleSize >> 3) + ((sampleSize & 7) ? 1u : 0u);
     uint32_t frameBytes = uint32_t(numChannels) * bytesPerSample;
     // A frame wider than 16 bits would make every size derived from
     // blockAlign wrong (and a multiple of 65536 would make it 0).
@@ -159,12 +224,12 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->blockAlign = uint16_t(frameBytes);
     stream->bytesPerSecond = uint32_t(stream->blockAlign) * stream->sampleRate;
 
-    if (!FindChunk(&cursor, pos + 8 + 18, "SSND", &header))
+    if (!FindChunk(&cursor, afterComm, commOdd, "SSND", &header))
         return AiffOpenNoFormat;
     uint64_t ssndBody = header.pos + 8;
     uint32_t size = header.size;
-    if (size < 8)
-        return AiffOpenNoData;
+    // A size below 8 is one the recorder never wrote: the samples then run
+    // to the end of the file, behind the two fields if they are there.
     uint8_t fields[8];
     if (!Chunk_ReadAt(&cursor, ssndBody, fields, 8))
         return AiffOpenNoData;
@@ -183,8 +248,9 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->readPos = 0;
     stream->readFrames = AiffStream_ReadFrames;
     stream->writeBytes = AiffStream_WriteBytes;
-    stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);
     File_GetSize64(stream->handle, &stream->fileSize);
+    stream->dataEnd = SamplesEnd(&cursor, stream, ssndBody);
+    stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);
     return AiffOpenOk;
 }
 
@@ -196,12 +262,21 @@ int32_t AiffStream_Repair(AiffStream* stream)
         return StreamResultIoFailed;
     if (stream->fileSize < int64_t(stream->dataOffset))
         return StreamResultIoFailed;
-    int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
+    const int64_t samplesEnd = Bounded(stream) ? stream->dataEnd : stream->fileSize;
+    int64_t frames = (samplesEnd - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
     int64_t bytes = frames * int64_t(stream->blockAlign);
     if (!headerFits(stream, bytes, frames))
         return StreamResultIoFailed;
 
     stream->filePosState = 0;
+    if (Bounded(stream)) {
+        // Nothing to cut: the chunks behind SSND stay as they are, and the
+        // close writes the sizes, the frame count last (C1).
+        stream->frameCount = frames;
+        stream->dataBytes = bytes;
+        stream->headerDirty = 1;
+        return 0;
+    }
     // FORM and SSND sizes before the cut, and the frame count too where the
     // cut is what completes the file (C2). With no whole frame there is no
     // header to write, as at close.
@@ -247,8 +322,8 @@ int32_t AiffStream_UpdateHeader(AiffStream* stream)
     if (!Commit_Header(handle, h.fields, 2, &h.frames))
         return StreamResultIoFailed;
 
-    // Padding after the count (C3).
-    int64_t pad = padBytes(end, stream->ssndBlockSize);
+    // Padding after the count (C3); none into the chunks behind SSND.
+    int64_t pad = Bounded(stream) ? 0 : padBytes(end, stream->ssndBlockSize);
     if (pad > 0) {
         uint8_t formSize[4];
         Chunk_Put32(Rules, formSize, uint32_t(end + pad - 8));

@@ -13,10 +13,21 @@ enum {
     AiffOpenOk = 0,            // the stream is open and filled
     AiffOpenNoStream = 1,      // no stream given
     AiffOpenCannotOpen = 2,    // File_Open failed (or the path is too long)
-    AiffOpenNotAiff = 3,       // not "FORM" .... "AIFF" (AIFC included)
-    AiffOpenNoFormat = 4,      // header unreadable, COMM/SSND missing, COMM not 18 bytes, blockAlign 0
-    AiffOpenNoData = 5,        // SSND shorter than 8 bytes or its fields unreadable
+    AiffOpenNotAiff = 3,       // not "FORM" .... "AIFF" or "AIFC"
+    AiffOpenNoFormat = 4,      // header unreadable, COMM/SSND missing, COMM not 18 bytes (AIFF-C: under 22),
+                               // blockAlign 0
+    AiffOpenNoData = 5,        // SSND's offset and blockSize fields not in the file
     AiffOpenNoChannels = 6,    // numChannels below 1
+    AiffOpenCompressed = 7,    // AIFF-C whose compressionType is no fixed-size sample encoding read here
+};
+
+// Bit of AiffStream.flags and SoundFileInfo.flags: the file is AIFF-C.
+#define AiffFlagAifc 0x20000000u
+
+// Byte order of AIFF samples in the file.
+enum {
+    AiffOrderBig = 0,     // big-endian (AIFF, and AIFF-C 'NONE', 'twos', 'in24', 'in32', 'fl32', 'fl64')
+    AiffOrderLittle = 1,  // little-endian (AIFF-C 'sowt')
 };
 
 struct AiffStream;
@@ -52,6 +63,12 @@ typedef struct AiffStream {
     AiffWriteBytesFn writeBytes;    // AiffStream_WriteBytes after a successful open
     int32_t filePosState;           // 1: the OS file pointer is where the next forward read begins
     uint32_t ssndChunkSize;         // SSND ckSize as read
+    uint32_t flags;                 // AiffFlagAifc
+    uint8_t compressionType[4];     // AIFF-C compressionType as read; zero for AIFF
+    int32_t sampleOrder;            // AiffOrder*
+    int32_t sampleEncoding;         // as SoundFileInfo.sampleEncoding: 0 integer, 1 unsigned 8-bit, 2 float
+    int64_t dataEnd;                // where the samples the file holds end: fileSize, or the end of an SSND
+                                    // chunk that well-formed chunks follow (as whole frames)
 } AiffStream;
 
 #ifdef __cplusplus
@@ -59,6 +76,11 @@ extern "C" {
 #endif
 
 // Opens path (see the AiffOpen* results); openFlag as for WavStream_Open.
+// AIFF-C files open when their compressionType is a fixed-size sample
+// encoding: 'NONE', 'twos', 'sowt', 'raw ', 'in24', 'in32', 'fl32'/'FL32',
+// 'fl64'/'FL64'; the frame size comes from it. An SSND ckSize below 8 (a
+// recorder that never wrote it) opens where its offset and blockSize fields
+// are in the file.
 int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag);
 
 // 80-bit IEEE extended (big-endian, as stored) to double.

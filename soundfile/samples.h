@@ -14,6 +14,10 @@ extern "C" {
 // are left untouched.
 void Samples_SwapByteOrder(void* buffer, uint32_t byteCount, uint32_t width);
 
+// Reverses the bytes of each whole 8-byte sample (64-bit floats); a null
+// buffer does nothing, bytes behind the last whole sample are left untouched.
+void Samples_SwapByteOrder64(void* buffer, uint32_t byteCount);
+
 // Reverses the order of the whole width-byte elements (frames) at the buffer's
 // start, for any width of 1 or more; the bytes inside an element keep their
 // order. Width 0 or a null buffer does nothing. Bytes behind the last whole

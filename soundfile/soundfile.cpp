@@ -2,6 +2,8 @@
 // results into error codes and messages, and keeps the format summary.
 #include "soundfile.h"
 
+#include <stdio.h>
+
 namespace {
 
 void SetError(SoundFile* file, int32_t code, const char* text)
@@ -53,6 +55,7 @@ const OpenError AiffErrors[] = {
     {AiffOpenNoFormat, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
     {AiffOpenNoData, SoundFileErrNoAudio, "No audio data present in file"},
     {AiffOpenNoChannels, SoundFileErrCorrupted, "AIFF Format Corrupted"},
+    {AiffOpenCompressed, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
     {0, SoundFileErrAiff, "Error openning AIFF file"},
 };
 
@@ -62,12 +65,17 @@ int32_t WavClose(SoundFile* f) { return WavStream_Close(&f->wav); }
 int32_t WavTrailer(SoundFile* f) { return WavStream_HasChunkTrailer(&f->wav); }
 uint32_t WavDataOffset(const SoundFile* f) { return f->wav.dataOffset; }
 int64_t WavFileSize(const SoundFile* f) { return f->wav.fileSize; }
+int64_t WavDataEnd(const SoundFile* f) { return f->wav.fileSize; }
 int32_t AiffOpen(SoundFile* f, const char* path, int32_t openFlag) { return AiffStream_Open(&f->aiff, path, openFlag); }
 int32_t AiffRepair(SoundFile* f) { return AiffStream_Repair(&f->aiff); }
 int32_t AiffClose(SoundFile* f) { return AiffStream_Close(&f->aiff); }
 int32_t AiffTrailer(SoundFile* f) { return AiffStream_HasChunkTrailer(&f->aiff); }
 uint32_t AiffDataOffset(const SoundFile* f) { return f->aiff.dataOffset; }
 int64_t AiffFileSize(const SoundFile* f) { return f->aiff.fileSize; }
+int64_t AiffDataEnd(const SoundFile* f)
+{
+    return f->aiff.dataEnd > 0 && f->aiff.dataEnd < f->aiff.fileSize ? f->aiff.dataEnd : f->aiff.fileSize;
+}
 
 // One container's entry points, so that every operation of the handle is
 // written once.
@@ -82,16 +90,34 @@ struct Container {
     int32_t (*hasTrailer)(SoundFile*);
     uint32_t (*dataOffset)(const SoundFile*);
     int64_t (*fileSize)(const SoundFile*);
+    int64_t (*dataEnd)(const SoundFile*);
+    // Fills errorText for a refusal that needs more than the table's text; may be null.
+    void (*explain)(SoundFile*, int32_t result);
 };
 
 const char* const WavExtensions[] = {".wav", ".bwf", nullptr};
-const char* const AiffExtensions[] = {".aif", ".aiff", ".iff", nullptr};
+const char* const AiffExtensions[] = {".aif", ".aiff", ".aifc", ".iff", nullptr};
+
+void AiffExplain(SoundFile* file, int32_t result)
+{
+    if (result != AiffOpenCompressed)
+        return;
+    char text[64];
+    char id[5];
+    for (int i = 0; i < 4; ++i) {
+        uint8_t c = file->aiff.compressionType[i];
+        id[i] = (c >= 0x20 && c < 0x7F) ? char(c) : '?';
+    }
+    id[4] = '\0';
+    snprintf(text, sizeof(text), "AIFF-C compression '%s' is not supported", id);
+    SetError(file, file->errorCode, text);
+}
 
 const Container Containers[] = {
     {WavExtensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
-     WavTrailer, WavDataOffset, WavFileSize},
+     WavTrailer, WavDataOffset, WavFileSize, WavDataEnd, nullptr},
     {AiffExtensions, AiffOpenCannotOpen, AiffErrors, AiffOpen, SoundFile_FillInfoFromAiff, AiffRepair, AiffClose,
-     AiffTrailer, AiffDataOffset, AiffFileSize},
+     AiffTrailer, AiffDataOffset, AiffFileSize, AiffDataEnd, AiffExplain},
 };
 
 const Container* ForPath(const char* path)
@@ -128,6 +154,8 @@ int32_t OpenWith(const Container* c, SoundFile* file, const char* path, int32_t 
     while (e->result != 0 && e->result != result)
         ++e;
     SetError(file, e->code, e->text);
+    if (c->explain != nullptr)
+        c->explain(file, result);
     return e->code;
 }
 
@@ -202,6 +230,8 @@ int32_t SoundFile_FillInfoFromAiff(SoundFile* file)
     info->kind = SoundFileKindAiff;
     info->durationMs = DurationMs(info->frameCount, info->sampleRate);
     info->dataBytes = WholeFrameBytes(aiff->blockAlign, info->frameCount);
+    info->sampleEncoding = aiff->sampleEncoding;
+    info->flags |= aiff->flags & AiffFlagAifc;
     file->position = 0;
     file->length = info->frameCount;
     return 0;
@@ -272,6 +302,14 @@ int64_t SoundFile_GetFileSize(SoundFile* file)
         return -1;
     const Container* c = ForKind(file->kind);
     return c != nullptr ? c->fileSize(file) : -2;
+}
+
+int64_t SoundFile_GetDataEnd(SoundFile* file)
+{
+    if (file == nullptr || !file->isOpen)
+        return -1;
+    const Container* c = ForKind(file->kind);
+    return c != nullptr ? c->dataEnd(file) : -2;
 }
 
 int32_t SoundFile_HasChunkTrailer(SoundFile* file)

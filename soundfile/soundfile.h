@@ -98,6 +98,11 @@ uint32_t SoundFile_GetDataOffset(SoundFile* file);
 // fileSize measured at open; -1 when nothing is open, -2 for an unknown kind.
 int64_t SoundFile_GetFileSize(SoundFile* file);
 
+// Where the sample data the file holds ends: the file size, or for an AIFF
+// file whose SSND chunk is followed by well-formed chunks, the end of the
+// last whole frame in SSND. -1 when nothing is open.
+int64_t SoundFile_GetDataEnd(SoundFile* file);
+
 // 1 when only metadata (a well-formed chunk sequence, padding) follows the
 // declared sample data up to the end of the file; 0 otherwise; -1 when
 // nothing is open; SoundFileErrAccess when a read failed before it could

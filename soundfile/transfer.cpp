@@ -21,6 +21,15 @@ struct TransferRules {
     int limited;           // 1: a write may not end beyond ClassicEndLimit
 };
 
+// Turns each whole sample between file and host order.
+void TurnSamples(uint8_t* p, uint32_t n, uint32_t width)
+{
+    if (width == 8)
+        Samples_SwapByteOrder64(p, n);
+    else if (width > 1)
+        Samples_SwapByteOrder(p, n, width);
+}
+
 void FillSilence(uint8_t* p, uint32_t n, int silence8)
 {
     if (silence8)
@@ -119,8 +128,7 @@ int32_t ReadFramesImpl(Stream* s, uint8_t* buffer, uint32_t byteCount, int forwa
         Samples_ReverseFrames(buffer, wholeBytes, uint32_t(blockAlign));
         s->filePosState = 0;
     }
-    if (rules.sampleWidth > 1)
-        Samples_SwapByteOrder(buffer, wholeBytes, rules.sampleWidth);
+    TurnSamples(buffer, wholeBytes, rules.sampleWidth);
     return TransferOk;
 }
 
@@ -153,8 +161,7 @@ int32_t WriteBytesImpl(Stream* s, uint8_t* buffer, uint32_t byteCount, const Tra
     s->filePosState = 0;
     if (!File_SeekTo(s->handle, pos))
         return TransferSeekFailed;
-    if (rules.sampleWidth > 1)
-        Samples_SwapByteOrder(buffer, wholeBytes, rules.sampleWidth);
+    TurnSamples(buffer, wholeBytes, rules.sampleWidth);
     if (!File_WriteExact(s->handle, buffer, wholeBytes))
         return TransferWriteFailed;
 
@@ -189,8 +196,14 @@ TransferRules WavRules(const WavStream* s)
 TransferRules AiffRules(const AiffStream* s)
 {
     TransferRules r;
-    r.sampleWidth = AiffSampleWidth(s);
-    r.silence8 = 0;  // 8-bit AIFF samples are signed
+    const uint32_t width = AiffSampleWidth(s);
+    // 'sowt' samples are little-endian already. Floats of 8 bytes are
+    // turned too; integers wider than 4 bytes never were.
+    if (s->sampleOrder == AiffOrderLittle || (width > 4 && s->sampleEncoding != 2))
+        r.sampleWidth = 0;
+    else
+        r.sampleWidth = width;
+    r.silence8 = s->sampleEncoding == 1;  // 'raw ': offset binary; other 8-bit AIFF samples are signed
     r.limited = 1;
     return r;
 }
@@ -276,6 +289,19 @@ void Samples_SwapByteOrder(void* buffer, uint32_t byteCount, uint32_t width)
             p[2] = t;
         }
     }
+}
+
+void Samples_SwapByteOrder64(void* buffer, uint32_t byteCount)
+{
+    if (buffer == nullptr)
+        return;
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    for (uint32_t i = 0; i < byteCount / 8; ++i, p += 8)
+        for (int b = 0; b < 4; ++b) {
+            const uint8_t t = p[b];
+            p[b] = p[7 - b];
+            p[7 - b] = t;
+        }
 }
 
 void Samples_ReverseFrames(void* buffer, uint32_t byteCount, uint32_t width)

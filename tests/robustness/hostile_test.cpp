@@ -1,6 +1,6 @@
 // Hostile and odd folder entries: sizes near 0xFFFFFFFF, runs of empty
 // chunks, chunks out of order, zero frame sizes, short or huge ds64 chunks,
-// SSND offsets beyond their chunk, AIFC, files of 0 to 11 bytes, a folder,
+// SSND offsets beyond their chunk, compressed AIFF-C, files of 0 to 11 bytes, a folder,
 // a FIFO, a read-only file and files locked by another process, all named
 // like recordings. The scan must end, must not crash, must report nothing
 // but "HEADER OK !" for them, and must leave every byte as it was.
@@ -134,9 +134,14 @@ void AiffFiles(Files* files)
                   Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true)});
     ByteWriter aifc(true);
     aifc.raw(AiffCommBody(2, 0, 16, 48000)).text("NONE").u8(0).u8(0);
-    Bytes aifcFile = FormFile({Chunk("FVER", Bytes{0xA2, 0x80, 0x51, 0x40}, true), Chunk("COMM", aifc.bytes, true),
+    ByteWriter ima4(true);
+    ima4.raw(AiffCommBody(2, 0, 16, 48000)).text("ima4").u8(0).u8(0);
+    Bytes aifcFile = FormFile({Chunk("FVER", Bytes{0xA2, 0x80, 0x51, 0x40}, true), Chunk("COMM", ima4.bytes, true),
                                Cat({ChunkHead("SSND", 8, true), Bytes(8, 0), Samples(402)})},
                               -1, "AIFC");
+    Bytes aifcComm18 = FormFile({Chunk("COMM", AiffCommBody(2, 0, 16, 48000), true),
+                                 Cat({ChunkHead("SSND", 8, true), Bytes(8, 0), Samples(402)})},
+                                -1, "AIFC");
     Bytes comm22 = FormFile({Chunk("COMM", aifc.bytes, true), Cat({ChunkHead("SSND", 8, true), Bytes(8, 0),
                                                                    Samples(402)})});
 
@@ -177,8 +182,9 @@ void AiffFiles(Files* files)
         {"ssnd-offset-far.aif", far},
         {"ssnd-offset-beyond.aif", beyond},
         {"comm-after-ssnd.aif", ssndFirst},
-        {"aifc.aif", aifcFile},
-        {"aifc.aifc", aifcFile},
+        {"aifc-ima4.aif", aifcFile},
+        {"aifc-ima4.aifc", aifcFile},
+        {"aifc-comm18.aifc", aifcComm18},
         {"comm-22.aif", comm22},
         {"channels0.aif", BuildAiff(noChannels)},
         {"channels-negative.aif", BuildAiff(negativeChannels)},
@@ -189,7 +195,7 @@ void AiffFiles(Files* files)
         {"frames-ffffffff.aiff", BuildAiff(framesHuge)},
         {"chunk-ffffffff.aif", BuildAiff(hugeChunk)},
         {"chunk-fffffff7.aif", BuildAiff(oddHugeChunk)},
-        {"ssnd-7.aif", BuildAiff(ssndShort)},
+        {"ssnd-7-fields-cut.aif", Slice(BuildAiff(ssndShort), 0, 12 + 26 + 8 + 4)},
         {"zero-chunks-no-ssnd.aif", commOnly},
         {"zero-chunks-no-comm.iff", zeroRun},
         {"zero-chunks-behind.aif", BuildAiff(healthyZeroRun)},

@@ -43,6 +43,18 @@ std::vector<Recording> RepairLayouts()
         a.between = {Chunk("NAME", Bytes{'t', 'a', 'k', 'e', ' ', '7'}, true)};
         aiff("padded.aif", a, 10003, 7, {}, false);
     }
+    {
+        // AIFF-C as converters write it (FVER first), little-endian samples.
+        AiffLayout a = UnfinishedAiff();
+        a.compression = "sowt";
+        a.before = {Chunk("FVER", Bytes{0xA2, 0x80, 0x51, 0x40}, true)};
+        aiff("take.aifc", a, 4003, 16, {}, false);
+        // An SSND ckSize the recorder never wrote: 0.
+        AiffLayout zero = UnfinishedAiff();
+        zero.ssndSize = 0;
+        zero.formSize = 0;
+        aiff("ssnd0.aif", zero, 4003, 17, {}, false);
+    }
     // Every whole frame declared, a partial one behind it: the cut alone
     // completes the file, so the header goes first.
     damaged("stray.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 4000)}, 4003 + 36), samples);

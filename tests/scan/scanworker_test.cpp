@@ -415,6 +415,9 @@ TEST_F(ScanPassesOver, HiddenFilesSubfoldersAndOtherTypes)
 TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
 {
     dir.write("notes.wav", Bytes(100, 'a'));
+    AiffLayout ima4(2, 16, 0, PatternBytes(400));
+    ima4.compression = "ima4";
+    dir.write("take3.aifc", BuildAiff(ima4));
     Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
     std::string busy = dir.write("busy.wav", damaged);
     FileHandle held = FileHandleNone;
@@ -422,10 +425,11 @@ TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
     EXPECT_EQ(Lines{}, scan.run(dir.path()));
     File_Close(held);
     EXPECT_EQ(damaged, After("busy.wav"));
-    EXPECT_EQ(2, scan.outcomes.notOpened);
+    EXPECT_EQ(3, scan.outcomes.notOpened);
     EXPECT_EQ(0, scan.outcomes.examined);
     EXPECT_EQ(Sorted({"busy.wav: not examined: cannot open (in use by another program)",
-                      "notes.wav: not examined: Error openning WAV file"}),
+                      "notes.wav: not examined: Error openning WAV file",
+                      "take3.aifc: not examined: AIFF-C compression 'ima4' is not supported"}),
               Sorted(scan.notes));
 }
 

@@ -292,8 +292,10 @@ std::vector<Refusal> Refusals()
     Bytes good = WithSamples(plain);
 
     Bytes aifc = good;
+    memcpy(aifc.data() + 8, "AIFX", 4);
+    r.push_back({"another form type", aifc, AiffOpenNotAiff});
     memcpy(aifc.data() + 8, "AIFC", 4);
-    r.push_back({"AIFC form", aifc, AiffOpenNotAiff});
+    r.push_back({"AIFF-C with the COMM of AIFF", aifc, AiffOpenNoFormat});
     Bytes riff = good;
     memcpy(riff.data(), "RIFF", 4);
     r.push_back({"RIFF named .aif", riff, AiffOpenNotAiff});
@@ -347,7 +349,7 @@ std::vector<Refusal> Refusals()
     {
         AiffLayout s;
         s.ssndSize = 7;
-        r.push_back({"SSND of 7 bytes", WithSamples(s), AiffOpenNoData});
+        r.push_back({"SSND of 7 bytes, its fields cut", Slice(WithSamples(s), 0, 50), AiffOpenNoData});
         r.push_back({"SSND fields cut", Slice(WithSamples(AiffLayout()), 0, 50), AiffOpenNoData});
         s.ssndSize = -1;
         Bytes far = WithSamples(s);

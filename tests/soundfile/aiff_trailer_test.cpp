@@ -31,6 +31,7 @@ struct TrailerCase {
     const char* what;
     Bytes file;
     int32_t expected;
+    size_t kept = 0;  // bytes at the end that every scan leaves as they are
 };
 
 std::vector<TrailerCase> Cases()
@@ -78,7 +79,8 @@ std::vector<TrailerCase> Cases()
         s.after = {Chunk("NAME", Bytes(4, 'n'), true)};
         c.push_back({"zeros to the end of the SSND chunk, then a chunk", BuildAiff(s), 1});
         s.samples[450] = 1;
-        c.push_back({"the SSND's extra bytes are not zero", BuildAiff(s), 0});
+        // They are samples then, and the chunk behind SSND is no sample.
+        c.push_back({"the SSND's extra bytes are not zero", BuildAiff(s), 0, 12});
     }
     {
         AiffLayout s = Stereo(100);
@@ -141,6 +143,11 @@ TEST(AiffTrailer, WhatFollowsTheSamples)
         }
         if (outcome == "ok") {
             EXPECT_EQ(t.file, ReadFileBytes(p));
+        }
+        if (t.kept > 0) {
+            const Bytes after = ReadFileBytes(p);
+            ASSERT_GE(after.size(), t.kept);
+            EXPECT_EQ(Slice(t.file, t.file.size() - t.kept, t.kept), Slice(after, after.size() - t.kept, t.kept));
         }
         EXPECT_EQ("ok", ScanOnce(p)) << "a second scan changes nothing";
     }

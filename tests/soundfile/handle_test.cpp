@@ -73,7 +73,7 @@ TEST(HandleOpen, UnknownNamesAreNotOpened)
     TempDir dir;
     MakeDir(dir.file("dir.wav"));
     Bytes wav = PlainWav(PatternBytes(400));
-    for (std::string name : {std::string("loop.aifc"), std::string("take.wave"), std::string("take"),
+    for (std::string name : {std::string("loop.aiffc"), std::string("take.wave"), std::string("take"),
                              std::string("dir.wav") + PathSep() + "take", std::string("take.")}) {
         SCOPED_TRACE(name);
         std::string path = dir.write(name, wav);
@@ -147,12 +147,17 @@ TEST(HandleOpen, WavRefusalsAndTheirMessages)
 TEST(HandleOpen, AiffRefusalsAndTheirMessages)
 {
     Bytes aifc = BuildAiff(AiffLayout(2, 16, 100, PatternBytes(400)));
-    memcpy(&aifc[8], "AIFC", 4);
+    memcpy(&aifc[8], "AIFX", 4);
+    ByteWriter ima4(true);
+    ima4.raw(AiffCommBody(2, 100, 16, 44100)).text("ima4").u8(0).u8(0);
+    Bytes compressed = FormFile({Chunk("COMM", ima4.bytes, true), Chunk("SSND", Cat({Bytes(8), PatternBytes(68)}), true)},
+                                -1, "AIFC");
     Bytes comm17 = FormFile({Chunk("COMM", Bytes(17), true, true), Chunk("SSND", Cat({Bytes(8), PatternBytes(8)}), true)});
     Bytes shortSsnd = FormFile({Chunk("COMM", AiffCommBody(2, 1, 16, 44100), true), Chunk("SSND", Bytes(4), true)});
     CheckRefusals({
         {"missing", "loop.aif", Bytes(), SoundFileErrCannotOpen, "Cannot open AIFF file"},
-        {"AIFC", "loop.aif", aifc, SoundFileErrAiff, "Error openning AIFF file"},
+        {"another form type", "loop.aif", aifc, SoundFileErrAiff, "Error openning AIFF file"},
+        {"compressed AIFF-C", "loop.aifc", compressed, SoundFileErrCannotRead, "AIFF-C compression 'ima4' is not supported"},
         {"COMM of 17 bytes", "loop.aiff", comm17, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
         {"SSND of 4 bytes", "loop.aiff", shortSsnd, SoundFileErrNoAudio, "No audio data present in file"},
         {"0 channels", "loop.iff", BuildAiff(AiffLayout(0, 16, 100, PatternBytes(200))), SoundFileErrCorrupted, "AIFF Format Corrupted"},

@@ -217,6 +217,7 @@ struct AiffLayout {
     std::vector<Bytes> after;
     bool ssndPad = false;         // pad an odd SSND body with a zero byte
     int64_t formSize = -1;        // declared FORM ckSize; -1: the true one
+    std::string compression;      // AIFF-C: the compressionType (a FORM of type AIFC); empty: AIFF
 
     AiffLayout() {}
     AiffLayout(int16_t ch, int16_t size, uint32_t count, const Bytes& data, uint32_t sampleRate = 44100)
@@ -226,13 +227,17 @@ struct AiffLayout {
 inline Bytes BuildAiff(const AiffLayout& s)
 {
     std::vector<Bytes> chunks = s.before;
-    chunks.push_back(Chunk("COMM", AiffCommBody(s.channels, s.frames, s.sampleSize, s.rate), true));
+    ByteWriter comm(true);
+    comm.raw(AiffCommBody(s.channels, s.frames, s.sampleSize, s.rate));
+    if (!s.compression.empty())
+        comm.text(s.compression).u8(0).u8(0);  // and an empty name, padded to even
+    chunks.push_back(Chunk("COMM", comm.bytes, true));
     chunks.insert(chunks.end(), s.between.begin(), s.between.end());
     ByteWriter body(true);
     body.u32(s.ssndOffset).u32(s.blockSize).fill(s.ssndOffset, s.offsetFill).raw(s.samples);
     chunks.push_back(Chunk("SSND", body.bytes, true, s.ssndPad, s.ssndSize));
     chunks.insert(chunks.end(), s.after.begin(), s.after.end());
-    return FormFile(chunks, s.formSize);
+    return FormFile(chunks, s.formSize, s.compression.empty() ? "AIFF" : "AIFC");
 }
 
 // ---- Reading fields back. A field beyond the end reads as all ones, not

@@ -80,7 +80,7 @@ inline std::string ScanOnce(const std::string& path)
     if (SoundFile_Open(file.get(), path.c_str(), SoundFileOpenReadWrite) != 0 || !file->isOpen)
         return "skipped";
     std::string outcome = "ok";
-    if (SoundFile_GetFileSize(file.get()) - int64_t(SoundFile_GetDataOffset(file.get())) > file->info.dataBytes) {
+    if (SoundFile_GetDataEnd(file.get()) - int64_t(SoundFile_GetDataOffset(file.get())) > file->info.dataBytes) {
         const int32_t trailer = SoundFile_HasChunkTrailer(file.get());
         if (trailer == 0)
             outcome = SoundFile_Repair(file.get()) == 0 ? "repaired" : "failed";
