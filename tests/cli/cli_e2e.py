@@ -177,7 +177,27 @@ def damage_wav(path, data_size=0, riff_size=0, cut=0):
     open(path, "wb").write(bytes(data))
 
 
-def damage_aiff(path, frames=0, cut=0):
+def ffmpeg_make(path, channels, codec, seconds):
+    """An AIFF-C file written by ffmpeg ('sowt' for pcm_s16le, 'fl32' for pcm_f32be)."""
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=330:d=%s:r=48000" % seconds,
+                    "-ac", str(channels), "-c:a", codec, "-f", "aiff", path], check=True)
+
+
+def aifc_make(path, rate, channels, width, frames):
+    """An AIFF-C 'NONE' file written by Python's aifc module."""
+    data = bytes((i * 31 + 7) & 0xFF for i in range(frames * channels * width))
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        w = aifc.open(path, "wb")
+        w.aifc()
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        w.writeframes(data)
+        w.close()
+
+
+def damage_aiff(path, frames=0, cut=0, ssnd_size=None):
     data = bytearray(open(path, "rb").read())
     comm = ssnd = None
     for cid, pos, size in aiff_chunks(bytes(data)):
@@ -188,7 +208,7 @@ def damage_aiff(path, frames=0, cut=0):
     channels, _f, bits = struct.unpack_from(">hIh", data, comm + 8)
     align = channels * ((bits + 7) // 8)
     struct.pack_into(">I", data, comm + 10, frames)
-    struct.pack_into(">I", data, ssnd + 4, 8 + frames * align)
+    struct.pack_into(">I", data, ssnd + 4, 8 + frames * align if ssnd_size is None else ssnd_size)
     struct.pack_into(">I", data, 4, 0 if frames == 0 else ssnd + 16 + frames * align - 8)
     if cut:
         del data[len(data) - cut:]
@@ -298,6 +318,25 @@ def make_takes(src):
     sox_make(p, 44100, 2, 16, 0.6, freq=550)
     add("take.aif", "aiff", dict(frames=0, cut=3), "not set")
 
+    # AIFF-C from three independent writers, and an SSND size never written.
+    sox_make(os.path.join(src, "sox.aifc"), 44100, 2, 16, 0.5, freq=660)
+    add("sox.aifc", "aiff", dict(frames=0, cut=3), "not set")
+    if tools.get("ffmpeg"):
+        ffmpeg_make(os.path.join(src, "sowt.aifc"), 2, "pcm_s16le", 0.4)
+        add("sowt.aifc", "aiff", dict(frames=0, cut=1), "not set")
+        ffmpeg_make(os.path.join(src, "float.aifc"), 1, "pcm_f32be", 0.3)
+        add("float.aifc", "aiff", dict(frames=0, cut=2), "not set")
+    if aifc is not None:
+        aifc_make(os.path.join(src, "python.aifc"), 22050, 1, 2, 3001)
+        add("python.aifc", "aiff", dict(frames=0), "not set")
+    sox_make(os.path.join(src, "ssnd0.aif"), 32000, 1, 16, 0.3, freq=880)
+    add("ssnd0.aif", "aiff", dict(frames=0, ssnd_size=0), "not set")
+    p = os.path.join(src, "meta_after.aifc")
+    sox_make(p, 44100, 1, 16, 0.2)
+    for cid, body in ((b"ID3 ", b"ID3\x03\x00" + bytes(25)), (b"COMT", bytes(2)), (b"MARK", bytes(2))):
+        append_aiff_chunk(p, cid, body)
+    add("meta_after.aifc", "aiff", None, "ok")
+
     p = os.path.join(src, "stale.aiff")
     sox_make(p, 48000, 1, 24, 0.4, freq=220)
     add("stale.aiff", "aiff", dict(frames=4000), "missing")
@@ -352,6 +391,14 @@ def frame_info(path, container):
     raise RuntimeError("no SSND in " + path)
 
 
+def aiff_compression(path):
+    data = open(path, "rb").read()
+    for cid, pos, size in aiff_chunks(data):
+        if cid == b"COMM":
+            return data[pos + 26:pos + 30]
+    return None
+
+
 def aifc_rate(ext):
     exp = ((ext[0] & 0x7F) << 8) | ext[1]
     mant = int.from_bytes(ext[2:10], "big")
@@ -401,7 +448,13 @@ def verify_repaired(name, t, src, folder, msgs, runner):
         with wave.open(got, "rb") as w:
             check(w.getnframes() == whole, "%s: wave frames %d, want %d" % (name, w.getnframes(), whole))
             check(w.readframes(w.getnframes()) == raw_orig, "%s: wave reads the samples exactly" % name)
-    if t["container"] == "aiff" and aifc is not None:
+    if t["container"] == "aiff" and tools.get("ffprobe"):
+        r = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "stream=duration_ts",
+                            "-of", "csv=p=0", got], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        check(r.stdout.decode().strip() == str(whole), "%s: ffprobe counts %r frames, want %d" %
+              (name, r.stdout.decode().strip(), whole))
+    compression = open(got, "rb").read(64)[8:12] == b"AIFC" and aiff_compression(got)
+    if t["container"] == "aiff" and aifc is not None and compression in (False, b"NONE"):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", DeprecationWarning)
             a = aifc.open(got, "rb")
@@ -573,6 +626,34 @@ def suite_posix_only(runner, work):
         check(len(err.decode().splitlines()) == 1, "one stderr line on interrupt: %r" % err)
 
 
+def suite_meta_behind_ssnd(runner, work):
+    """COMM short of what SSND declares, metadata chunks behind SSND: the
+    samples end with SSND, and the chunks behind keep every byte."""
+    folder = os.path.join(work, "meta")
+    os.makedirs(folder)
+    ref = os.path.join(work, "meta-ref.aif")
+    sox_make(ref, 44100, 2, 16, 0.5)
+    tag = b"ID3 " + struct.pack(">I", 45) + b"ID3\x03\x00" + bytes(40) + b"\0"
+    append_aiff_chunk(ref, b"ID3 ", b"ID3\x03\x00" + bytes(40))
+    original = open(ref, "rb").read()
+    check(original.endswith(tag), "the reference ends with its ID3 chunk")
+    for name, frames in (("none.aif", 0), ("some.aif", 100)):
+        p = os.path.join(folder, name)
+        shutil.copyfile(ref, p)
+        ssnd = [(pos, size) for cid, pos, size in aiff_chunks(original) if cid == b"SSND"][0]
+        damage_aiff(p, frames=frames, ssnd_size=ssnd[1])
+        rc, out, err = runner.scan(folder)
+        per, _ = parse(out, runner.path(folder))
+        check(per.get(name, [""])[0].endswith(": repair"), "%s: repaired: %r" % (name, per))
+        after = open(p, "rb").read()
+        check(len(after) == len(original) and after.endswith(tag), "%s: the ID3 chunk stays byte for byte" % name)
+        check(sox_raw(p) == sox_raw(ref), "%s: sox reads every frame sample-exact" % name)
+        rc, out, err = runner.scan(folder)
+        per, _ = parse(out, runner.path(folder))
+        check(per.get(name) == ["HEADER OK !"] and open(p, "rb").read() == after, "%s: a second scan changes nothing" % name)
+        os.remove(p)
+
+
 def suite_big(runner, work):
     """Plain RIFF takes past the 64-bit margin, sparse: repaired once, then
     left alone by every later scan, and read to their last frame."""
@@ -642,7 +723,7 @@ def main():
     ap.add_argument("--emulator", default="")
     ap.add_argument("--smoke", action="store_true", help="one short scan only")
     args = ap.parse_args()
-    for tool in ("sox", "sndfile-info", "ffprobe"):
+    for tool in ("sox", "sndfile-info", "ffprobe", "ffmpeg"):
         tools[tool] = shutil.which(tool) is not None
     if not tools["sox"]:
         print("SKIPPED: sox is missing (scripts/install-deps.sh installs it); nothing can be written or read back")
@@ -665,6 +746,7 @@ def main():
             suite(runner, work)
             suite_recursive(runner, work)
             suite_big(runner, work)
+            suite_meta_behind_ssnd(runner, work)
             if not runner.emulator and os.name == "posix":
                 suite_posix_only(runner, work)
         print("ran in %.1f s" % (time.time() - start))
