@@ -86,10 +86,13 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag);
 // 80-bit IEEE extended (big-endian, as stored) to double.
 double Extended80_ToDouble(const uint8_t* bytes);
 
-// Recomputes the frame count from fileSize, cuts the file after the last whole
-// frame and marks the header dirty. Returns 0, or StreamResultIoFailed when
-// the data would not fit AIFF's 32-bit sizes, fileSize is below dataOffset, or
-// the move or cut failed (nothing is then marked dirty).
+// Recomputes the frame count from dataEnd, writes FORM and SSND sizes for it
+// (and the count too where it does not grow), cuts the file after the last
+// whole frame and marks the header dirty, in the order commit.h states. With
+// chunks behind SSND (dataEnd before the end of the file) nothing is cut or
+// written until the close. Returns 0, or StreamResultIoFailed when the data
+// would not fit AIFF's 32-bit sizes, fileSize is below dataOffset, or a
+// write, the move or the cut failed (nothing is then marked dirty).
 int32_t AiffStream_Repair(AiffStream* stream);
 
 // Rewrites FORM size, numSampleFrames and SSND size of a dirty stream, pads
@@ -103,7 +106,7 @@ int32_t AiffStream_Close(AiffStream* stream);
 
 // 1 when the bytes behind the declared sample data are only what AIFF puts
 // there (zero block padding, the SSND pad byte, well-formed chunks) up to the
-// end of the file, or more well-formed chunks than the walk follows (65536);
+// end of the file, or more well-formed chunks than the walk follows (1024);
 // 0 otherwise (also when nothing follows);
 // StreamResultIoFailed when a move or read failed before it could tell.
 int32_t AiffStream_HasChunkTrailer(AiffStream* stream);

@@ -90,10 +90,13 @@ extern "C" {
 // still open and the caller closes it with WavStream_Close.
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 
-// Recomputes frameCount and dataBytes from fileSize, cuts the file after the
-// last whole frame and marks the header dirty. Returns 0, or
-// StreamResultIoFailed when the move or the cut failed (the header is then
-// not marked dirty), or when fileSize is below dataOffset (nothing changed).
+// Recomputes frameCount and dataBytes from fileSize, writes the header block
+// for them (and the data size too where it does not grow), cuts the file
+// after the last whole frame and marks the header dirty, in the order
+// commit.h states. Returns 0, or StreamResultIoFailed when a write, the move
+// or the cut failed (the header is then not marked dirty, and the data size
+// still sends the next scan to the repair), or when fileSize is below
+// dataOffset (nothing changed).
 int32_t WavStream_Repair(WavStream* stream);
 
 // Rewrites the RIFF/RF64 block and the data size of a dirty stream, then
