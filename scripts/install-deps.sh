@@ -45,6 +45,9 @@ if [ "$for_tests" = 1 ]; then
   have_cmd mediainfo || need+=(mediainfo)
   have_cmd xdotool || need+=(xdotool)
   have_cmd xwininfo || need+=(x11-utils)
+  # A font with Japanese for the names test's screenshot (Wine draws with
+  # the system's fonts).
+  have_pkg fonts-vlgothic || need+=(fonts-vlgothic)
   # The core's tests built for i686 Linux (g++ -m32), and qemu's i386
   # user-mode emulation for a kernel that cannot run them.
   have_pkg g++-multilib || need+=(g++-multilib)
