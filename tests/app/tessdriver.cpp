@@ -429,18 +429,29 @@ void Run(const std::string& verb, const std::string& argument)
         return Answer(true, Escape(text));
     }
     if (verb == "responsive") {
-        // responsive INTERVAL LIMIT QUIET: asks the main window for WM_NULL
+        // responsive INTERVAL LIMIT QUIET: from the first text in the log
+        // view on (the scan has started), asks the main window for WM_NULL
         // every INTERVAL ms, each time waiting at most 5 s, until the log
         // view's length has held still for QUIET ms. Answers the number of
         // asks, the slowest answer in ms, how many took longer than LIMIT ms,
-        // and the view's final length.
+        // and the view's final length; then, for up to 8 slow answers, when
+        // (ms since the first ask), how long, and the view's length then.
         HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
         unsigned interval = 100, limit = 250, quiet = 2000;
         if (view == nullptr || sscanf(argument.c_str(), "%u %u %u", &interval, &limit, &quiet) != 3)
             return Answer(false, "usage: responsive INTERVAL LIMIT QUIET, on a bound window");
         unsigned asks = 0, slow = 0, slowest = 0;
         DWORD_PTR length = 0, lastLength = (DWORD_PTR)-1;
-        DWORD stillSince = GetTickCount();
+        DWORD first = GetTickCount();
+        DWORD stillSince = first;
+        std::string slowAsks;
+        for (int wait = 0; length == 0; ++wait) {
+            if (wait == 1200)
+                return Answer(false, "the log view stayed empty for two minutes");
+            Sleep(100);
+            SendMessageTimeoutW(view, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SendTimeoutMs, &length);
+        }
+        first = GetTickCount();
         for (;;) {
             DWORD start = GetTickCount();
             DWORD_PTR ignored = 0;
@@ -449,8 +460,10 @@ void Run(const std::string& verb, const std::string& argument)
             unsigned took = (unsigned)(GetTickCount() - start);
             asks += 1;
             slowest = took > slowest ? took : slowest;
-            slow += took > limit ? 1 : 0;
             SendMessageTimeoutW(view, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SendTimeoutMs, &length);
+            if (took > limit && ++slow <= 8)
+                slowAsks += " " + std::to_string(start - first) + ":" + std::to_string(took) + ":" +
+                            std::to_string((unsigned long)length);
             if (length != lastLength) {
                 lastLength = length;
                 stillSince = GetTickCount();
@@ -463,7 +476,7 @@ void Run(const std::string& verb, const std::string& argument)
         }
         char text[128];
         snprintf(text, sizeof(text), "%u %u %u %lu", asks, slowest, slow, (unsigned long)length);
-        return Answer(true, text);
+        return Answer(true, text + slowAsks);
     }
     if (verb == "logview") {
         HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
