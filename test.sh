@@ -58,6 +58,9 @@ run() {
 build native && run native build/native
 build sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run sanitize build/sanitize
 build fuzz && run fuzz build/fuzz
+# The core's unit tests at the product's 32-bit widths (gcc -m32); on a
+# kernel that cannot run 32-bit programs, under qemu-i386.
+build i686 && run i686 build/i686
 
 # Windows: the product is 32-bit; it runs under 32-bit Wine where the kernel
 # can run 32-bit programs. Elsewhere the same Win32 code runs as a 64-bit

@@ -24,7 +24,9 @@ enum {
     AppRefreshTimerId = 1200,     // id of the refresh timer
     AppRefreshPeriodMs = 200,     // period of the refresh timer
     AppLogCapacity = 0x800000,    // characters the log holds
-    AppLogViewMargin = 2          // left and right inner margin of the log view
+    AppLogViewMargin = 2,         // left and right inner margin of the log view
+    AppLogFontHeight = 14,        // height of the log font at 96 dots per inch
+    AppBaseDpi = 96               // the display density the sizes above are given for
 };
 
 // The application's one record, zero-filled at start by AppMain.
@@ -44,9 +46,18 @@ void App_CreateResources(void);
 // Deletes the font and the banner and frees the log; safe to repeat.
 void App_ReleaseResources(void);
 
-// The refresh tick: copies the log into the view when it changed, then asks
-// the view to scroll to its end.
+// The refresh tick: when the log changed, hands the view the text added
+// since the last tick (the whole text after a reset, or when what the view
+// holds is no longer the start of the log), then asks the view to scroll
+// to its end.
 void App_RefreshLogView(void);
+
+// The log view's text is UTF-8, as all text inside the program. Where the A
+// entry points do not carry UTF-8 it reaches the view through the W ones.
+// Replaces the view's whole text.
+void App_ViewSetText(HWND view, const char* text);
+// Adds text behind the view's text; the caret ends behind it.
+void App_ViewAppend(HWND view, const char* text);
 
 // Draws bitmap at (x, y) at its own size; nothing when its size cannot be read.
 void Gdi_DrawBitmap(HDC dc, int x, int y, HBITMAP bitmap);
@@ -59,7 +70,7 @@ BOOL App_RequestClose(HWND window);
 void App_OnCommand(HWND window, WPARAM wParam, LPARAM lParam);
 
 // Runs the file-open dialog; on a confirmed file stores its folder in
-// app->folderPath and returns 1, else returns 0 and changes nothing.
+// app->folderPath (UTF-8) and returns 1, else returns 0 and changes nothing.
 int App_ChooseFolder(HWND owner, AppState* app);
 
 // Shows the About box; returns MessageBoxA's result.

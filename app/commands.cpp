@@ -8,6 +8,7 @@
 #include <commdlg.h>
 
 #include "fileio.h"
+#include "fileio_win32.h"
 #include "logbuffer.h"
 #include "resources/resource.h"
 #include "scanworker.h"
@@ -24,9 +25,43 @@ static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
 
 static const char AppFileFilter[] = "Wave File (*.wav)\0*.wav\0All (*.*)\0*.*\0\0";
 static_assert(sizeof(AppFileFilter) == 40, "four texts, then two NULs");
+static const wchar_t AppFileFilterW[] = L"Wave File (*.wav)\0*.wav\0All (*.*)\0*.*\0\0";
+static_assert(sizeof(AppFileFilterW) == 40 * sizeof(wchar_t), "the same list");
+
+// The same dialog through the W entry point, for where the A ones do not
+// carry UTF-8: a name outside the code page would come back as '?'.
+static int App_ChooseFolderWide(HWND owner, AppState* app)
+{
+    wchar_t file[AppFileBufferSize];
+    memset(file, 0, sizeof(file));
+    wcscpy(file, L"*.wav");
+
+    OPENFILENAMEW dialog;
+    memset(&dialog, 0, sizeof(dialog));
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = AppFileFilterW;
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = AppFileBufferSize;
+    dialog.lpstrInitialDir = nullptr;
+    dialog.lpstrTitle = L"Select File To Scan";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON | OFN_ENABLESIZING;
+    if (GetOpenFileNameW(&dialog) != TRUE)
+        return 0;
+    file[AppFileBufferSize - 1] = L'\0';
+    // 259 units take at most 777 bytes of UTF-8: folderPath holds them.
+    if (!PathText_FromWide(file, app->folderPath, AppFolderPathCapacity))
+        return 0;
+    Path_StripFileName(app->folderPath);
+    return 1;
+}
 
 int App_ChooseFolder(HWND owner, AppState* app)
 {
+    if (!PathText_AnsiIsUtf8())
+        return App_ChooseFolderWide(owner, app);
+
     char file[AppFileBufferSize];
     memset(file, 0, sizeof(file));
     strcpy(file, "*.wav");

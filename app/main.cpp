@@ -5,12 +5,17 @@
 
 #include "app.h"
 
+#include <commctrl.h>
+
 AppState TheApp;
 
 int AppMain(HINSTANCE instance)
 {
     memset(&TheApp, 0, sizeof(TheApp));
     TheApp.instance = instance;
+    // The manifest asks for the common controls 6; they are loaded here.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
 
     WNDCLASSA windowClass;
     memset(&windowClass, 0, sizeof(windowClass));

@@ -7,6 +7,7 @@
 
 #include <shellapi.h>
 
+#include "fileio_win32.h"
 #include "logbuffer.h"
 #include "resources/resource.h"
 #include "scanworker.h"
@@ -16,11 +17,27 @@ static HWND LogView(void)
     return (HWND)TheApp.logView;
 }
 
-// The window thread's copy of the log text. The view is filled from this
-// copy after the log's lock is released, so the worker never waits while
-// the edit control lays out megabytes of text.
+// The window thread's copy of what the view is to get. The view is filled
+// from it after the log's lock is released, so the worker never waits while
+// the edit control lays out text.
 static char* viewText = nullptr;
 static size_t viewTextCapacity = 0;
+// Characters of the log the view holds: where the next tick's text goes.
+static int32_t viewHeld = 0;
+// The view's text in UTF-16, for where the A entry points do not carry UTF-8.
+static wchar_t* wideText = nullptr;
+static size_t wideTextCapacity = 0;
+
+static int LogFontHeight(void)
+{
+    // The program declares itself aware of the display's density, so
+    // Windows no longer scales its drawing up (blurred): the font grows here.
+    HDC screen = GetDC(nullptr);
+    int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : AppBaseDpi;
+    if (screen != nullptr)
+        ReleaseDC(nullptr, screen);
+    return MulDiv(AppLogFontHeight, dpi > 0 ? dpi : AppBaseDpi, AppBaseDpi);
+}
 
 void App_CreateResources(void)
 {
@@ -28,7 +45,7 @@ void App_CreateResources(void)
 
     LOGFONTA font;
     memset(&font, 0, sizeof(font));
-    font.lfHeight = 14;
+    font.lfHeight = LogFontHeight();
     font.lfWeight = FW_NORMAL;
     strcpy(font.lfFaceName, "Courier New");
     TheApp.logFont = CreateFontIndirectA(&font);
@@ -55,19 +72,83 @@ void App_ReleaseResources(void)
     free(viewText);
     viewText = nullptr;
     viewTextCapacity = 0;
+    viewHeld = 0;
+    free(wideText);
+    wideText = nullptr;
+    wideTextCapacity = 0;
 }
 
-// Runs with the log's lock held: takes a copy of the whole text, or, when
-// the copy's storage could not be had, fills the view right here.
-static void CopyLogText(const char* text, void* context)
+// text in UTF-16 in wideText; null when there is no memory for it.
+static const wchar_t* WideViewText(const char* text)
 {
-    if (viewText == nullptr) {
-        SetWindowTextA((HWND)context, text);
+    int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (units <= 0)
+        return nullptr;
+    if ((size_t)units > wideTextCapacity) {
+        wchar_t* grown = (wchar_t*)realloc(wideText, (size_t)units * sizeof(wchar_t));
+        if (grown == nullptr)
+            return nullptr;
+        wideText = grown;
+        wideTextCapacity = (size_t)units;
+    }
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wideText, units);
+    return wideText;
+}
+
+void App_ViewSetText(HWND view, const char* text)
+{
+    if (PathText_AnsiIsUtf8()) {
+        SetWindowTextA(view, text);
         return;
     }
-    size_t n = strnlen(text, viewTextCapacity - 1);
-    memcpy(viewText, text, n);
+    const wchar_t* wide = WideViewText(text);
+    if (wide != nullptr)
+        SetWindowTextW(view, wide);
+}
+
+void App_ViewAppend(HWND view, const char* text)
+{
+    // Positions count UTF-16 units, which the W length gives.
+    int end = GetWindowTextLengthW(view);
+    SendMessageA(view, EM_SETSEL, (WPARAM)end, (LPARAM)end);
+    if (PathText_AnsiIsUtf8()) {
+        SendMessageA(view, EM_REPLACESEL, FALSE, (LPARAM)text);
+        return;
+    }
+    const wchar_t* wide = WideViewText(text);
+    if (wide != nullptr)
+        SendMessageW(view, EM_REPLACESEL, FALSE, (LPARAM)wide);
+}
+
+// What a tick took from the log for the view.
+typedef struct ViewChange {
+    HWND view;
+    int copied;  // 1 when viewText holds the text for the view
+    int whole;   // 1 when it is the whole log, to replace the view's text
+} ViewChange;
+
+// Runs with the log's lock held: copies what follows what the view holds,
+// or the whole text when that is no longer the log's start. Without storage
+// for the copy the view is filled right here.
+static void TakeLogChange(const char* text, int32_t length, int32_t kept, void* context)
+{
+    ViewChange* change = (ViewChange*)context;
+    change->whole = kept != viewHeld;
+    const char* from = change->whole ? text : text + kept;
+    size_t n = (size_t)(length - (change->whole ? 0 : kept));
+    viewHeld = length;
+    if (viewText == nullptr) {
+        if (change->whole)
+            App_ViewSetText(change->view, from);
+        else
+            App_ViewAppend(change->view, from);
+        return;
+    }
+    if (n > viewTextCapacity - 1)
+        n = viewTextCapacity - 1;
+    memcpy(viewText, from, n);
     viewText[n] = '\0';
+    change->copied = 1;
 }
 
 void App_RefreshLogView(void)
@@ -75,11 +156,14 @@ void App_RefreshLogView(void)
     HWND view = LogView();
     if (view == nullptr)
         return;
+    ViewChange change = {view, 0, 0};
     // Unchanged log: leave the view's text, selection and scroll position be.
-    if (LogBuffer_UseIfChanged(&TheApp.logBuffer, CopyLogText, view) != 1)
+    if (LogBuffer_UseChanges(&TheApp.logBuffer, TakeLogChange, &change) != 1)
         return;
-    if (viewText != nullptr)
-        SetWindowTextA(view, viewText);
+    if (change.copied && change.whole)
+        App_ViewSetText(view, viewText);
+    else if (change.copied)
+        App_ViewAppend(view, viewText);
     PostMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
@@ -115,6 +199,9 @@ static void App_OnCreate(HWND window)
         SendMessageA(view, WM_SETFONT, (WPARAM)TheApp.logFont, TRUE);
         SendMessageA(view, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
                      MAKELPARAM(AppLogViewMargin, AppLogViewMargin));
+        // Text added at the end counts against the view's limit, which
+        // starts far below a full log.
+        SendMessageA(view, EM_SETLIMITTEXT, (WPARAM)AppLogCapacity + LogBufferSlack, 0);
         SetFocus(view);
     }
     // The timer runs even without a view; its ticks then do nothing.

@@ -10,6 +10,12 @@
 // set flags. On POSIX a second signal then ends the program at once. 0.
 int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void));
 
+// Makes *argv UTF-8, the text of the whole program: on Windows where the
+// active code page is not UTF-8 it is rebuilt from the UTF-16 command line,
+// and the console is told that the output is UTF-8. 0; -1 when the
+// arguments could not be turned (they are then left as they were).
+int32_t CliPlatform_Utf8Arguments(int* argc, char*** argv);
+
 // Why DirListing_Open refused a folder, given the errno it left; null where
 // the platform's listing sets no errno (Win32).
 const char* CliPlatform_ListFailure(int error);

@@ -31,3 +31,10 @@ const char* CliPlatform_ListFailure(int error)
 {
     return error != 0 ? strerror(error) : "not a folder";
 }
+
+int32_t CliPlatform_Utf8Arguments(int* argc, char*** argv)
+{
+    (void)argc;
+    (void)argv;
+    return 0;
+}

@@ -108,6 +108,7 @@ static const char* plural(int64_t n, const char* one, const char* many)
 
 int main(int argc, char** argv)
 {
+    CliPlatform_Utf8Arguments(&argc, &argv);
     int checkOnly = 0;
     int recursive = 0;
     const char* folder = nullptr;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+static_assert(sizeof(off_t) == 8, "sizes and seeks beyond 2 GiB need a 64-bit off_t (_FILE_OFFSET_BITS=64)");
+
 static int toFd(FileHandle handle)
 {
     return static_cast<int>(handle);

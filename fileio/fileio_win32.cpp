@@ -1,9 +1,54 @@
-// File access over Win32: CreateFileA, ReadFile, WriteFile, SetFilePointer,
-// GetFileSize, SetEndOfFile, FlushFileBuffers, CloseHandle.
+// File access over Win32: CreateFileA (CreateFileW where the A entry points
+// do not carry UTF-8), ReadFile, WriteFile, SetFilePointer, GetFileSize,
+// SetEndOfFile, FlushFileBuffers, CloseHandle.
 #include "fileio.h"
 #include "filefault.h"
+#include "fileio_win32.h"
 
 #include <windows.h>
+
+int PathText_AnsiIsUtf8(void)
+{
+    return GetACP() == CP_UTF8;
+}
+
+int PathText_ToWide(const char* text, wchar_t* out, int capacity)
+{
+    if (capacity < 1)
+        return 0;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out, capacity) == 0) {
+        out[0] = L'\0';
+        return 0;
+    }
+    return 1;
+}
+
+int PathText_FromWide(const wchar_t* text, char* out, int capacity)
+{
+    if (capacity < 1)
+        return 0;
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, out, capacity, nullptr, nullptr) == 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+// UTF-8 never takes fewer bytes than UTF-16 units: the 1024 bytes of the
+// longest path the scan builds fit.
+enum { WidePathCapacity = 1024 };
+
+static HANDLE createFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD attributes)
+{
+    if (PathText_AnsiIsUtf8())
+        return CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
+    wchar_t wide[WidePathCapacity];
+    if (!PathText_ToWide(path, wide, WidePathCapacity)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(wide, access, share, nullptr, disposition, attributes, nullptr);
+}
 
 static HANDLE toHandle(FileHandle handle)
 {
@@ -20,7 +65,12 @@ static int openFailure(DWORD error, const char* path, bool wantWrite)
         return FileOpenFailReadOnly;
     case ERROR_ACCESS_DENIED: {
         // Windows answers a read-only file's write open with "access denied".
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        wchar_t wide[WidePathCapacity];
+        if (PathText_AnsiIsUtf8())
+            attributes = GetFileAttributesA(path);
+        else if (PathText_ToWide(path, wide, WidePathCapacity))
+            attributes = GetFileAttributesW(wide);
         if (wantWrite && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
             return FileOpenFailReadOnly;
         return FileOpenFailDenied;
@@ -47,7 +97,7 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
     if (mode & FileModeCreateAlways) disposition |= CREATE_ALWAYS;
     if (mode & FileModeOpenExisting) disposition |= OPEN_EXISTING;
     if (mode & FileModeOpenAlways) disposition |= OPEN_ALWAYS;
-    HANDLE h = CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
+    HANDLE h = createFile(path, access, share, disposition, attributes);
     if (h == INVALID_HANDLE_VALUE) {
         FileIo_SetOpenFailure(openFailure(GetLastError(), path, (mode & FileModeWrite) != 0));
         return 0;

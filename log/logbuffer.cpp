@@ -37,8 +37,29 @@ static void resetLocked(LogBuffer* log)
     log->changed = 0;
     log->overflowReported = 0;
     log->lineCount = 0;
+    log->keptLength = 0;
     if (log->text != nullptr)
         Mem_Zero(log->text, static_cast<uint32_t>(log->capacity) + LogBufferSlack);
+}
+
+// The out-of-room message stands behind used; it is part of the text.
+static int32_t textLength(const LogBuffer* log)
+{
+    return log->used + static_cast<int32_t>(strnlen(log->text + log->used, LogBufferSlack));
+}
+
+// Every take, whichever function makes it, is the reference for the next.
+static void markTaken(LogBuffer* log)
+{
+    log->changed = 0;
+    log->keptLength = textLength(log);
+}
+
+// Called before anything is written at used.
+static void markWriteAtUsed(LogBuffer* log)
+{
+    if (log->keptLength > log->used)
+        log->keptLength = log->used;
 }
 
 int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity)
@@ -84,6 +105,7 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
     const int64_t n = static_cast<int64_t>(strlen(line));
     if (n > static_cast<int64_t>(log->capacity) - log->used) {
         if (!log->overflowReported) {
+            markWriteAtUsed(log);
             snprintf(log->text + log->used, static_cast<size_t>(blockSize - log->used),
                      "****** Not Enough Memory in TXT Buffer (%i char / %i max)*******", static_cast<int>(log->used),
                      static_cast<int>(log->capacity));
@@ -93,6 +115,7 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
         lockGive(log);
         return -1;
     }
+    markWriteAtUsed(log);
     log->lineCount += 1;
     char* at = log->text + log->used;
     // The room test leaves the prefix, the line end and the NUL to the slack.
@@ -118,8 +141,8 @@ const char* LogBuffer_TakeIfChanged(LogBuffer* log)
         return nullptr;
     lockTake(log);
     const char* text = nullptr;
-    if (log->changed) {
-        log->changed = 0;
+    if (log->changed && log->text != nullptr) {
+        markTaken(log);
         text = log->text;
     }
     lockGive(log);
@@ -133,9 +156,28 @@ int32_t LogBuffer_UseIfChanged(LogBuffer* log, void (*use)(const char* text, voi
     lockTake(log);
     int32_t used = 0;
     if (log->changed && log->text != nullptr) {
-        log->changed = 0;
+        markTaken(log);
         if (use != nullptr)
             use(log->text, context);
+        used = 1;
+    }
+    lockGive(log);
+    return used;
+}
+
+int32_t LogBuffer_UseChanges(LogBuffer* log,
+                             void (*use)(const char* text, int32_t length, int32_t kept, void* context),
+                             void* context)
+{
+    if (log == nullptr)
+        return -1;
+    lockTake(log);
+    int32_t used = 0;
+    if (log->changed && log->text != nullptr) {
+        int32_t kept = log->keptLength;
+        markTaken(log);
+        if (use != nullptr)
+            use(log->text, log->keptLength, kept, context);
         used = 1;
     }
     lockGive(log);

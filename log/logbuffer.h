@@ -16,6 +16,7 @@ typedef struct LogBuffer {
     int32_t changed;           // 1 when the text changed since it was last taken
     int32_t lineCount;         // lines appended since the last reset
     int32_t overflowReported;  // 1 once the out-of-room message was written
+    int32_t keptLength;        // characters at the start unchanged since the text was last taken
     int32_t lockReady;         // 1 while lockStorage holds an initialised lock
     uint64_t lockStorage[16];  // the platform mutex guarding append against take
 } LogBuffer;
@@ -42,6 +43,16 @@ const char* LogBuffer_TakeIfChanged(LogBuffer* log);
 // must copy what it keeps and must not append). Returns 1 when use was
 // called, 0 when unchanged, -1 for a null record.
 int32_t LogBuffer_UseIfChanged(LogBuffer* log, void (*use)(const char* text, void* context), void* context);
+// When the text changed since the last take: as LogBuffer_UseIfChanged, and
+// use(text, length, kept, context) also learns the text's length and how
+// many characters at its start are those the last take handed out (all of
+// them when the log only grew since; fewer after a reset, or after a line
+// that fits took the out-of-room message's place). A reader that holds the
+// text of the last take needs only text + kept, unless kept falls short of
+// what it holds. Returns as LogBuffer_UseIfChanged.
+int32_t LogBuffer_UseChanges(LogBuffer* log,
+                             void (*use)(const char* text, int32_t length, int32_t kept, void* context),
+                             void* context);
 // Frees the block and zeroes the record. 0.
 int32_t LogBuffer_Free(LogBuffer* log);
 

@@ -1,8 +1,10 @@
 // Threads and folder listings over Win32: CreateThread/WaitForSingleObject and
-// FindFirstFileA/FindNextFileA with the pattern "folder\*.*".
+// FindFirstFileA/FindNextFileA with the pattern "folder\*.*" (the W entry
+// points, with names turned to UTF-8, where the A ones do not carry UTF-8).
 #include "scanplatform.h"
 
 #include "fileio.h"
+#include "fileio_win32.h"
 
 #include <string.h>
 #include <windows.h>
@@ -42,6 +44,17 @@ int32_t ScanThread_Join(ScanThread* thread)
     return 0;
 }
 
+static void takeType(DirListing* listing, DWORD attributes)
+{
+    listing->entryIsLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        listing->entryType = DirEntryDirectory;
+    else if (attributes & FILE_ATTRIBUTE_DEVICE)
+        listing->entryType = DirEntryOther;
+    else
+        listing->entryType = DirEntryFile;
+}
+
 static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
 {
     size_t n = strnlen(data->cFileName, sizeof(data->cFileName));
@@ -49,13 +62,48 @@ static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
         n = sizeof(listing->name) - 1;
     memcpy(listing->name, data->cFileName, n);
     listing->name[n] = '\0';
-    listing->entryIsLink = (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        listing->entryType = DirEntryDirectory;
-    else if (data->dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+    takeType(listing, data->dwFileAttributes);
+}
+
+static void takeEntryW(DirListing* listing, const WIN32_FIND_DATAW* data)
+{
+    takeType(listing, data->dwFileAttributes);
+    // A name too long for the record as UTF-8 could only be cut, and a cut
+    // name opens another file or none: such an entry is never opened.
+    if (!PathText_FromWide(data->cFileName, listing->name, sizeof(listing->name)))
         listing->entryType = DirEntryOther;
-    else
-        listing->entryType = DirEntryFile;
+}
+
+// The active code page, and so the kind of listing, holds for the process.
+static HANDLE findFirst(DirListing* listing, const char* pattern)
+{
+    if (PathText_AnsiIsUtf8()) {
+        WIN32_FIND_DATAA data;
+        HANDLE h = FindFirstFileA(pattern, &data);
+        if (h != INVALID_HANDLE_VALUE)
+            takeEntry(listing, &data);
+        return h;
+    }
+    wchar_t wide[ScanPathCapacity];
+    if (!PathText_ToWide(pattern, wide, ScanPathCapacity)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW(wide, &data);
+    if (h != INVALID_HANDLE_VALUE)
+        takeEntryW(listing, &data);
+    return h;
+}
+
+static DWORD folderAttributes(const char* folder)
+{
+    if (PathText_AnsiIsUtf8())
+        return GetFileAttributesA(folder);
+    wchar_t wide[ScanPathCapacity];
+    if (!PathText_ToWide(folder, wide, ScanPathCapacity))
+        return INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(wide);
 }
 
 int32_t DirListing_Open(DirListing* listing, const char* folder)
@@ -72,19 +120,17 @@ int32_t DirListing_Open(DirListing* listing, const char* folder)
     memcpy(pattern, folder, n);
     strcpy(pattern + n, sep);
     strcat(pattern, "*.*");
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(pattern, &data);
+    HANDLE h = findFirst(listing, pattern);
     if (h == INVALID_HANDLE_VALUE) {
         // An empty drive root has no "." entry: listed, with nothing in it.
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-            DWORD attributes = GetFileAttributesA(folder);
+            DWORD attributes = folderAttributes(folder);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 return 1;
         }
         return 0;
     }
     listing->handle = h;
-    takeEntry(listing, &data);
     listing->pending = 1;
     return 1;
 }
@@ -95,6 +141,13 @@ int32_t DirListing_Next(DirListing* listing)
         return 0;
     if (listing->pending) {
         listing->pending = 0;
+        return 1;
+    }
+    if (!PathText_AnsiIsUtf8()) {
+        WIN32_FIND_DATAW data;
+        if (FindNextFileW(static_cast<HANDLE>(listing->handle), &data) != TRUE)
+            return 0;
+        takeEntryW(listing, &data);
         return 1;
     }
     WIN32_FIND_DATAA data;

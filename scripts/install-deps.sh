@@ -6,6 +6,7 @@
 # bench/run.sh needs (its native and 64-bit Windows builds, the tools it
 # measures against, libsndfile, strace, Wine and a display).
 set -u
+. "$(dirname "$0")/lib.sh"
 
 for_tests=0
 for_bench=0
@@ -44,6 +45,13 @@ if [ "$for_tests" = 1 ]; then
   have_cmd mediainfo || need+=(mediainfo)
   have_cmd xdotool || need+=(xdotool)
   have_cmd xwininfo || need+=(x11-utils)
+  # A font with Japanese for the names test's screenshot (Wine draws with
+  # the system's fonts).
+  have_pkg fonts-vlgothic || need+=(fonts-vlgothic)
+  # The core's tests built for i686 Linux (g++ -m32), and qemu's i386
+  # user-mode emulation for a kernel that cannot run them.
+  have_pkg g++-multilib || need+=(g++-multilib)
+  tm_can_run_32bit || have_cmd qemu-i386 || need+=(qemu-user)
   # convert may be a stand-in: the real one answers -version.
   convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 fi

@@ -12,7 +12,11 @@ Modes:
              languages); needs no display.
   window     everything else; needs an X display without a window manager,
              as test.sh's Xvfb (DISPLAY, or a private Xvfb started here when
-             DISPLAY is unset). It takes the mouse of that display.
+             DISPLAY is unset). It takes the mouse of that display. Its
+             parts (--parts): scan and close (the program's use), names
+             (takes named in three scripts, by the program as it runs on
+             Windows 10 1903 and later and as on earlier Windows), and
+             responsive (the window answers during a scan of 100,000 files).
 
 Notes on Wine without a window manager (as on Xvfb):
   - Wine is told to draw the window frame itself (the per-program registry
@@ -55,6 +59,12 @@ MENU = "&Command{&Select Folder To Scan=50|-|&About=101|&Quit=100}"
 LOG_VIEW_STYLE = 0x50311884
 WS_EX_CLIENTEDGE = 0x200
 SC_CLOSE = 0xF060
+# Takes named in three scripts, in a folder named in them too.
+SCRIPT_NAMES = ["Séance 3.wav", "録音 01.wav", "Интервью.wav"]
+SCRIPT_FOLDER = "Prises 録音 Сессия"
+# The responsiveness check: asked every 100 ms, the window answers in 250.
+ASK_EVERY_MS = 100
+ANSWER_WITHIN_MS = 250
 
 
 # Every process started here, so that a time-out can end them all.
@@ -70,8 +80,11 @@ def check(condition, message):
         raise Failure(message)
 
 
+STARTED_AT = time.time()
+
+
 def step(text):
-    print("--", text, flush=True)
+    print("-- [%5.1f s]" % (time.time() - STARTED_AT), text, flush=True)
 
 
 def wine_path(path):
@@ -96,7 +109,7 @@ class Driver:
 
     def __init__(self, wine, exe, env):
         self.proc = subprocess.Popen([wine, exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, env=env, encoding="latin-1")
+                                     stderr=subprocess.DEVNULL, env=env, encoding="utf-8")
         STARTED.append(self.proc)
 
     def ask(self, line, expect_ok=True):
@@ -253,13 +266,13 @@ class Session:
         self.driver = None
         self.app_log = None
 
-    def start_app(self, tag):
+    def start_app(self, tag, exe=None):
         if self.driver is None:
             self.driver = Driver(self.args.emulator, self.args.driver, self.env)
         # Windows of programs started elsewhere are not ours to drive.
         self.driver.ask("baseline")
         self.app_log = open(os.path.join(self.args.work, "tessmark-%s.log" % tag), "w")
-        self.app = subprocess.Popen([self.args.emulator, self.args.exe], stdout=self.app_log,
+        self.app = subprocess.Popen([self.args.emulator, exe or self.args.exe], stdout=self.app_log,
                                     stderr=subprocess.STDOUT, env=self.env, cwd=self.args.work)
         STARTED.append(self.app)
         self.driver.ask("find 30000")
@@ -376,7 +389,8 @@ def check_scan_log(lines, folder, recs):
     groups = {}
     i = 0
     while i < len(rest):
-        name = rest[i].split(" ")[0]
+        # Names may hold spaces: a line belongs to the recording it starts with.
+        name = next((r.name for r in recs if rest[i].startswith(r.name + " ")), rest[i].split(" ")[0])
         count = 2 if rest[i].endswith(": repair") else 1
         check(name not in groups, "%s reported twice" % name)
         groups[name] = rest[i:i + count]
@@ -393,8 +407,9 @@ def test_resources(args, env):
         exe = wine_path(args.exe)
         step("resources of " + args.exe)
         listed = driver.ask("resources " + exe).split("|")
-        check(sorted(listed) == ["16/1/1036", "2/100/1036", "4/MYMAINAPPMENU/1036"],
+        check(sorted(listed) == ["16/1/1036", "2/100/1036", "24/1/0", "4/MYMAINAPPMENU/1036"],
               "resources (type/name/language): %r" % listed)
+        check_manifest(driver.ask("manifest " + exe))
         menu = driver.ask("resmenu " + exe)
         check(menu == MENU, "menu: %r" % menu)
         bitmap = driver.ask("bitmap " + exe)
@@ -591,6 +606,110 @@ def close_session(s, large, large_names, large_frames):
     check(len(repaired_now) < count, "the scan ended before the close arrived: make the folder larger")
 
 
+def check_manifest(text):
+    """What the program declares to Windows: the versions it knows, UTF-8
+    through the A entry points, awareness of the display's density, and
+    the common controls 6."""
+    import xml.etree.ElementTree as ET
+    root = ET.fromstring(text.encode("utf-8"))
+    found = {el.tag.split("}")[-1]: el for el in root.iter()}
+    ids = {el.get("Id") for el in root.iter() if el.tag.endswith("}supportedOS")}
+    check(len(ids) == 5 and "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" in ids,
+          "supported versions (Vista to 11): %r" % ids)
+    check(found.get("activeCodePage") is not None and found["activeCodePage"].text == "UTF-8",
+          "no UTF-8 code page in the manifest")
+    check(found.get("dpiAware") is not None and found["dpiAware"].text == "true", "not aware of the display density")
+    controls = [el for el in root.iter() if el.get("name") == "Microsoft.Windows.Common-Controls"]
+    check(len(controls) == 1 and controls[0].get("version") == "6.0.0.0", "no common controls 6")
+
+
+def names_session(s, root, exe, tag):
+    """Takes named in three scripts, in a folder named in them: each found,
+    repaired and named legibly in the log."""
+    step("takes named in three scripts, %s" % tag)
+    folder = os.path.join(root, tag, SCRIPT_FOLDER)
+    os.makedirs(folder)
+    recs = [Recording(folder, name, 48000, 2, 2, 1.5, "not set", seed=20 + i) for i, name in enumerate(SCRIPT_NAMES)]
+    s.start_app(tag, exe)
+    d = s.driver
+    d.ask("command 50")
+    patient(d, "wait " + DIALOG, 6)
+    d.ask("answer " + wine_path(os.path.join(folder, SCRIPT_NAMES[1])))
+    patient(d, "gone " + DIALOG, 6)
+    s.wait_log(lambda l: len(l) >= 1 + 2 * len(recs), 60, "the names' lines")
+    lines = s.settled_log()
+    check_scan_log(lines, folder, recs)
+    for r in recs:
+        r.check_repaired()
+    s.screenshot("tessmark-names-%s.png" % tag)
+    s.menu_click("quit")
+    check(s.wait_exit(30) == 0, "exit code after Quit")
+
+
+def make_many_small(root, count):
+    """count healthy recordings of a few frames, written as fast as Python can."""
+    folder = os.path.join(root, "many")
+    os.makedirs(folder)
+    samples = bytes(range(64))
+    head = (b"RIFF" + struct.pack("<I", 36 + len(samples)) + b"WAVE" +
+            b"fmt " + struct.pack("<IHHIIHH", 16, 1, 2, 48000, 192000, 4, 16) +
+            b"data" + struct.pack("<I", len(samples)))
+    body = head + samples
+    names = ["take%06d.wav" % i for i in range(count)]
+    for name in names:
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(body)
+    return folder, names
+
+
+def patient(driver, command, tries=12):
+    """A driver command that waits 10 s, asked again until it succeeds."""
+    for _ in range(tries):
+        answer = driver.ask(command, expect_ok=False)
+        if answer is not None:
+            return answer
+    raise Failure("%s: no success in %d tries" % (command, tries))
+
+
+def responsive_session(s, root, count):
+    """The window answers at once all through a scan of many files."""
+    step("preparing %d small recordings" % count)
+    started = time.time()
+    folder, names = make_many_small(root, count)
+    print("   made in %.1f s" % (time.time() - started), flush=True)
+    s.start_app("responsive")
+    d = s.driver
+    d.ask("command 50")
+    # The machine is busy with the files just written, and the dialog may
+    # list the folder of 100,000 files before it closes: up to two minutes.
+    patient(d, "wait " + DIALOG)
+    d.ask("answer " + wine_path(os.path.join(folder, names[0])))
+    patient(d, "gone " + DIALOG)
+    step("asking the window every %d ms during the scan" % ASK_EVERY_MS)
+    started = time.time()
+    answer = d.ask("responsive %d %d %d" % (ASK_EVERY_MS, ANSWER_WITHIN_MS, 3000)).split()
+    asks, slowest, slow, length = [int(x) for x in answer[:4]]
+    print("   %d asks in %.1f s, slowest answer %d ms, %d slower than %d ms"
+          % (asks, time.time() - started, slowest, slow, ANSWER_WITHIN_MS), flush=True)
+    for item in answer[4:]:
+        at, took, held = item.split(":")
+        print("   slow: at %.1f s, %s ms, the view holding %s characters" % (int(at) / 1000, took, held), flush=True)
+    texts = ["Scanning " + wine_path(folder)] + ["%s HEADER OK !" % n for n in names]
+    expected = sum(len("#%04d %s\r\n" % (i, t)) for i, t in enumerate(texts, 1))
+    check(length == expected, "the view holds %d characters, the whole log %d" % (length, expected))
+    check(asks >= 20, "the scan ended after %d asks: too short to tell" % asks)
+    check(slow == 0, "%d of %d asks took longer than %d ms (slowest %d ms)"
+          % (slow, asks, ANSWER_WITHIN_MS, slowest))
+    step("reading the log")
+    lines = s.log_lines()
+    check(sorted(parse_log(lines)) == sorted(texts), "the log does not name every file once")
+    step("quitting")
+    s.menu_click("quit")
+    check(s.wait_exit(60) == 0, "exit code after Quit")
+    # Removed now, so the next run does not start by deleting 100,000 files.
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def test_window(args, env):
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
@@ -602,9 +721,24 @@ def test_window(args, env):
     subprocess.run([args.emulator, "reg", "add", r"HKCU\Software\Wine\AppDefaults\Tessmark.exe\X11 Driver",
                     "/v", "Decorated", "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    # Windows draws a script that the log's font lacks with a font linked to
+    # it; this prefix gets such a link to the Japanese font install-deps.sh
+    # brings (Wine knows it by one of two file names). Courier New may stand
+    # for DejaVu Sans here.
+    for face in ("Courier New", "DejaVu Sans"):
+        subprocess.run([args.emulator, "reg", "add",
+                        r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink",
+                        "/v", face, "/t", "REG_MULTI_SZ",
+                        "/d", r"fonts-japanese-gothic.ttf,VL Gothic\0VL-Gothic-Regular.ttf,VL Gothic", "/f"],
+                       env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     s = Session(args, env)
     try:
+        if "names" in args.parts:
+            names_session(s, args.work, args.exe, "utf8-code-page")
+            names_session(s, args.work, args.old_exe, "before-1903")
+        if "responsive" in args.parts:
+            responsive_session(s, args.work, args.responsive_count)
         if "scan" in args.parts:
             scan_session(s, small, recs, others)
         if "close" in args.parts:
@@ -667,11 +801,14 @@ def main():
     parser.add_argument("--prefix", required=True, help="the Wine prefix of the test (made when missing)")
     parser.add_argument("--large-count", type=int, default=1000)
     parser.add_argument("--large-kilobytes", type=int, default=256)
-    parser.add_argument("--parts", default="scan,close", help="sessions to run: scan, close")
+    parser.add_argument("--parts", default="scan,close", help="sessions to run: scan, close, names, responsive")
+    parser.add_argument("--old-exe", help="the program with a manifest that asks for no code page (names)")
+    parser.add_argument("--responsive-count", type=int, default=100000)
     parser.add_argument("--time-limit", type=int, default=270, help="seconds before everything is stopped")
     args = parser.parse_args()
-    for name in ("exe", "driver", "work", "artifacts", "prefix"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
+    for name in ("exe", "driver", "work", "artifacts", "prefix", "old_exe"):
+        if getattr(args, name) is not None:
+            setattr(args, name, os.path.abspath(getattr(args, name)))
 
     env = dict(os.environ)
     env.setdefault("WINEDEBUG", "-all")

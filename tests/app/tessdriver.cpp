@@ -3,6 +3,8 @@
 // per line on standard input and answers one line per command:
 // "OK <result>" or "ERR <reason>". Texts in results are escaped (\n, \r, \t,
 // \\, and \xHH for other control bytes) so that each answer stays one line.
+// Texts in commands and answers are UTF-8: windows are read and written
+// through the W entry points, so names in any script pass unchanged.
 #include <windows.h>
 
 #include <stdio.h>
@@ -53,6 +55,25 @@ std::string Hex(const void* handle)
     return text;
 }
 
+std::string Utf8(const wchar_t* text, int units)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, units, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n : 1, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
 // Reads a window's text by WM_GETTEXT, which Wine carries across processes.
 // The program may replace the text between the length and the copy: the
 // read is repeated until the length holds still around a whole copy.
@@ -60,18 +81,18 @@ bool ReadText(HWND window, std::string* text)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         DWORD_PTR length = 0;
-        if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &length))
+        if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &length))
             return false;
-        std::vector<char> buffer(length + 2, 0);
+        std::vector<wchar_t> buffer(length + 2, 0);
         DWORD_PTR copied = 0;
-        if (!SendMessageTimeoutA(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(),
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(),
                                  SMTO_ABORTIFHUNG, SendTimeoutMs, &copied))
             return false;
         DWORD_PTR after = 0;
-        if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &after))
+        if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &after))
             return false;
         if (after == length && copied == length) {
-            text->assign(buffer.data(), copied);
+            *text = Utf8(buffer.data(), (int)copied);
             return true;
         }
         Sleep(20);
@@ -306,9 +327,19 @@ std::string VersionText(const char* path)
     return out;
 }
 
+std::string ManifestText(HMODULE module)
+{
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), (LPCSTR)RT_MANIFEST);
+    HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const char* bytes = loaded != nullptr ? (const char*)LockResource(loaded) : nullptr;
+    if (bytes == nullptr)
+        return "";
+    return std::string(bytes, SizeofResource(module, found));
+}
+
 bool RunResourceCommand(const std::string& verb, const std::string& path)
 {
-    if (verb != "resources" && verb != "resmenu" && verb != "bitmap" && verb != "version")
+    if (verb != "resources" && verb != "resmenu" && verb != "bitmap" && verb != "version" && verb != "manifest")
         return false;
     if (verb == "version") {
         Answer(true, VersionText(path.c_str()));
@@ -323,6 +354,9 @@ bool RunResourceCommand(const std::string& verb, const std::string& path)
         std::string out;
         EnumResourceTypesA(module, ListType, (LONG_PTR)&out);
         Answer(true, out);
+    } else if (verb == "manifest") {
+        std::string text = ManifestText(module);
+        Answer(!text.empty(), text.empty() ? "no manifest" : Escape(text));
     } else if (verb == "resmenu") {
         HMENU menu = LoadMenuA(module, "MyMainAppMenu");
         Answer(menu != nullptr, menu != nullptr ? MenuText(menu) : "no menu MyMainAppMenu");
@@ -393,6 +427,56 @@ void Run(const std::string& verb, const std::string& argument)
         if (view == nullptr || !ReadText(view, &text))
             return Answer(false, "no log view");
         return Answer(true, Escape(text));
+    }
+    if (verb == "responsive") {
+        // responsive INTERVAL LIMIT QUIET: from the first text in the log
+        // view on (the scan has started), asks the main window for WM_NULL
+        // every INTERVAL ms, each time waiting at most 5 s, until the log
+        // view's length has held still for QUIET ms. Answers the number of
+        // asks, the slowest answer in ms, how many took longer than LIMIT ms,
+        // and the view's final length; then, for up to 8 slow answers, when
+        // (ms since the first ask), how long, and the view's length then.
+        HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
+        unsigned interval = 100, limit = 250, quiet = 2000;
+        if (view == nullptr || sscanf(argument.c_str(), "%u %u %u", &interval, &limit, &quiet) != 3)
+            return Answer(false, "usage: responsive INTERVAL LIMIT QUIET, on a bound window");
+        unsigned asks = 0, slow = 0, slowest = 0;
+        DWORD_PTR length = 0, lastLength = (DWORD_PTR)-1;
+        DWORD first = GetTickCount();
+        DWORD stillSince = first;
+        std::string slowAsks;
+        for (int wait = 0; length == 0; ++wait) {
+            if (wait == 1200)
+                return Answer(false, "the log view stayed empty for two minutes");
+            Sleep(100);
+            SendMessageTimeoutW(view, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SendTimeoutMs, &length);
+        }
+        first = GetTickCount();
+        for (;;) {
+            DWORD start = GetTickCount();
+            DWORD_PTR ignored = 0;
+            if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, SendTimeoutMs, &ignored))
+                return Answer(false, "no answer within 5 s after " + std::to_string(asks) + " asks");
+            unsigned took = (unsigned)(GetTickCount() - start);
+            asks += 1;
+            slowest = took > slowest ? took : slowest;
+            SendMessageTimeoutW(view, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SendTimeoutMs, &length);
+            if (took > limit && ++slow <= 8)
+                slowAsks += " " + std::to_string(start - first) + ":" + std::to_string(took) + ":" +
+                            std::to_string((unsigned long)length);
+            if (length != lastLength) {
+                lastLength = length;
+                stillSince = GetTickCount();
+            } else if (length > 0 && GetTickCount() - stillSince >= quiet) {
+                break;
+            }
+            DWORD spent = GetTickCount() - start;
+            if (spent < interval)
+                Sleep(interval - spent);
+        }
+        char text[128];
+        snprintf(text, sizeof(text), "%u %u %u %lu", asks, slowest, slow, (unsigned long)length);
+        return Answer(true, text + slowAsks);
     }
     if (verb == "logview") {
         HWND view = main != nullptr ? GetDlgItem(main, AppLogViewId) : nullptr;
@@ -484,7 +568,8 @@ void Run(const std::string& verb, const std::string& argument)
         if (field == nullptr)
             return Answer(false, "no file name field");
         DWORD_PTR ignored;
-        SendMessageTimeoutA(field, WM_SETTEXT, 0, (LPARAM)argument.c_str(), SMTO_ABORTIFHUNG, SendTimeoutMs, &ignored);
+        std::wstring wide = Wide(argument);
+        SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)wide.c_str(), SMTO_ABORTIFHUNG, SendTimeoutMs, &ignored);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
         return Answer(true, "");
     }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "logbuffer.h"
 
@@ -120,6 +121,76 @@ TEST(LogTakes, ChangeMarkAndEdgeCases)
     EXPECT_EQ(1, LogBuffer_UseIfChanged(&l.log, copy, &seen));
     EXPECT_EQ("#0001 one\r\n#0002 two\r\n", seen);
     EXPECT_EQ(0, LogBuffer_UseIfChanged(&l.log, copy, &seen));
+}
+
+// A reader that keeps the text of each take, as the desktop log view does:
+// it adds what follows kept when it holds exactly the kept part, and takes
+// the whole text otherwise.
+struct Mirror {
+    std::string held;
+    int32_t kept = -1;
+    bool whole = false;
+    static void use(const char* text, int32_t length, int32_t kept, void* context)
+    {
+        Mirror* m = static_cast<Mirror*>(context);
+        m->kept = kept;
+        m->whole = size_t(kept) != m->held.size();
+        if (m->whole)
+            m->held.assign(text, size_t(length));
+        else
+            m->held.append(text + kept, size_t(length - kept));
+    }
+};
+
+TEST(LogTakes, ChangesTellHowMuchOfTheLastTakeIsKept)
+{
+    struct Step {
+        bool resetFirst;
+        std::vector<std::string> lines;  // appended before the take
+        int32_t kept;                    // what the take reports; -1: no change to take
+        bool whole;                      // the reader had to take the whole text
+    } steps[] = {
+        {false, {"0123456789"}, 0, false},                  // used 18
+        {false, {"abcdefghij"}, 18, false},                 // used 36
+        {false, {"far too long for the room"}, 36, false},  // the message behind used
+        {false, {"xy"}, 36, true},                          // fits: written over the message
+        {false, {"more", "and more"}, -1, false},           // refused: nothing changes
+        {true, {"new scan"}, 0, true},
+        {false, {"a", "b"}, 16, false},
+    };
+    Log l(40);
+    Mirror m;
+    int i = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(i++);
+        if (step.resetFirst)
+            LogBuffer_Reset(&l.log);
+        for (const std::string& line : step.lines)
+            LogBuffer_AppendLine(&l.log, line.c_str());
+        int32_t called = LogBuffer_UseChanges(&l.log, Mirror::use, &m);
+        ASSERT_EQ(step.kept < 0 ? 0 : 1, called);
+        if (called == 0)
+            continue;
+        EXPECT_EQ(step.kept, m.kept);
+        EXPECT_EQ(step.whole, m.whole);
+        EXPECT_EQ(l.text(), m.held);
+    }
+    EXPECT_EQ(0, LogBuffer_UseChanges(&l.log, Mirror::use, &m)) << "unchanged";
+}
+
+TEST(LogTakes, EveryKindOfTakeIsTheReferenceForTheNext)
+{
+    Log l(100);
+    Mirror m;
+    LogBuffer_AppendLine(&l.log, "one");
+    ASSERT_NE(nullptr, LogBuffer_TakeIfChanged(&l.log));
+    LogBuffer_AppendLine(&l.log, "two");
+    auto ignore = [](const char*, void*) {};
+    ASSERT_EQ(1, LogBuffer_UseIfChanged(&l.log, ignore, nullptr));
+    LogBuffer_AppendLine(&l.log, "three");
+    ASSERT_EQ(1, LogBuffer_UseChanges(&l.log, Mirror::use, &m));
+    EXPECT_EQ(22, m.kept) << "the two lines the earlier takes handed out";
+    EXPECT_EQ(-1, LogBuffer_UseChanges(nullptr, Mirror::use, &m));
 }
 
 TEST(LogLifecycle, NullRecordsUninitialisedAndFreed)

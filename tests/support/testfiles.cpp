@@ -16,6 +16,18 @@
 
 namespace fs = std::filesystem;
 
+// Paths are UTF-8, as inside the program; on Windows a narrow path would be
+// read in the system code page instead.
+static fs::path U8(const std::string& path)
+{
+    return fs::u8path(path);
+}
+
+std::vector<std::string> NamesInThreeScripts()
+{
+    return {u8"Séance 3.wav", u8"録音 01.wav", u8"Интервью.wav"};
+}
+
 std::string PathSep()
 {
 #ifdef _WIN32
@@ -51,7 +63,7 @@ TempDir::TempDir(const std::string& base)
         unsigned tag = rd() ^ unsigned(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (++counter << 20);
         fs::path p = root / ("tessmark-test-" + std::to_string(tag));
         if (fs::create_directory(p, ec)) {
-            path_ = p.string();
+            path_ = p.u8string();
             break;
         }
         if (ec)
@@ -78,7 +90,7 @@ std::string TempDir::write(const std::string& name, const Bytes& bytes) const
 
 Bytes ReadFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(U8(path), std::ios::binary);
     if (!in)
         return Bytes();
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -86,7 +98,7 @@ Bytes ReadFileBytes(const std::string& path)
 
 bool WriteFileBytes(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(U8(path), std::ios::binary | std::ios::trunc);
     if (!out)
         return false;
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -100,7 +112,7 @@ bool WriteSparse(const std::string& path, const Bytes& head, int64_t total)
 
 bool WriteAt(const std::string& path, int64_t offset, const Bytes& bytes)
 {
-    std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream io(U8(path), std::ios::binary | std::ios::in | std::ios::out);
     if (!io)
         return false;
     io.seekp(std::streamoff(offset));
@@ -111,20 +123,20 @@ bool WriteAt(const std::string& path, int64_t offset, const Bytes& bytes)
 bool SetFileLength(const std::string& path, int64_t length)
 {
     std::error_code ec;
-    fs::resize_file(path, uintmax_t(length), ec);
+    fs::resize_file(U8(path), uintmax_t(length), ec);
     return !ec;
 }
 
 int64_t FileLength(const std::string& path)
 {
     std::error_code ec;
-    uintmax_t n = fs::file_size(path, ec);
+    uintmax_t n = fs::file_size(U8(path), ec);
     return ec ? -1 : int64_t(n);
 }
 
 Bytes ReadAt(const std::string& path, int64_t offset, size_t count)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(U8(path), std::ios::binary);
     Bytes b(count);
     if (!in)
         return Bytes();
@@ -137,22 +149,22 @@ Bytes ReadAt(const std::string& path, int64_t offset, size_t count)
 bool MakeDir(const std::string& path)
 {
     std::error_code ec;
-    return fs::create_directories(path, ec);
+    return fs::create_directories(U8(path), ec);
 }
 
 void RemoveTree(const std::string& path)
 {
     std::error_code ec;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    fs::permissions(U8(path), fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(U8(path), ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
-    fs::remove_all(path, ec);
+    fs::remove_all(U8(path), ec);
 }
 
 bool SetReadOnly(const std::string& path, bool readOnly)
 {
     std::error_code ec;
-    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+    fs::permissions(U8(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
     return !ec;
 }

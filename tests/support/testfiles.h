@@ -32,6 +32,10 @@ private:
     std::string path_;
 };
 
+// Names of takes in three scripts (Latin with accents, Japanese, Cyrillic),
+// in UTF-8 as the program holds every text.
+std::vector<std::string> NamesInThreeScripts();
+
 // The platform's separator as a string.
 std::string PathSep();
 
