@@ -33,6 +33,7 @@ have_cmd xauth || need+=(xauth)
 have_cmd sox || need+=(sox)
 have_cmd ffprobe && have_cmd ffmpeg || need+=(ffmpeg)
 have_cmd strace || need+=(strace)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)  # the CLI's JSON
 if [ "$for_tests" = 1 ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   have_cmd clang++ || need+=(clang)

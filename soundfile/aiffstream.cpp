@@ -292,6 +292,22 @@ int32_t AiffStream_Repair(AiffStream* stream)
     return 0;
 }
 
+int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut)
+{
+    *padBytesOut = 0;
+    if (stream == nullptr || stream->handle == FileHandleNone || stream->blockAlign == 0 || stream->dataOffset == 0 ||
+        stream->fileSize < int64_t(stream->dataOffset))
+        return -1;
+    if (Bounded(stream))
+        return stream->fileSize;
+    const int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
+    const int64_t end = int64_t(stream->dataOffset) + frames * int64_t(stream->blockAlign);
+    // The close pads only a header with samples (as AiffStream_UpdateHeader).
+    if (frames > 0)
+        *padBytesOut = padBytes(end, stream->ssndBlockSize);
+    return end;
+}
+
 int32_t AiffStream_UpdateHeader(AiffStream* stream)
 {
     if (stream == nullptr)
