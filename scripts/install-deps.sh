@@ -44,6 +44,10 @@ if [ "$for_tests" = 1 ]; then
   have_cmd sndfile-info || need+=(sndfile-programs)
   have_cmd mediainfo || need+=(mediainfo)
   have_cmd xdotool || need+=(xdotool)
+  # The man page test (man --warnings) and the .deb test (CPack's shlibdeps).
+  have_cmd man || need+=(man-db)
+  have_cmd groff || need+=(groff)
+  have_cmd dpkg-shlibdeps || need+=(dpkg-dev)
   have_cmd xwininfo || need+=(x11-utils)
   # convert may be a stand-in: the real one answers -version.
   convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
