@@ -5,6 +5,7 @@
 #define TESSMARK_CLIPLATFORM_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include "fileio.h"
 
@@ -16,6 +17,11 @@ int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void));
 // Why DirListing_Open refused a folder, given the errno it left; null where
 // the platform's listing sets no errno (Win32).
 const char* CliPlatform_ListFailure(int error);
+
+// 1 when stream is a terminal (a console on Windows): its lines are then
+// flushed one by one, for a person to follow; a pipe or a file gets them in
+// blocks.
+int32_t CliPlatform_IsTerminal(FILE* stream);
 
 // Which file an open handle is and how it stands.
 typedef struct CliFileStamp {

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 static void (*interruptHandler)(void);
 
@@ -54,4 +55,9 @@ int32_t CliPlatform_SetModified(FileHandle handle, int64_t mtimeNs)
     times[1].tv_sec = static_cast<time_t>(mtimeNs / 1000000000);
     times[1].tv_nsec = static_cast<long>(mtimeNs % 1000000000);
     return futimens(static_cast<int>(handle), times) == 0 ? 0 : -1;
+}
+
+int32_t CliPlatform_IsTerminal(FILE* stream)
+{
+    return isatty(fileno(stream)) ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 // Find* listing leaves errno alone, so no reason is given.
 #include "cliplatform.h"
 
+#include <io.h>
 #include <windows.h>
 
 static void (*interruptHandler)(void);
@@ -52,4 +53,9 @@ int32_t CliPlatform_SetModified(FileHandle handle, int64_t mtimeNs)
     written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
     written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     return SetFileTime(reinterpret_cast<HANDLE>(handle), nullptr, nullptr, &written) ? 0 : -1;
+}
+
+int32_t CliPlatform_IsTerminal(FILE* stream)
+{
+    return _isatty(_fileno(stream)) ? 1 : 0;
 }

@@ -63,6 +63,7 @@ static FILE* humanOut;          // the numbered lines: stdout, or stderr under -
 static int jsonOut;             // --json
 static CliJournal journal;      // --journal
 static int journalFailed;       // a journal line after a repair could not be written
+static int stdoutLive;          // standard output is a terminal: each line flushed at once
 
 // Appends text to out from at, control characters of odd file names shown
 // as '?' so that they cannot drive the terminal; returns the new length.
@@ -86,7 +87,8 @@ static void printLine(const char* line, void* context)
     out[at++] = '\n';
     out[at] = '\0';
     fputs(out, humanOut);
-    fflush(humanOut);
+    if (humanOut != stdout || stdoutLive)
+        fflush(humanOut);
 }
 
 // Passes each file's report to the JSON lines and the journal.
@@ -95,7 +97,8 @@ static void onFileReport(const ScanFileReport* report, void* context)
     (void)context;
     if (jsonOut) {
         CliReport_File(stdout, report);
-        fflush(stdout);
+        if (stdoutLive)
+            fflush(stdout);
     }
     if (journal.handle != FileHandleNone && CliJournal_AfterFile(&journal, report) != 0)
         journalFailed = 1;
@@ -177,6 +180,11 @@ int main(int argc, char** argv)
     const char* undoPath = nullptr;
     int optionsEnded = 0;
     humanOut = stdout;
+    // As the classic tools: a terminal gets each line as it comes, a pipe
+    // gets them in blocks, without one write per line.
+    stdoutLive = CliPlatform_IsTerminal(stdout);
+    if (!stdoutLive)
+        setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     journal.handle = FileHandleNone;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];

@@ -295,12 +295,57 @@ def suite_undo(exe, work):
     check(rc == 2, "--undo with a folder is a usage error")
 
 
+def count_writes(exe, folder, terminal):
+    """Lines tessmark prints on standard output and the write calls they took,
+    into a pipe or a terminal, as strace counts them."""
+    log = folder + ".strace"
+    cmd = ["strace", "-f", "-qq", "-e", "trace=write", "-e", "signal=none", "-o", log, exe, folder]
+    if terminal:
+        import pty
+        master, slave = pty.openpty()
+        p = subprocess.Popen(cmd, stdout=slave, stderr=subprocess.DEVNULL)
+        os.close(slave)
+        out = b""
+        while True:
+            try:
+                part = os.read(master, 65536)
+            except OSError:
+                break
+            if not part:
+                break
+            out += part
+        p.wait(timeout=300)
+        os.close(master)
+    else:
+        out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=300).stdout
+    with open(log) as f:
+        writes = sum(1 for l in f if "write(1," in l)
+    return out.count(b"\n"), writes
+
+
+def suite_buffering(exe, work):
+    if not shutil.which("strace"):
+        print("strace missing: the buffering is not checked")
+        return
+    folder = os.path.join(work, "buffering")
+    os.mkdir(folder)
+    for i in range(200):
+        write(folder, "t%03d.wav" % i, wav(1, 8000, 16, samples(202, i), declared=0))
+    lines, writes = count_writes(exe, folder, terminal=True)
+    check(lines == 402 and writes == lines, "a terminal gets each line at once: %d lines, %d writes" % (lines, writes))
+    for i in range(200):
+        write(folder, "t%03d.wav" % i, wav(1, 8000, 16, samples(202, i), declared=0))
+    lines, writes = count_writes(exe, folder, terminal=False)
+    check(lines == 402 and 0 < writes <= lines // 20, "a pipe gets them in blocks: %d lines, %d writes" % (lines, writes))
+
+
 def main():
     exe = os.path.abspath(sys.argv[1])
     work = tempfile.mkdtemp(prefix="tessmark-report-")
     try:
         suite_json(exe, work)
         suite_undo(exe, work)
+        suite_buffering(exe, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:
