@@ -183,8 +183,9 @@ int main(int argc, char** argv)
     // As the classic tools: a terminal gets each line as it comes, a pipe
     // gets them in blocks, without one write per line.
     stdoutLive = CliPlatform_IsTerminal(stdout);
+    static char stdoutBlock[1 << 16];
     if (!stdoutLive)
-        setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+        setvbuf(stdout, stdoutBlock, _IOFBF, sizeof(stdoutBlock));
     journal.handle = FileHandleNone;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
