@@ -1,9 +1,13 @@
 // What the command-line scanner needs of the operating system besides the
-// scan: hearing Ctrl-C, and telling why a folder could not be listed.
+// scan: hearing Ctrl-C, telling why a folder could not be listed, and the
+// identity and times of an open file for the undo journal.
 #ifndef TESSMARK_CLIPLATFORM_H
 #define TESSMARK_CLIPLATFORM_H
 
 #include <stdint.h>
+#include <stdio.h>
+
+#include "fileio.h"
 
 // Has onInterrupt called on Ctrl-C or Ctrl-Break (and, on POSIX, SIGTERM and
 // SIGHUP), from a signal handler or the console's own thread, so it may only
@@ -19,5 +23,24 @@ int32_t CliPlatform_Utf8Arguments(int* argc, char*** argv);
 // Why DirListing_Open refused a folder, given the errno it left; null where
 // the platform's listing sets no errno (Win32).
 const char* CliPlatform_ListFailure(int error);
+
+// 1 when stream is a terminal (a console on Windows): its lines are then
+// flushed one by one, for a person to follow; a pipe or a file gets them in
+// blocks.
+int32_t CliPlatform_IsTerminal(FILE* stream);
+
+// Which file an open handle is and how it stands.
+typedef struct CliFileStamp {
+    uint64_t device;   // st_dev; on Windows the volume serial number
+    uint64_t inode;    // st_ino; on Windows the file index
+    int64_t size;      // bytes
+    int64_t mtimeNs;   // last modification, nanoseconds since 1970 (Windows: to 100 ns)
+} CliFileStamp;
+
+// Fills stamp for handle. 0, or -1 when the system cannot tell.
+int32_t CliPlatform_Stamp(FileHandle handle, CliFileStamp* stamp);
+
+// Sets the modification time of handle (the access time stays). 0 or -1.
+int32_t CliPlatform_SetModified(FileHandle handle, int64_t mtimeNs);
 
 #endif

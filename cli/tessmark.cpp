@@ -7,7 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "clijournal.h"
 #include "cliplatform.h"
+#include "clireport.h"
 #include "fileio.h"
 #include "scanplatform.h"
 #include "scanworker.h"
@@ -22,7 +24,8 @@ enum {
 };
 
 static const char* const usageText =
-    "Usage: tessmark [--check] [--recursive] FOLDER\n"
+    "Usage: tessmark [--check] [--recursive] [--json] [--journal FILE] FOLDER\n"
+    "       tessmark --undo FILE\n"
     "\n"
     "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
     "repairs each header that the recorder never finalised, in place, so that it\n"
@@ -30,6 +33,15 @@ static const char* const usageText =
     "\n"
     "  --check      examine and report only: open files read-only, change nothing\n"
     "  --recursive  also scan the subfolders (symbolic links are not followed)\n"
+    "  --json       write one JSON object per line on standard output for each\n"
+    "               recording, then one with the summary; the numbered lines go\n"
+    "               to standard error\n"
+    "  --journal FILE\n"
+    "               before each repair, append what it will change to FILE and\n"
+    "               flush it to the disk (not with --check)\n"
+    "  --undo FILE  put back every file recorded in FILE, newest first, where it\n"
+    "               is still as the repair left it; other files are named and\n"
+    "               left alone\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
@@ -39,12 +51,19 @@ static const char* const usageText =
     "Exit status: 0 when every recording was examined and none failed; 1 when a\n"
     "repair failed or, with --check, a file needs repair; 2 on a usage error or a\n"
     "folder that cannot be listed; 3 when nothing failed but a recording was left\n"
-    "unexamined; 130 when interrupted (the file in hand is always finished first).\n";
+    "unexamined; 130 when interrupted (the file in hand is always finished first).\n"
+    "With --undo: 0 when every recorded file was put back or was already as\n"
+    "before; 1 when one was refused; 2 when FILE cannot be read.\n";
 
 static AppState app;            // the worker's folder; its log stays unused here
 static ScanOutcomes outcomes;   // counted by the worker
 static int32_t lineNumber;      // the number of the last line printed
 static volatile sig_atomic_t interrupted;
+static FILE* humanOut;          // the numbered lines: stdout, or stderr under --json
+static int jsonOut;             // --json
+static CliJournal journal;      // --journal
+static int journalFailed;       // a journal line after a repair could not be written
+static int stdoutLive;          // standard output is a terminal: each line flushed at once
 
 // Appends text to out from at, control characters of odd file names shown
 // as '?' so that they cannot drive the terminal; returns the new length.
@@ -67,8 +86,54 @@ static void printLine(const char* line, void* context)
     size_t at = appendShown(out, static_cast<size_t>(n), sizeof(out), line);
     out[at++] = '\n';
     out[at] = '\0';
-    fputs(out, stdout);
+    fputs(out, humanOut);
+    if (humanOut != stdout || stdoutLive)
+        fflush(humanOut);
+}
+
+// Passes each file's report to the JSON lines and the journal.
+static void onFileReport(const ScanFileReport* report, void* context)
+{
+    (void)context;
+    if (jsonOut) {
+        CliReport_File(stdout, report);
+        if (stdoutLive)
+            fflush(stdout);
+    }
+    if (journal.handle != FileHandleNone && CliJournal_AfterFile(&journal, report) != 0)
+        journalFailed = 1;
+}
+
+static void printUndoNote(const char* path, int32_t refused, const char* text, void* context)
+{
+    (void)context;
+    char out[ScanPathCapacity + 256];
+    size_t at = 0;
+    if (refused)
+        at = appendShown(out, at, sizeof(out), "tessmark: ");
+    at = appendShown(out, at, sizeof(out), path);
+    at = appendShown(out, at, sizeof(out), refused ? ": not undone: " : ": ");
+    at = appendShown(out, at, sizeof(out), text);
+    out[at++] = '\n';
+    out[at] = '\0';
     fflush(stdout);
+    fputs(out, refused ? stderr : stdout);
+}
+
+static int runUndo(const char* journalPath)
+{
+    CliUndoOutcome outcome;
+    if (CliJournal_Undo(journalPath, &outcome, printUndoNote, nullptr) != 0) {
+        fprintf(stderr, "tessmark: cannot read journal '%s'\n", journalPath);
+        return ExitUsage;
+    }
+    printf("%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused\n", outcome.restored,
+           outcome.unchanged, outcome.refused);
+    if (outcome.badLines > 0)
+        fprintf(stderr, "tessmark: %" PRId64 " lines of '%s' are no record and were skipped\n", outcome.badLines,
+                journalPath);
+    fflush(stdout);
+    return outcome.refused > 0 ? ExitFileFailed : ExitOk;
 }
 
 // Names a file on standard error with what the scan says of it.
@@ -112,7 +177,17 @@ int main(int argc, char** argv)
     int checkOnly = 0;
     int recursive = 0;
     const char* folder = nullptr;
+    const char* journalPath = nullptr;
+    const char* undoPath = nullptr;
     int optionsEnded = 0;
+    humanOut = stdout;
+    // As the classic tools: a terminal gets each line as it comes, a pipe
+    // gets them in blocks, without one write per line.
+    stdoutLive = CliPlatform_IsTerminal(stdout);
+    static char stdoutBlock[1 << 16];
+    if (!stdoutLive)
+        setvbuf(stdout, stdoutBlock, _IOFBF, sizeof(stdoutBlock));
+    journal.handle = FileHandleNone;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
@@ -128,6 +203,12 @@ int main(int argc, char** argv)
                 checkOnly = 1;
             } else if (strcmp(arg, "--recursive") == 0) {
                 recursive = 1;
+            } else if (strcmp(arg, "--json") == 0) {
+                jsonOut = 1;
+            } else if (strcmp(arg, "--journal") == 0 || strcmp(arg, "--undo") == 0) {
+                if (i + 1 >= argc)
+                    return usageError("a file must follow", arg);
+                (arg[2] == 'j' ? journalPath : undoPath) = argv[++i];
             } else {
                 return usageError("unknown option", arg);
             }
@@ -137,8 +218,17 @@ int main(int argc, char** argv)
             return usageError("one folder only; unexpected", arg);
         folder = arg;
     }
+    if (undoPath != nullptr) {
+        if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr)
+            return usageError("--undo takes a journal and nothing else", nullptr);
+        return runUndo(undoPath);
+    }
     if (folder == nullptr)
         return usageError("no folder given", nullptr);
+    if (journalPath != nullptr && checkOnly)
+        return usageError("--check changes nothing, so --journal has nothing to record", nullptr);
+    if (jsonOut)
+        humanOut = stderr;
 
     // The folder as the desktop keeps it: without a trailing separator,
     // except for a root, which is nothing but one.
@@ -163,6 +253,11 @@ int main(int argc, char** argv)
         return ExitUsage;
     }
     DirListing_Close(&probe);
+    if (journalPath != nullptr && CliJournal_Open(&journal, journalPath) != 0) {
+        fprintf(stderr, "tessmark: cannot open journal '%s' (%s)\n", journalPath,
+                File_OpenFailureText(File_LastOpenFailure()));
+        return ExitUsage;
+    }
 
     ScanOptions options;
     memset(&options, 0, sizeof(options));
@@ -170,6 +265,11 @@ int main(int argc, char** argv)
     options.recursive = recursive;
     options.onLine = printLine;
     options.onNote = printNote;
+    options.onFile = onFileReport;
+    if (journal.handle != FileHandleNone) {
+        options.beforeRepair = CliJournal_BeforeRepair;
+        options.repairContext = &journal;
+    }
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
     CliPlatform_CatchInterrupts(onInterrupt);
@@ -180,29 +280,38 @@ int main(int argc, char** argv)
     ScanWorker_Start(&app);
     ScanWorker_Wait();
 
+    if (CliJournal_Close(&journal) != 0 || journalFailed)
+        fprintf(stderr, "tessmark: the journal may lack how repaired files were left; --undo takes them as "
+                        "interrupted repairs\n");
     if (!outcomes.folderListed) {
         fprintf(stderr, "tessmark: cannot list folder '%s'\n", folder);
         return ExitUsage;
     }
+    int status = ExitOk;
+    if (interrupted)
+        status = ExitInterrupted;
+    else if (outcomes.failed > 0 || (checkOnly && outcomes.needRepair > 0))
+        status = ExitFileFailed;
+    else if (outcomes.notOpened > 0)
+        status = ExitNotExamined;
     if (checkOnly)
-        printf("%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " %s repair (not repaired: --check changes nothing)",
+        fprintf(humanOut, "%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " %s repair (not repaired: --check changes nothing)",
                outcomes.examined, plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.needRepair,
                plural(outcomes.needRepair, "needs", "need"));
     else
-        printf("%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " repaired, %" PRId64 " failed", outcomes.examined,
+        fprintf(humanOut, "%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " repaired, %" PRId64 " failed", outcomes.examined,
                plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.repaired, outcomes.failed);
     if (outcomes.notOpened > 0)
-        printf(", %" PRId64 " could not be opened", outcomes.notOpened);
+        fprintf(humanOut, ", %" PRId64 " could not be opened", outcomes.notOpened);
     if (outcomes.noSamples > 0)
-        printf(", %" PRId64 " %s no samples", outcomes.noSamples, plural(outcomes.noSamples, "holds", "hold"));
-    printf("\n");
-    fflush(stdout);
-
-    if (interrupted) {
-        fprintf(stderr, "tessmark: interrupted; the file in hand was finished, the rest not examined\n");
-        return ExitInterrupted;
+        fprintf(humanOut, ", %" PRId64 " %s no samples", outcomes.noSamples, plural(outcomes.noSamples, "holds", "hold"));
+    fprintf(humanOut, "\n");
+    fflush(humanOut);
+    if (jsonOut) {
+        CliReport_Summary(stdout, &outcomes, checkOnly, interrupted, status);
+        fflush(stdout);
     }
-    if (outcomes.failed > 0 || (checkOnly && outcomes.needRepair > 0))
-        return ExitFileFailed;
-    return outcomes.notOpened > 0 ? ExitNotExamined : ExitOk;
+    if (interrupted)
+        fprintf(stderr, "tessmark: interrupted; the file in hand was finished, the rest not examined\n");
+    return status;
 }

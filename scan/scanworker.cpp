@@ -75,6 +75,40 @@ static size_t joinPath(char* path, size_t at, const char* name)
     return at + sep + n;
 }
 
+// Passes what the scan did with the file in hand to onFile; the summary is
+// that of the open (before) and, for framesAfter, ctx->info.
+static void reportFile(ScanContext* ctx, const char* path, const char* name, int32_t action, const char* reason,
+                       const SoundFileInfo* before, int64_t declared, int64_t present)
+{
+    if (ctx->options.onFile == nullptr)
+        return;
+    ScanFileReport r;
+    Mem_Zero(&r, sizeof(r));
+    r.path = path;
+    r.name = name;
+    r.action = action;
+    r.reason = reason != nullptr ? reason : "";
+    if (before != nullptr) {
+        // The handle may be closed by now: its kind is gone, the summary's stays.
+        const SoundFile* file = &ctx->file;
+        if (before->kind == SoundFileKindAiff) {
+            r.container = (file->aiff.flags & AiffFlagAifc) ? ScanContainerAifc : ScanContainerAiff;
+            r.sampleEncoding = file->aiff.sampleEncoding;
+        } else {
+            r.container = (before->flags & WavFlagRf64) ? ScanContainerRf64 : ScanContainerWav;
+            r.sampleEncoding = before->sampleEncoding;
+        }
+        r.sampleRate = before->sampleRate;
+        r.channels = before->channels;
+        r.bitsPerSample = before->bitsPerSample;
+        r.declaredBytes = declared;
+        r.presentBytes = present;
+        r.framesBefore = before->frameCount;
+        r.framesAfter = ctx->info.frameCount;
+    }
+    ctx->options.onFile(&r, ctx->options.fileContext);
+}
+
 static void logLength(ScanContext* ctx, const char* name)
 {
     int64_t seconds = ctx->info.durationMs / 1000;
@@ -96,10 +130,13 @@ static void examineFile(ScanContext* ctx, const char* name)
     Mem_Zero(file, sizeof(*file));
     if (SoundFile_Open(file, ctx->path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
         out->notOpened += 1;  // read-only, in use, or a header the reader refuses
+        char reason[sizeof(file->errorText) + 32];
         if (file->errorCode == SoundFileErrCannotOpen)
-            note(ctx, name, "not examined: cannot open (%s)", File_OpenFailureText(File_LastOpenFailure()));
+            snprintf(reason, sizeof(reason), "cannot open (%s)", File_OpenFailureText(File_LastOpenFailure()));
         else
-            note(ctx, name, "not examined: %s", file->errorText);
+            snprintf(reason, sizeof(reason), "%s", file->errorText);
+        note(ctx, name, "not examined: %s", reason);
+        reportFile(ctx, ctx->path, name, ScanActionNotExamined, reason, nullptr, 0, 0);
         return;
     }
     if (!file->isOpen)
@@ -111,9 +148,11 @@ static void examineFile(ScanContext* ctx, const char* name)
     const int64_t dataOffset = static_cast<int64_t>(SoundFile_GetDataOffset(file));
     const int64_t present = SoundFile_GetDataEnd(file) - dataOffset;
     const int64_t declared = ctx->info.dataBytes;
+    const SoundFileInfo before = ctx->info;
 
     if (present <= 0) {
         out->noSamples += 1;  // a header without samples: nothing to cover, and no line
+        reportFile(ctx, ctx->path, name, ScanActionOk, "no samples", &before, declared, present < 0 ? 0 : present);
         SoundFile_Close(file);
         return;
     }
@@ -128,6 +167,7 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
         emitLine(ctx);
         out->failed += 1;
+        reportFile(ctx, ctx->path, name, ScanActionFailed, "cannot read what follows the samples", &before, declared, present);
         return;
     }
     if (present <= declared || trailer == 1) {
@@ -135,6 +175,8 @@ static void examineFile(ScanContext* ctx, const char* name)
         emitLine(ctx);
         out->headerOk += 1;
         noteBeyond32(ctx, name);
+        reportFile(ctx, ctx->path, name, ScanActionOk, trailer == 1 ? "metadata behind the samples" : nullptr, &before, declared,
+                   present);
         SoundFile_Close(file);
         return;
     }
@@ -146,17 +188,35 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s header missing %" PRId64 " bytes : %s", name, present - declared,
                  action);
     emitLine(ctx);
+    char why[64];
+    if (declared == 0)
+        snprintf(why, sizeof(why), "header not set");
+    else
+        snprintf(why, sizeof(why), "header missing %" PRId64 " bytes", present - declared);
 
     if (checkOnly) {
         out->needRepair += 1;
+        reportFile(ctx, ctx->path, name, ScanActionNeedsRepair, why, &before, declared, present);
         SoundFile_Close(file);
         return;
     }
-    if (SoundFile_Repair(file) != 0) {
+    int32_t refused = 0;
+    if (ctx->options.beforeRepair != nullptr) {
+        ScanFileReport r;
+        Mem_Zero(&r, sizeof(r));
+        r.path = ctx->path;
+        r.name = name;
+        r.action = ScanActionRepaired;
+        r.reason = why;
+        refused = ctx->options.beforeRepair(&r, file, ctx->options.repairContext);
+    }
+    if (refused != 0 || SoundFile_Repair(file) != 0) {
         SoundFile_Close(file);
         snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
         emitLine(ctx);
         out->failed += 1;
+        reportFile(ctx, ctx->path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", &before,
+                   declared, present);
         return;
     }
     SoundFile_GetInfo(file, &ctx->info);
@@ -166,11 +226,13 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
         emitLine(ctx);
         out->failed += 1;
+        reportFile(ctx, ctx->path, name, ScanActionFailed, "cannot access file", &before, declared, present);
         return;
     }
     logLength(ctx, name);
     out->repaired += 1;
     noteBeyond32(ctx, name);
+    reportFile(ctx, ctx->path, name, ScanActionRepaired, why, &before, declared, present);
 }
 
 // Lists the folder held in ctx->path (length folderLength) and works through
@@ -198,6 +260,8 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
             if (isDir || SoundFile_HasSoundExtension(entryName)) {
                 ctx->outcomes.notOpened += 1;
                 note(ctx, entryName, "not examined: %s", "path too long");
+                if (!isDir)
+                    reportFile(ctx, entryName, entryName, ScanActionNotExamined, "path too long", nullptr, 0, 0);
             }
             continue;
         }

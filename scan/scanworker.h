@@ -31,6 +31,50 @@ typedef void (*ScanLineFn)(const char* line, void* context);
 // call it, and the text (such as "not examined: cannot open (read-only)").
 typedef void (*ScanNoteFn)(const char* name, const char* text, void* context);
 
+// ScanFileReport.action values.
+enum {
+    ScanActionOk = 1,           // the header covers every whole frame (or the file holds no samples)
+    ScanActionRepaired = 2,     // repaired, the new header written and flushed
+    ScanActionNeedsRepair = 3,  // checkOnly: the header is short, the file unchanged
+    ScanActionFailed = 4,       // the repair, or a read that had to precede it, failed
+    ScanActionNotExamined = 5,  // passed over: refused by the reader, no access, in use, path too long
+};
+
+// ScanFileReport.container values.
+enum {
+    ScanContainerUnknown = 0,  // not read (not examined)
+    ScanContainerWav = 1,
+    ScanContainerRf64 = 2,
+    ScanContainerAiff = 3,
+    ScanContainerAifc = 4,
+};
+
+// What one scan did with one sound file (see ScanOptions.onFile).
+typedef struct ScanFileReport {
+    const char* path;       // the full path opened
+    const char* name;       // as the lines call it
+    int32_t action;         // ScanAction*
+    const char* reason;     // why, for every action but ScanActionOk ("" when there is nothing to say)
+    int32_t container;      // ScanContainer*, as the file was opened
+    uint32_t sampleRate;    // 0 and below: unknown while not examined
+    int32_t channels;
+    int32_t bitsPerSample;
+    int32_t sampleEncoding; // SampleEncoding* (AIFF included)
+    int64_t declaredBytes;  // sample bytes the header declared at open (whole frames)
+    int64_t presentBytes;   // sample bytes the file holds
+    int64_t framesBefore;   // frames the header declared at open
+    int64_t framesAfter;    // frames it declares after the scan
+} ScanFileReport;
+
+// Receives the report of each sound file when the scan is done with it.
+typedef void (*ScanFileFn)(const ScanFileReport* report, void* context);
+
+struct SoundFile;
+// Called before a repair's first write with the open file (report as far as
+// known, action ScanActionRepaired). 0 lets the repair go on; any other value
+// leaves the file as it is, counted failed with the reason "not journaled".
+typedef int32_t (*ScanBeforeRepairFn)(const ScanFileReport* report, struct SoundFile* file, void* context);
+
 // How the next scans run. The all-zero record is the desktop program's scan.
 typedef struct ScanOptions {
     int32_t checkOnly;      // 1: open read-only and shared, never repair; the lines say "not repaired"
@@ -40,6 +84,10 @@ typedef struct ScanOptions {
     void* lineContext;      // passed to onLine
     ScanNoteFn onNote;      // called on the worker thread for each word on a file; may be null
     void* noteContext;      // passed to onNote
+    ScanFileFn onFile;      // called on the worker thread for each sound file examined or passed over; may be null
+    void* fileContext;      // passed to onFile
+    ScanBeforeRepairFn beforeRepair; // called on the worker thread before each repair; may be null
+    void* repairContext;    // passed to beforeRepair
     ScanOutcomes* outcomes; // zeroed when a scan starts, then counted by the worker; may be null.
                             // Read it only once the worker has ended (ScanWorker_Wait or _Stop).
 } ScanOptions;

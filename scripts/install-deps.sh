@@ -34,6 +34,7 @@ have_cmd xauth || need+=(xauth)
 have_cmd sox || need+=(sox)
 have_cmd ffprobe && have_cmd ffmpeg || need+=(ffmpeg)
 have_cmd strace || need+=(strace)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)  # the CLI's JSON
 if [ "$for_tests" = 1 ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   have_cmd clang++ || need+=(clang)
@@ -44,6 +45,10 @@ if [ "$for_tests" = 1 ]; then
   have_cmd sndfile-info || need+=(sndfile-programs)
   have_cmd mediainfo || need+=(mediainfo)
   have_cmd xdotool || need+=(xdotool)
+  # The man page test (man --warnings) and the .deb test (CPack's shlibdeps).
+  have_cmd man || need+=(man-db)
+  have_cmd groff || need+=(groff)
+  have_cmd dpkg-shlibdeps || need+=(dpkg-dev)
   have_cmd xwininfo || need+=(x11-utils)
   # A font with Japanese for the names test's screenshot (Wine draws with
   # the system's fonts).

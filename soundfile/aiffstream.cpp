@@ -85,8 +85,6 @@ int64_t padBytes(int64_t end, uint32_t blockSize)
     return rest == 0 ? 0 : int64_t(blockSize) - rest;
 }
 
-// 1 when a header for dataBytes and frameCount can be written: every size
-// fits AIFF's 32-bit fields and the offsets are those an open recorded.
 // 1 when the samples end at the SSND chunk's end, chunks behind it: the
 // repair then neither cuts nor pads, and the FORM keeps covering the file.
 int Bounded(const AiffStream* stream)
@@ -94,6 +92,8 @@ int Bounded(const AiffStream* stream)
     return stream->dataEnd > 0 && stream->dataEnd < stream->fileSize;
 }
 
+// 1 when a header for dataBytes and frameCount can be written: every size
+// fits AIFF's 32-bit fields and the offsets are those an open recorded.
 int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
 {
     if (dataBytes < 0 || frameCount < 0 || frameCount > AiffMaxField)
@@ -290,6 +290,22 @@ int32_t AiffStream_Repair(AiffStream* stream)
     stream->dataBytes = bytes;
     stream->headerDirty = 1;
     return 0;
+}
+
+int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut)
+{
+    *padBytesOut = 0;
+    if (stream == nullptr || stream->handle == FileHandleNone || stream->blockAlign == 0 || stream->dataOffset == 0 ||
+        stream->fileSize < int64_t(stream->dataOffset))
+        return -1;
+    if (Bounded(stream))
+        return stream->fileSize;
+    const int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
+    const int64_t end = int64_t(stream->dataOffset) + frames * int64_t(stream->blockAlign);
+    // The close pads only a header with samples (as AiffStream_UpdateHeader).
+    if (frames > 0)
+        *padBytesOut = padBytes(end, stream->ssndBlockSize);
+    return end;
 }
 
 int32_t AiffStream_UpdateHeader(AiffStream* stream)

@@ -95,6 +95,10 @@ double Extended80_ToDouble(const uint8_t* bytes);
 // write, the move or the cut failed (nothing is then marked dirty).
 int32_t AiffStream_Repair(AiffStream* stream);
 
+// The length AiffStream_Repair cuts the file to and the zero bytes the close
+// then appends; -1 when the repair would change nothing.
+int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut);
+
 // Rewrites FORM size, numSampleFrames and SSND size of a dirty stream, pads
 // to the SSND block size, flushes. -1 for no stream, StreamResultIoFailed on
 // an I/O failure, else 0.

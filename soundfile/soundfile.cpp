@@ -322,3 +322,37 @@ int32_t SoundFile_HasChunkTrailer(SoundFile* file)
     int32_t result = c->hasTrailer(file);
     return result == StreamResultIoFailed ? SoundFileErrAccess : result;
 }
+
+int32_t SoundFile_GetRepairPlan(SoundFile* file, SoundFileRepairPlan* plan)
+{
+    if (file == nullptr || plan == nullptr || !file->isOpen)
+        return -1;
+    Mem_Zero(plan, sizeof(*plan));
+    int64_t keep = -1;
+    if (file->kind == SoundFileKindAiff) {
+        keep = AiffStream_RepairKeepBytes(&file->aiff, &plan->padBytes);
+        plan->fileSize = file->aiff.fileSize;
+        plan->headerBytes = file->aiff.dataOffset;
+    } else if (file->kind == SoundFileKindWav || file->kind == SoundFileKindBwf) {
+        keep = WavStream_RepairKeepBytes(&file->wav);
+        plan->fileSize = file->wav.fileSize;
+        plan->headerBytes = file->wav.dataOffset;
+    }
+    if (keep < 0)
+        return -1;
+    plan->keepBytes = keep;
+    return 0;
+}
+
+int32_t SoundFile_ReadAt(SoundFile* file, int64_t pos, void* buffer, uint32_t count)
+{
+    if (file == nullptr || !file->isOpen)
+        return -1;
+    FileHandle handle = file->kind == SoundFileKindAiff ? file->aiff.handle : file->wav.handle;
+    // The OS file pointer moves: the stream must seek before its next read.
+    file->aiff.filePosState = 0;
+    file->wav.filePosState = 0;
+    if (handle == FileHandleNone || !File_SeekTo(handle, pos) || !File_ReadExact(handle, buffer, count))
+        return SoundFileErrAccess;
+    return 0;
+}

@@ -55,6 +55,16 @@ typedef struct SoundFileInfo {
     BextRecord bext;         // the bext description when kind is 3; zero otherwise
 } SoundFileInfo;
 
+// What a repair of the open file will change, known before its first write
+// (an undo journal keeps the bytes): it overwrites no byte at or past
+// headerBytes, cuts the file to keepBytes, then appends padBytes zero bytes.
+typedef struct SoundFileRepairPlan {
+    int64_t fileSize;     // the length the repair starts from
+    int64_t headerBytes;  // the offset of the first sample byte
+    int64_t keepBytes;    // the length after the cut; fileSize when nothing is cut
+    int64_t padBytes;     // zero bytes the close appends after keepBytes (AIFF block padding)
+} SoundFileRepairPlan;
+
 typedef struct SoundFile {
     SoundFileInfo info;    // the summary
     int32_t isOpen;        // 1 while a file is open
@@ -84,6 +94,14 @@ int32_t SoundFile_HasSoundExtension(const char* path);
 // refreshed; the file is not repaired); SoundFileErrNotOpen; -1 for a null
 // handle or an unknown kind.
 int32_t SoundFile_Repair(SoundFile* file);
+
+// Fills plan for a SoundFile_Repair of the open file, before it runs. 0; -1
+// when nothing is open or the repair would leave the file alone.
+int32_t SoundFile_GetRepairPlan(SoundFile* file, SoundFileRepairPlan* plan);
+
+// Reads count bytes at pos through the open handle. 0; SoundFileErrAccess
+// when the read failed; -1 when nothing is open.
+int32_t SoundFile_ReadAt(SoundFile* file, int64_t pos, void* buffer, uint32_t count);
 
 // Closes, rewriting a dirty header. 0; SoundFileErrAccess when the header
 // update, flush or close failed; SoundFileErrNotOpen; -1.

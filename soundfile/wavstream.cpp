@@ -329,6 +329,15 @@ int32_t WavStream_Repair(WavStream* stream)
     return 0;
 }
 
+int64_t WavStream_RepairKeepBytes(const WavStream* stream)
+{
+    if (stream == nullptr || stream->handle == FileHandleNone || stream->dataOffset == 0 || stream->blockAlign == 0 ||
+        stream->fileSize < int64_t(stream->dataOffset))
+        return -1;
+    const int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / stream->blockAlign;
+    return int64_t(stream->dataOffset) + frames * stream->blockAlign;
+}
+
 int32_t WavStream_UpdateHeader(WavStream* stream)
 {
     if (stream == nullptr)

@@ -99,6 +99,10 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 // dataOffset (nothing changed).
 int32_t WavStream_Repair(WavStream* stream);
 
+// The length WavStream_Repair cuts the file to (it pads nothing); -1 when it
+// would change nothing.
+int64_t WavStream_RepairKeepBytes(const WavStream* stream);
+
 // Rewrites the RIFF/RF64 block and the data size of a dirty stream, then
 // flushes. Returns -1 for a null stream, StreamResultIoFailed when a move,
 // write or the flush failed, else 0.

@@ -604,7 +604,11 @@ def suite_posix_only(runner, work):
     p = subprocess.Popen([runner.exe, many], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     first = [p.stdout.readline() for _ in range(41)]  # printed while the scan runs
     p.send_signal(signal.SIGINT)
-    rest, err = p.communicate(timeout=120)
+    # Into a pipe the lines come in blocks: the rest of one may already sit
+    # in p.stdout's buffer, which communicate() would pass by.
+    rest = p.stdout.read()
+    err = p.stderr.read()
+    p.wait(timeout=120)
     lines = [l.decode("latin-1").rstrip("\n") for l in first] + rest.decode("latin-1").splitlines()
     repaired = 0
     whole_ok = True

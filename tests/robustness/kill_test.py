@@ -9,6 +9,7 @@ Usage: kill_test.py --tessmark PATH --work DIR [--files N] [--megabytes M]
 import argparse
 import hashlib
 import os
+import pty
 import random
 import select
 import shutil
@@ -98,24 +99,40 @@ def read_back(path, kind):
 
 def run_until_killed(tessmark, folder, delay):
     """Starts a scan, kills it delay seconds after its first file; 1 if it was killed, 0 if it ended first."""
-    proc = subprocess.Popen([tessmark, folder], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # A terminal, as a person watches it: the scan prints each line at once
+    # there (into a pipe it prints in blocks).
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([tessmark, folder], stdout=slave, stderr=subprocess.DEVNULL)
+    os.close(slave)
     # Wait for the first file's line, then a little longer: into the middle
     # of one of the repairs that follow.
     deadline = time.monotonic() + 60
     seen = b""
     while b"\n#0002 " not in seen and time.monotonic() < deadline and proc.poll() is None:
-        ready, _, _ = select.select([proc.stdout], [], [], 0.5)
+        ready, _, _ = select.select([master], [], [], 0.5)
         if ready:
-            part = os.read(proc.stdout.fileno(), 4096)
+            try:
+                part = os.read(master, 4096)
+            except OSError:  # the terminal's other end is closed
+                break
             if not part:
                 break
-            seen += part
-    time.sleep(delay)
+            seen = (seen + part).replace(b"\r\n", b"\n")
+    # Kept read meanwhile: a full terminal would hold the scan in a write.
+    until = time.monotonic() + delay
+    while time.monotonic() < until:
+        ready, _, _ = select.select([master], [], [], max(0.0, until - time.monotonic()))
+        if ready:
+            try:
+                if not os.read(master, 65536):
+                    break
+            except OSError:
+                break
     killed = proc.poll() is None
     if killed:
         proc.send_signal(signal.SIGKILL)
     proc.wait()
-    proc.stdout.close()
+    os.close(master)
     return 1 if killed else 0
 
 

@@ -1,0 +1,40 @@
+// JSON Lines for the report and the journal, through nlohmann::json. Every
+// string is dumped with invalid UTF-8 replaced (U+FFFD), so no dump throws;
+// where a name is not valid UTF-8 its exact bytes go beside it in hex.
+#ifndef TESSMARK_CLIJSON_H
+#define TESSMARK_CLIJSON_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+// 1 when the bytes are well-formed UTF-8 (no overlongs, surrogates or code
+// points past U+10FFFF).
+int CliJson_IsUtf8(const char* text, size_t length);
+
+// Lower-case hex of the bytes.
+std::string CliJson_Hex(const void* bytes, size_t length);
+
+// Decodes hex into out; 0 when it is not hex of whole bytes.
+int CliJson_FromHex(const std::string& hex, std::string* out);
+
+// Sets key to text, and key + "_bytes" to its hex when text is not UTF-8.
+void CliJson_PutName(nlohmann::json* object, const char* key, const char* text);
+
+// The exact bytes of a name put with CliJson_PutName; 0 when absent or bad.
+int CliJson_GetName(const nlohmann::json& object, const char* key, std::string* out);
+
+// Integer member key, or 0 when it is missing or not an integer.
+int CliJson_GetInt(const nlohmann::json& object, const char* key, int64_t* out);
+
+// Writes object as one line to out. 0, or -1 when the write failed.
+int CliJson_WriteLine(FILE* out, const nlohmann::json& object);
+
+// object as one line, with its newline.
+std::string CliJson_Line(const nlohmann::json& object);
+
+#endif
