@@ -245,7 +245,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             stream->readFrames = WavStream_ReadFrames;
             stream->writeBytes = WavStream_WriteBytes;
             stream->filePosState = 1;
-            File_GetSize64(stream->handle, &stream->fileSize);
+            File_GetStamp(stream->handle, &stream->examined);
+            stream->fileSize = stream->examined.size;
             return WavOpenOk;
         } else {
             if (size == 0xFFFFFFFFu)
@@ -278,6 +279,8 @@ int32_t WavStream_Repair(WavStream* stream)
     WavHeader h;
     if (!BuildHeader(&repaired, &h))
         return StreamResultIoFailed;  // the header could not hold the result: leave the file alone
+    if (!File_Unchanged(stream->handle, &stream->examined, 1))
+        return StreamResultIoFailed;  // written since it was measured: a recorder may be at work
 
     stream->filePosState = 0;
     const int grows = bytes > stream->dataBytes;
@@ -286,7 +289,7 @@ int32_t WavStream_Repair(WavStream* stream)
     // The header block before the cut, and the data size too where the cut
     // is what completes the file (C2).
     if (!WriteFiller(stream, &h.plan) ||
-        !Commit_Cut(stream->handle, &h.start, 1, grows ? nullptr : &h.dataSize, int64_t(end)))
+        !Commit_Cut(stream->handle, &h.start, 1, grows ? nullptr : &h.dataSize, int64_t(end), &stream->examined))
         return StreamResultIoFailed;
     stream->headerDirty = 1;
     return 0;

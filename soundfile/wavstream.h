@@ -63,6 +63,7 @@ typedef struct WavStream {
     int64_t readPos;                // frame index of the next read; may leave 0..frameCount
     int64_t writePos;               // frame index of the next write
     int64_t fileSize;               // file length measured at open; 0 when unknown
+    FileStamp examined;             // fileSize and the time of last change, as measured at open
     int32_t headerDirty;            // 1 when the header must be rewritten at close
     WavReadFramesFn readFrames;     // WavStream_ReadFrames after a successful open
     WavWriteBytesFn writeBytes;     // WavStream_WriteBytes after a successful open
@@ -88,7 +89,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 // Recomputes frameCount and dataBytes from fileSize, cuts the file after the
 // last whole frame and marks the header dirty. Returns 0, or
 // StreamResultIoFailed when the move or the cut failed (the header is then
-// not marked dirty), or when fileSize is below dataOffset (nothing changed).
+// not marked dirty), or when fileSize is below dataOffset or another program
+// changed the file since it was measured (File_Unchanged; nothing changed).
 int32_t WavStream_Repair(WavStream* stream);
 
 // Rewrites the RIFF/RF64 block and the data size of a dirty stream, then
