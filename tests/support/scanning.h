@@ -24,6 +24,7 @@ struct ScanRun {
     ScanOutcomes outcomes{};
     ScanOptions options{};
     Lines lines;
+    Lines notes;                                     // "NAME: TEXT" for each word on a file
     std::function<void(const std::string&)> onLine;  // called on the worker thread
 
     ScanRun()
@@ -36,6 +37,10 @@ struct ScanRun {
                 self->onLine(line);
         };
         options.lineContext = this;
+        options.onNote = [](const char* name, const char* text, void* context) {
+            static_cast<ScanRun*>(context)->notes.push_back(std::string(name) + ": " + text);
+        };
+        options.noteContext = this;
         options.outcomes = &outcomes;
     }
     ~ScanRun()
@@ -50,6 +55,7 @@ struct ScanRun {
     void start(const std::string& folder)
     {
         lines.clear();
+        notes.clear();
         LogBuffer_Reset(&app->logBuffer);
         snprintf(app->folderPath, sizeof(app->folderPath), "%s", folder.c_str());
         ScanWorker_SetOptions(&options);
