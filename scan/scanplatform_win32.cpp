@@ -49,7 +49,10 @@ static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
         n = sizeof(listing->name) - 1;
     memcpy(listing->name, data->cFileName, n);
     listing->name[n] = '\0';
-    listing->entryIsLink = (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Symbolic links and junctions name another file; other reparse points
+    // (cloud placeholders, deduplicated files) are the file itself.
+    listing->entryIsLink = (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                           IsReparseTagNameSurrogate(data->dwReserved0);
     if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         listing->entryType = DirEntryDirectory;
     else if (data->dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
