@@ -175,6 +175,8 @@ def main():
     print("%d recorders of %d frames every %d ms, %d scans while they wrote, in %.1f s"
           % (args.rounds, args.frames, args.interval, scans, time.time() - start))
     print("while writing: %s" % ", ".join("%s %d" % kv for kv in sorted(stats.items())))
+    if stats["in use"] == 0:
+        failures.append("no scan found a take in use: the recorders that keep theirs open were never met")
     for f in failures:
         print("FAIL: " + f)
     if failures:
