@@ -26,6 +26,9 @@ import time
 import warnings
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import hostfs  # noqa: E402
+
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
     try:
@@ -564,16 +567,8 @@ def suite_posix_only(runner, work):
         check(len(err.decode().splitlines()) == 1, "one stderr line on interrupt: %r" % err)
 
 
-def suite_holding(runner, work):
-    """Files the scan must not change: a take a recorder has open, a take
-    outside the folder that a link in it leads to, and every take when
-    Ctrl-C comes before the scan has started."""
-    folder = os.path.join(work, "holding")
-    os.makedirs(folder)
-    take = os.path.join(folder, "take.wav")
-    sox_make(take, 48000, 2, 16, 0.3)
-    damage_wav(take)
-    before = sha(take)
+def suite_held_take(runner, folder, take, before):
+    """A take a recorder keeps open for writing: not examined, not changed."""
     with open(take, "ab") as recorder:  # open for writing, as a capture program keeps it
         rc, out, err = runner.scan(folder)
         check(rc == 3, "a take held open by a recorder exits 3 (rc %d, %r)" % (rc, err))
@@ -584,6 +579,22 @@ def suite_holding(runner, work):
         recorder.write(bytes(400))
     rc, out, err = runner.scan(folder)
     check(rc == 0 and out[1] == "#0002 take.wav header not set : repair", "released, the take is repaired: %r" % out)
+
+
+def suite_holding(runner, work):
+    """Files the scan must not change: a take a recorder has open, a take
+    outside the folder that a link in it leads to, and every take when
+    Ctrl-C comes before the scan has started."""
+    folder = os.path.join(work, "holding")
+    os.makedirs(folder)
+    take = os.path.join(folder, "take.wav")
+    sox_make(take, 48000, 2, 16, 0.3)
+    damage_wav(take)
+    before = sha(take)
+    if not hostfs.leases_granted(folder):
+        print("note: %s grants no write lease: a take held open is not tried" % folder)
+    else:
+        suite_held_take(runner, folder, take, before)
     os.remove(take)
 
     outside = os.path.join(work, "elsewhere")

@@ -25,6 +25,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
+import hostfs  # noqa: E402
 
 FRAME = 4  # 16-bit stereo
 
@@ -152,6 +153,9 @@ def main():
         return 0
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
+    if not args.emulator and not hostfs.leases_granted(args.work):
+        print("SKIPPED: %s grants no write lease: there the scan compares length and time only" % args.work)
+        return 0
     runner = Runner(args)
     kinds = [("wav", "hold"), ("wav", "reopen"), ("aiff", "reopen"), ("aiff", "hold")]
     stats = collections.Counter()

@@ -471,6 +471,8 @@ protected:
 
 TEST_F(ScanWhileRecording, TakeARecorderHoldsOpenIsNotExamined)
 {
+    if (!RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
     // Open for writing and shared, as capture programs keep their takes.
     FileHandle recorder = FileHandleNone;
     ASSERT_EQ(1, File_Open(path.c_str(), FileModeWrite | FileModeShareRead | FileModeShareWrite | FileModeOpenExisting,
@@ -509,6 +511,8 @@ class ScanWhileWritten : public ScanWhileRecording, public ::testing::WithParamI
 TEST_P(ScanWhileWritten, TakeThatChangesWhileCheckedIsNotRepaired)
 {
     const Interference& i = GetParam();
+    if (i.leases && !RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
     FaultGuard guard;
     FileFault_RefuseLeases(i.leases ? 0 : 1);
     Bytes expected;
