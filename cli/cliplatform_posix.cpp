@@ -24,9 +24,16 @@ int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void))
     action.sa_handler = onSignal;
     action.sa_flags = SA_RESTART;  // the file in hand is finished without interrupted calls
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (int sig : signals) {
+        sigaction(sig, &action, nullptr);
+        sigaddset(&caught, sig);
+    }
+    // A mask inherited from the parent would hold Ctrl-C back for good; one
+    // already pending arrives here, before the scan starts.
+    sigprocmask(SIG_UNBLOCK, &caught, nullptr);
     return 0;
 }
 

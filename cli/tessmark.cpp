@@ -17,41 +17,45 @@
 
 enum {
     ExitOk = 0,           // no file failed (with --check: none needs repair)
-    ExitFileFailed = 1,   // a repair failed (with --check: a file needs repair)
+    ExitFileFailed = 1,   // a repair failed or was refused (with --check: a file needs repair)
     ExitUsage = 2,        // bad command line, or a folder that cannot be listed
     ExitNotExamined = 3,  // nothing failed, but a recording was left unexamined (named on stderr)
     ExitInterrupted = 130 // stopped by Ctrl-C after the file in hand
 };
 
 static const char* const usageText =
-    "Usage: tessmark [--check] [--recursive] [--json] [--journal FILE] FOLDER\n"
+    "Usage: tessmark [--check] [--recursive] [--follow-links] [--json] [--journal FILE] FOLDER\n"
     "       tessmark --undo FILE\n"
     "\n"
     "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
     "repairs each header that the recorder never finalised, in place, so that it\n"
-    "covers every whole sample frame in the file. Healthy files are not touched.\n"
+    "covers every whole sample frame in the file. Healthy files are not touched,\n"
+    "nor are files that another program has open for writing.\n"
     "\n"
-    "  --check      examine and report only: open files read-only, change nothing\n"
-    "  --recursive  also scan the subfolders (symbolic links are not followed)\n"
-    "  --json       write one JSON object per line on standard output for each\n"
-    "               recording, then one with the summary; the numbered lines go\n"
-    "               to standard error\n"
-    "  --journal FILE\n"
-    "               before each repair, append what it will change to FILE and\n"
-    "               flush it to the disk (not with --check)\n"
-    "  --undo FILE  put back every file recorded in FILE, newest first, where it\n"
-    "               is still as the repair left it; other files are named and\n"
-    "               left alone\n"
-    "  --help       show this text\n"
-    "  --version    show the version\n"
+    "  --check         examine and report only: open files read-only, change nothing\n"
+    "  --recursive     also scan the subfolders (links to folders are not followed)\n"
+    "  --follow-links  also examine the files that links in FOLDER lead to, which\n"
+    "                  may lie outside it (without it, links are passed over)\n"
+    "  --json          write one JSON object per line on standard output for each\n"
+    "                  recording, then one with the summary; the numbered lines go\n"
+    "                  to standard error\n"
+    "  --journal FILE  before each repair, append what it will change to FILE and\n"
+    "                  flush it to the disk (not with --check)\n"
+    "  --undo FILE     put back every file recorded in FILE, newest first, where it\n"
+    "                  is still as the repair left it; other files are named and\n"
+    "                  left alone\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
     "\n"
     "Each recording that is not examined (refused by the reader, cannot be\n"
-    "opened, in use) is named on standard error with the reason.\n"
+    "opened, in use, a link not followed) or not repaired (still being written)\n"
+    "is named on standard error with the reason.\n"
     "\n"
     "Exit status: 0 when every recording was examined and none failed; 1 when a\n"
-    "repair failed or, with --check, a file needs repair; 2 on a usage error or a\n"
-    "folder that cannot be listed; 3 when nothing failed but a recording was left\n"
-    "unexamined; 130 when interrupted (the file in hand is always finished first).\n"
+    "repair failed or was left undone (the file still being written) or, with\n"
+    "--check, a file needs repair; 2 on a usage error or a folder that cannot be\n"
+    "listed; 3 when nothing failed but a recording was left unexamined; 130 when\n"
+    "interrupted (the file in hand is always finished first).\n"
     "With --undo: 0 when every recorded file was put back or was already as\n"
     "before; 1 when one was refused; 2 when FILE cannot be read.\n";
 
@@ -176,6 +180,7 @@ int main(int argc, char** argv)
     CliPlatform_Utf8Arguments(&argc, &argv);
     int checkOnly = 0;
     int recursive = 0;
+    int followLinks = 0;
     const char* folder = nullptr;
     const char* journalPath = nullptr;
     const char* undoPath = nullptr;
@@ -209,6 +214,8 @@ int main(int argc, char** argv)
                 if (i + 1 >= argc)
                     return usageError("a file must follow", arg);
                 (arg[2] == 'j' ? journalPath : undoPath) = argv[++i];
+            } else if (strcmp(arg, "--follow-links") == 0) {
+                followLinks = 1;
             } else {
                 return usageError("unknown option", arg);
             }
@@ -263,6 +270,7 @@ int main(int argc, char** argv)
     memset(&options, 0, sizeof(options));
     options.checkOnly = checkOnly;
     options.recursive = recursive;
+    options.followLinks = followLinks;
     options.onLine = printLine;
     options.onNote = printNote;
     options.onFile = onFileReport;

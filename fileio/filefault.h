@@ -40,8 +40,17 @@ void FileFault_Disarm(void);
 // Calls of the classes in ops made since the last arm or disarm.
 uint32_t FileFault_Count(uint32_t ops);
 
+// refuse 1: File_Open takes no lease, as on a file system that grants none
+// (some network and FUSE ones), so that File_Unchanged falls back on length
+// and time. Ended by FileFault_Disarm, kept by FileFault_Arm.
+void FileFault_RefuseLeases(int refuse);
+
 // Internal: 1 when this call of class op must fail. Counts the call.
 int FileFault_Hit(uint32_t op);
+// Internal: 1 while FileFault_RefuseLeases holds.
+int FileFault_LeasesRefused(void);
+// Internal: kept by the backends for File_LastChange (a FileChange* value).
+void FileIo_SetChange(int change);
 
 #ifdef __cplusplus
 }

@@ -49,6 +49,12 @@ extern uint32_t LastFileError;
 // Only regular files open. Without Win32 sharing, unshared modes take an
 // exclusive advisory lock and FileModeReadShared a shared one; a lock held
 // elsewhere makes the open fail. Returns 1 when opened, else 0.
+// Write access without FileModeShareWrite holds the file against every other
+// program for as long as it is open: on Win32 by the sharing mode; on Linux
+// by a write lease, which the kernel grants only while no other descriptor of
+// the file is open anywhere (the open then fails as in use) and breaks when
+// another program opens the file. Where the file system grants no lease,
+// File_Unchanged compares length and time instead.
 int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes);
 
 // Why the last File_Open of the calling thread failed, for the people who
@@ -69,6 +75,36 @@ const char* File_OpenFailureText(int failure);
 // Sets *outSize to the file's full length. Returns 0 (size 0) when the OS
 // cannot tell.
 int File_GetSize64(FileHandle handle, int64_t* outSize);
+
+// An open file's length and the time of its last change, as an examination
+// measured them.
+typedef struct FileStamp {
+    int64_t size;      // length in bytes
+    int64_t modified;  // last change, in the system's own unit (ns or 100 ns)
+} FileStamp;
+
+// Sets *outStamp to the file's length and time of last change, and forgets
+// why an earlier File_Unchanged said no. Returns 0 (stamp zeroed) when the
+// OS cannot tell. A size query for fault injection.
+int File_GetStamp(FileHandle handle, FileStamp* outStamp);
+
+// 1 when no other program can have changed the file since stamp was taken:
+// the lease that File_Open took, if any, still stands, and the length (with
+// timeToo also the time of last change) is the stamp's. 0 otherwise, also
+// when the OS cannot tell; File_LastChange then says why. A size query.
+int File_Unchanged(FileHandle handle, const FileStamp* stamp, int timeToo);
+
+// Why the last File_Unchanged of the calling thread since its last
+// File_GetStamp said no.
+enum {
+    FileChangeNone = 0,    // it did not, or the OS could not tell
+    FileChangeLength = 1,  // the length differs
+    FileChangeTime = 2,    // the time of last change differs
+    FileChangeOpened = 3,  // another program opened the file (the lease is broken)
+};
+int File_LastChange(void);
+// A few words for a FileChange* value.
+const char* File_ChangeText(int change);
 
 // Reads exactly count bytes at the file pointer. A short read, an OS error or
 // an end of file met early is a failure and stores the OS error code in

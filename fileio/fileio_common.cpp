@@ -28,6 +28,29 @@ int File_LastOpenFailure(void)
     return lastOpenFailure;
 }
 
+static thread_local int lastChange = FileChangeNone;
+
+void FileIo_SetChange(int change)
+{
+    lastChange = change;
+}
+
+int File_LastChange(void)
+{
+    return lastChange;
+}
+
+const char* File_ChangeText(int change)
+{
+    switch (change) {
+    case FileChangeNone: return "no change";
+    case FileChangeLength: return "its length changed while it was checked";
+    case FileChangeTime: return "it was written while it was checked";
+    case FileChangeOpened: return "another program opened it while it was checked";
+    default: return "it changed while it was checked";
+    }
+}
+
 const char* File_OpenFailureText(int failure)
 {
     switch (failure) {
@@ -119,10 +142,13 @@ static std::atomic<uint32_t> faultAfterOps{0};
 static std::atomic<uint32_t> faultCounted{0};
 static std::atomic<int> faultTripped{0};
 static std::atomic<uint32_t> faultCalls[8];
+static std::atomic<int> faultNoLeases{0};
 
 void FileFault_Arm(uint32_t countOps, uint32_t nth, uint32_t failOpsAfter)
 {
+    const int noLeases = faultNoLeases;
     FileFault_Disarm();
+    faultNoLeases = noLeases;
     faultAfterOps = failOpsAfter;
     faultNth = nth;
     faultCountOps = countOps;
@@ -135,6 +161,7 @@ void FileFault_Disarm(void)
     faultAfterOps = 0;
     faultCounted = 0;
     faultTripped = 0;
+    faultNoLeases = 0;
     for (auto& c : faultCalls)
         c = 0;
 }
@@ -162,4 +189,14 @@ int FileFault_Hit(uint32_t op)
         }
     }
     return 0;
+}
+
+void FileFault_RefuseLeases(int refuse)
+{
+    faultNoLeases = refuse != 0;
+}
+
+int FileFault_LeasesRefused(void)
+{
+    return faultNoLeases;
 }

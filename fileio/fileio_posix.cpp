@@ -1,12 +1,17 @@
-// File access over POSIX: open, read, write, lseek, fstat, ftruncate, fsync.
+// File access over POSIX: open, read, write, lseek, fstat, ftruncate, fsync;
+// on Linux, write leases for the files a repair changes.
 #include "fileio.h"
 #include "filefault.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 static_assert(sizeof(off_t) == 8, "sizes and seeks beyond 2 GiB need a 64-bit off_t (_FILE_OFFSET_BITS=64)");
 
@@ -33,6 +38,53 @@ static int openFailure(int error, bool wantWrite)
         return FileOpenFailOther;
     }
 }
+
+#ifdef __linux__
+// The break of a lease is signalled, with SIGIO unless told otherwise, and
+// SIGIO ends a process that does not catch it. SIGURG is ignored unless
+// caught; nothing waits for it, since File_Unchanged asks the kernel. Set on
+// a descriptor, it also marks it as one a lease was taken on.
+const int LeaseSignal = SIGURG;
+
+// File systems whose "in use" answer to a lease means only that the server
+// granted none (NFS without a delegation, SMB, FUSE, 9P, Ceph).
+static bool grantsNoLocalLeases(int fd)
+{
+    struct statfs fs;
+    if (fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x65735546UL:  // FUSE
+    case 0x01021997UL:  // 9P
+    case 0x00C36400UL:  // Ceph
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Takes a write lease on fd: 1 held, 0 none to be had here (File_Unchanged
+// then compares length and time), -1 another descriptor of the file is open.
+static int takeLease(int fd)
+{
+    if (FileFault_LeasesRefused() || fcntl(fd, F_SETSIG, LeaseSignal) != 0)
+        return 0;
+    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+        return 1;
+    const int error = errno;
+    fcntl(fd, F_SETSIG, 0);
+    return (error == EAGAIN && !grantsNoLocalLeases(fd)) ? -1 : 0;
+}
+
+static bool leaseTaken(int fd)
+{
+    return fcntl(fd, F_GETSIG) == LeaseSignal;
+}
+#endif
 
 int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
 {
@@ -91,6 +143,14 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
             return 0;
         }
     }
+#ifdef __linux__
+    // Only a lease keeps out a recorder that opened the file without a lock.
+    if (wantWrite && !(mode & FileModeShareWrite) && takeLease(fd) < 0) {
+        FileIo_SetOpenFailure(FileOpenFailInUse);
+        close(fd);
+        return 0;
+    }
+#endif
     if (truncate && ftruncate(fd, 0) != 0) {
         FileIo_SetOpenFailure(openFailure(errno, wantWrite));
         close(fd);
@@ -110,6 +170,54 @@ int File_GetSize64(FileHandle handle, int64_t* outSize)
     if (fstat(toFd(handle), &st) != 0)
         return 0;
     *outSize = static_cast<int64_t>(st.st_size);
+    return 1;
+}
+
+static int64_t modifiedOf(const struct stat& st)
+{
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+int File_GetStamp(FileHandle handle, FileStamp* outStamp)
+{
+    outStamp->size = 0;
+    outStamp->modified = 0;
+    FileIo_SetChange(FileChangeNone);
+    if (FileFault_Hit(FileFaultSize))
+        return 0;
+    struct stat st;
+    if (fstat(toFd(handle), &st) != 0)
+        return 0;
+    outStamp->size = static_cast<int64_t>(st.st_size);
+    outStamp->modified = modifiedOf(st);
+    return 1;
+}
+
+int File_Unchanged(FileHandle handle, const FileStamp* stamp, int timeToo)
+{
+    FileIo_SetChange(FileChangeNone);
+    if (FileFault_Hit(FileFaultSize))
+        return 0;
+    const int fd = toFd(handle);
+#ifdef __linux__
+    // While a break is pending the kernel reports the type the lease is
+    // being broken to.
+    if (leaseTaken(fd) && fcntl(fd, F_GETLEASE) != F_WRLCK) {
+        FileIo_SetChange(FileChangeOpened);
+        return 0;
+    }
+#endif
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return 0;
+    if (static_cast<int64_t>(st.st_size) != stamp->size) {
+        FileIo_SetChange(FileChangeLength);
+        return 0;
+    }
+    if (timeToo && modifiedOf(st) != stamp->modified) {
+        FileIo_SetChange(FileChangeTime);
+        return 0;
+    }
     return 1;
 }
 

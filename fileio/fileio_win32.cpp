@@ -209,3 +209,46 @@ int Path_IsSeparator(char c)
 {
     return c == '\\' || c == '/';
 }
+
+// A repair opens its file sharing nothing, so that no other program can
+// have written it meanwhile; length and time are compared all the same.
+static int stampOf(FileHandle handle, FileStamp* stamp)
+{
+    LARGE_INTEGER size;
+    FILETIME written;
+    if (!GetFileSizeEx(toHandle(handle), &size) || !GetFileTime(toHandle(handle), nullptr, nullptr, &written))
+        return 0;
+    stamp->size = size.QuadPart;
+    stamp->modified = static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+    return 1;
+}
+
+int File_GetStamp(FileHandle handle, FileStamp* outStamp)
+{
+    outStamp->size = 0;
+    outStamp->modified = 0;
+    FileIo_SetChange(FileChangeNone);
+    if (FileFault_Hit(FileFaultSize) || !stampOf(handle, outStamp)) {
+        outStamp->size = 0;
+        outStamp->modified = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int File_Unchanged(FileHandle handle, const FileStamp* stamp, int timeToo)
+{
+    FileIo_SetChange(FileChangeNone);
+    FileStamp now;
+    if (FileFault_Hit(FileFaultSize) || !stampOf(handle, &now))
+        return 0;
+    if (now.size != stamp->size) {
+        FileIo_SetChange(FileChangeLength);
+        return 0;
+    }
+    if (timeToo && now.modified != stamp->modified) {
+        FileIo_SetChange(FileChangeTime);
+        return 0;
+    }
+    return 1;
+}

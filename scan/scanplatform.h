@@ -31,7 +31,7 @@ typedef struct DirListing {
     void* handle;               // DIR* or the Win32 find handle; null when not open
     int32_t pending;            // 1 when the entry found at open is not yet given out (Win32)
     int32_t entryType;          // DirEntry* of the current entry
-    int32_t entryIsLink;        // 1 when the current entry is a symbolic link or reparse point
+    int32_t entryIsLink;        // 1 when the current entry is a link: symbolic link, junction
     char name[DirNameCapacity]; // bare name of the current entry, NUL-terminated
 } DirListing;
 

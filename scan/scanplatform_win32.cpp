@@ -44,9 +44,11 @@ int32_t ScanThread_Join(ScanThread* thread)
     return 0;
 }
 
-static void takeType(DirListing* listing, DWORD attributes)
+static void takeType(DirListing* listing, DWORD attributes, DWORD reparseTag)
 {
-    listing->entryIsLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Symbolic links and junctions name another file; other reparse points
+    // (cloud placeholders, deduplicated files) are the file itself.
+    listing->entryIsLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparseTag);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         listing->entryType = DirEntryDirectory;
     else if (attributes & FILE_ATTRIBUTE_DEVICE)
@@ -62,12 +64,12 @@ static void takeEntry(DirListing* listing, const WIN32_FIND_DATAA* data)
         n = sizeof(listing->name) - 1;
     memcpy(listing->name, data->cFileName, n);
     listing->name[n] = '\0';
-    takeType(listing, data->dwFileAttributes);
+    takeType(listing, data->dwFileAttributes, data->dwReserved0);
 }
 
 static void takeEntryW(DirListing* listing, const WIN32_FIND_DATAW* data)
 {
-    takeType(listing, data->dwFileAttributes);
+    takeType(listing, data->dwFileAttributes, data->dwReserved0);
     // A name too long for the record as UTF-8 could only be cut, and a cut
     // name opens another file or none: such an entry is never opened.
     if (!PathText_FromWide(data->cFileName, listing->name, sizeof(listing->name)))

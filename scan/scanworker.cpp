@@ -20,6 +20,9 @@
 
 static ScanThread scanThread;
 static std::atomic<int32_t> scanRunning{0};
+// Set by a stop request and kept until ScanWorker_Stop: a Ctrl-C that comes
+// before the command-line scanner's start must stop the scan it starts.
+static std::atomic<int32_t> stopRequested{0};
 static ScanOptions scanOptions;
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "the stop request must be safe in a signal handler");
@@ -109,6 +112,12 @@ static void reportFile(ScanContext* ctx, const char* path, const char* name, int
     ctx->options.onFile(&r, ctx->options.fileContext);
 }
 
+static void logAccessError(ScanContext* ctx, const char* name)
+{
+    snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
+    emitLine(ctx);
+}
+
 static void logLength(ScanContext* ctx, const char* name)
 {
     int64_t seconds = ctx->info.durationMs / 1000;
@@ -131,10 +140,15 @@ static void examineFile(ScanContext* ctx, const char* name)
     if (SoundFile_Open(file, ctx->path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
         out->notOpened += 1;  // read-only, in use, or a header the reader refuses
         char reason[sizeof(file->errorText) + 32];
-        if (file->errorCode == SoundFileErrCannotOpen)
-            snprintf(reason, sizeof(reason), "cannot open (%s)", File_OpenFailureText(File_LastOpenFailure()));
-        else
+        if (file->errorCode == SoundFileErrCannotOpen) {
+            const int failure = File_LastOpenFailure();
+            // A recorder may hold it: the log says so as it does for a failure.
+            if (failure == FileOpenFailInUse)
+                logAccessError(ctx, name);
+            snprintf(reason, sizeof(reason), "cannot open (%s)", File_OpenFailureText(failure));
+        } else {
             snprintf(reason, sizeof(reason), "%s", file->errorText);
+        }
         note(ctx, name, "not examined: %s", reason);
         reportFile(ctx, ctx->path, name, ScanActionNotExamined, reason, nullptr, 0, 0);
         return;
@@ -211,9 +225,11 @@ static void examineFile(ScanContext* ctx, const char* name)
         refused = ctx->options.beforeRepair(&r, file, ctx->options.repairContext);
     }
     if (refused != 0 || SoundFile_Repair(file) != 0) {
+        const int change = refused != 0 ? FileChangeNone : File_LastChange();
         SoundFile_Close(file);
-        snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
-        emitLine(ctx);
+        logAccessError(ctx, name);
+        if (change != FileChangeNone)
+            note(ctx, name, "not repaired: still being written? (%s)", File_ChangeText(change));
         out->failed += 1;
         reportFile(ctx, ctx->path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", &before,
                    declared, present);
@@ -265,15 +281,22 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
             }
             continue;
         }
+        // Below the scanned folder a bare name is ambiguous: name the file by
+        // its path from there.
+        const char* shownName = depth == 0 ? entryName : ctx->path + ctx->rootLength;
         if (isDir) {
             if (!scanFolder(ctx, length, depth + 1)) {
                 ctx->outcomes.notOpened += 1;
-                note(ctx, ctx->path + ctx->rootLength, "not examined: %s", "cannot list folder");
+                note(ctx, shownName, "not examined: %s", "cannot list folder");
+            }
+        } else if (listing.entryIsLink && !ctx->options.followLinks) {
+            // The file it leads to may lie outside the folder.
+            if (SoundFile_HasSoundExtension(entryName)) {
+                ctx->outcomes.notOpened += 1;
+                note(ctx, shownName, "not examined: %s", "a link, not followed");
             }
         } else {
-            // Below the scanned folder a bare name is ambiguous: name the file
-            // by its path from there.
-            examineFile(ctx, depth == 0 ? entryName : ctx->path + ctx->rootLength);
+            examineFile(ctx, shownName);
         }
         ctx->path[folderLength] = '\0';
         if (ctx->outcomes.stopped)
@@ -318,10 +341,15 @@ void ScanWorker_SetOptions(const ScanOptions* options)
 
 void ScanWorker_Start(AppState* app)
 {
-    ScanWorker_Stop();
+    scanRunning.store(0);
+    ScanThread_Join(&scanThread);
     if (scanOptions.outcomes != nullptr)
         Mem_Zero(scanOptions.outcomes, sizeof(*scanOptions.outcomes));
+    // A request made before this point, or while it runs, leaves 0 behind:
+    // the request is stored before its flag is cleared.
     scanRunning.store(1);
+    if (stopRequested.load() != 0)
+        scanRunning.store(0);
     ScanThread_Create(&scanThread, threadBody, app);
 }
 
@@ -329,10 +357,12 @@ void ScanWorker_Stop(void)
 {
     scanRunning.store(0);
     ScanThread_Join(&scanThread);
+    stopRequested.store(0);
 }
 
 void ScanWorker_RequestStop(void)
 {
+    stopRequested.store(1);
     scanRunning.store(0);
 }
 

@@ -20,7 +20,8 @@ typedef struct ScanOutcomes {
     int64_t needRepair;    // checkOnly: files whose header is short, left unchanged
     int64_t failed;        // "ERR:Can't Access File": the repair or the close of a repaired file failed
     int64_t notOpened;     // sound files passed over unexamined: refused by the reader, no access,
-                           // in use, too long a path; with recursive, also unlistable subfolders
+                           // in use, too long a path, links not followed; with recursive, also
+                           // unlistable subfolders
     int64_t noSamples;     // sound files that hold nothing behind their data offset (no line)
 } ScanOutcomes;
 
@@ -80,6 +81,8 @@ typedef struct ScanOptions {
     int32_t checkOnly;      // 1: open read-only and shared, never repair; the lines say "not repaired"
     int32_t recursive;      // 1: enter subfolders (not through links), up to ScanMaxDepth levels;
                             //    lines then name files by their path below the folder
+    int32_t followLinks;    // 1: examine the files that links (symbolic links, Windows links) lead to;
+                            //    0: pass links over, so that no file outside the folder changes
     ScanLineFn onLine;      // called on the worker thread after each line is appended; may be null
     void* lineContext;      // passed to onLine
     ScanNoteFn onNote;      // called on the worker thread for each word on a file; may be null
@@ -101,15 +104,20 @@ extern "C" {
 void ScanWorker_SetOptions(const ScanOptions* options);
 
 // Stops any running scan, then starts a new worker on app (folderPath,
-// logBuffer). A failed thread creation is not reported.
+// logBuffer). After a ScanWorker_RequestStop not yet cleared by
+// ScanWorker_Stop the new worker stops before its first file. A failed
+// thread creation is not reported.
 void ScanWorker_Start(AppState* app);
 
 // Asks the worker to stop and waits, without a time limit, until it has
-// finished the file in hand. Safe when no scan ever ran.
+// finished the file in hand; the next start then runs in full (an earlier
+// stop request is forgotten). Safe when no scan ever ran.
 void ScanWorker_Stop(void);
 
-// Asks the worker to stop after the file in hand, without waiting. Safe from
-// any thread and from a signal handler.
+// Asks the worker to stop after the file in hand, without waiting; a scan
+// started after it stops too, until ScanWorker_Stop, so that a request that
+// comes just before a start is not lost. Safe from any thread and from a
+// signal handler.
 void ScanWorker_RequestStop(void);
 
 // Waits, without a time limit, until the worker has ended by itself (or by a

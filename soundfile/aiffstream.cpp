@@ -248,7 +248,8 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->readPos = 0;
     stream->readFrames = AiffStream_ReadFrames;
     stream->writeBytes = AiffStream_WriteBytes;
-    File_GetSize64(stream->handle, &stream->fileSize);
+    File_GetStamp(stream->handle, &stream->examined);
+    stream->fileSize = stream->examined.size;
     stream->dataEnd = SamplesEnd(&cursor, stream, ssndBody);
     stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);
     return AiffOpenOk;
@@ -267,6 +268,8 @@ int32_t AiffStream_Repair(AiffStream* stream)
     int64_t bytes = frames * int64_t(stream->blockAlign);
     if (!headerFits(stream, bytes, frames))
         return StreamResultIoFailed;
+    if (!File_Unchanged(stream->handle, &stream->examined, 1))
+        return StreamResultIoFailed;  // written since it was measured: a recorder may be at work
 
     stream->filePosState = 0;
     if (Bounded(stream)) {
@@ -284,7 +287,7 @@ int32_t AiffStream_Repair(AiffStream* stream)
     BuildSizes(stream, bytes, frames, &h);
     const int grows = frames > stream->frameCount;
     if (!Commit_Cut(stream->handle, h.fields, bytes > 0 ? 2 : 0, grows || bytes == 0 ? nullptr : &h.frames,
-                    int64_t(stream->dataOffset) + bytes))
+                    int64_t(stream->dataOffset) + bytes, &stream->examined))
         return StreamResultIoFailed;
     stream->frameCount = frames;
     stream->dataBytes = bytes;

@@ -58,6 +58,7 @@ typedef struct AiffStream {
     int64_t readPos;                // next frame to read
     int64_t writePos;               // next frame to write
     int64_t fileSize;               // file length measured at open
+    FileStamp examined;             // fileSize and the time of last change, as measured at open
     int32_t headerDirty;            // 1 when the header sizes must be rewritten
     AiffReadFramesFn readFrames;    // AiffStream_ReadFrames after a successful open
     AiffWriteBytesFn writeBytes;    // AiffStream_WriteBytes after a successful open
@@ -91,7 +92,8 @@ double Extended80_ToDouble(const uint8_t* bytes);
 // whole frame and marks the header dirty, in the order commit.h states. With
 // chunks behind SSND (dataEnd before the end of the file) nothing is cut or
 // written until the close. Returns 0, or StreamResultIoFailed when the data
-// would not fit AIFF's 32-bit sizes, fileSize is below dataOffset, or a
+// would not fit AIFF's 32-bit sizes, fileSize is below dataOffset, another
+// program changed the file since it was measured (File_Unchanged), or a
 // write, the move or the cut failed (nothing is then marked dirty).
 int32_t AiffStream_Repair(AiffStream* stream);
 

@@ -19,13 +19,15 @@ int WriteFields(FileHandle handle, const HeaderField* fields, uint32_t count)
 
 }  // namespace
 
-int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt)
+int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt,
+               const FileStamp* examined)
 {
     if (!WriteFields(handle, fields, count))
         return 0;
     if (last != nullptr && !(WriteField(handle, last) && File_Flush(handle)))
         return 0;
-    return File_SeekTo(handle, cutAt) && File_Truncate(handle);
+    // The writes above changed the time of last change: length and lease tell.
+    return File_Unchanged(handle, examined, 0) && File_SeekTo(handle, cutAt) && File_Truncate(handle);
 }
 
 int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last)

@@ -46,9 +46,13 @@ extern "C" {
 int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last);
 
 // A repair's cut in the order C2 asks for: the count fields, a flush, then
-// last (when given) and a flush, then the cut at cutAt. 1 on success; 0 at
-// the first failure, with nothing after it done.
-int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt);
+// last (when given) and a flush, then the cut at cutAt. Right before the cut
+// the file must still be as long as examined says, and no other program may
+// have opened it (File_Unchanged): frames a recorder appended since the
+// examination would be cut off with the partial frame. 1 on success; 0 at
+// the first failure or refusal, with nothing after it done.
+int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt,
+               const FileStamp* examined);
 
 // Writes count zero bytes at the file pointer. 1 on success.
 int Commit_Zeros(FileHandle handle, uint64_t count);

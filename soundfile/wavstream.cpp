@@ -267,7 +267,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             else
                 stream->dataBytes = int64_t(size);
             stream->dataOffset = uint32_t(body);
-            File_GetSize64(stream->handle, &stream->fileSize);
+            File_GetStamp(stream->handle, &stream->examined);
+            stream->fileSize = stream->examined.size;
             int64_t present = stream->fileSize - int64_t(body);
             if (size == 0xFFFFFFFFu && !(stream->flags & WavFlagRf64) && present >= int64_t(FieldLimit)) {
                 // What a repair writes where the samples pass the field: the
@@ -313,6 +314,8 @@ int32_t WavStream_Repair(WavStream* stream)
     WavHeader h;
     if (!BuildHeader(&repaired, &h))
         return StreamResultIoFailed;  // the header could not hold the result: leave the file alone
+    if (!File_Unchanged(stream->handle, &stream->examined, 1))
+        return StreamResultIoFailed;  // written since it was measured: a recorder may be at work
 
     stream->filePosState = 0;
     const int grows = bytes > stream->dataBytes;
@@ -321,7 +324,7 @@ int32_t WavStream_Repair(WavStream* stream)
     // The header block before the cut, and the data size too where the cut
     // is what completes the file (C2).
     if (!WriteFiller(stream, &h.plan) ||
-        !Commit_Cut(stream->handle, h.fields, h.fieldCount, grows ? nullptr : &h.dataSize, int64_t(end)))
+        !Commit_Cut(stream->handle, h.fields, h.fieldCount, grows ? nullptr : &h.dataSize, int64_t(end), &stream->examined))
         return StreamResultIoFailed;
     if (h.plan.form == FormRiff && uint64_t(bytes) > FieldLimit)
         stream->flags |= WavFlagBeyond32;

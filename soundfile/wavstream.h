@@ -67,6 +67,7 @@ typedef struct WavStream {
     int64_t readPos;                // frame index of the next read; may leave 0..frameCount
     int64_t writePos;               // frame index of the next write
     int64_t fileSize;               // file length measured at open; 0 when unknown
+    FileStamp examined;             // fileSize and the time of last change, as measured at open
     int32_t headerDirty;            // 1 when the header must be rewritten at close
     WavReadFramesFn readFrames;     // WavStream_ReadFrames after a successful open
     WavWriteBytesFn writeBytes;     // WavStream_WriteBytes after a successful open
@@ -96,7 +97,8 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 // commit.h states. Returns 0, or StreamResultIoFailed when a write, the move
 // or the cut failed (the header is then not marked dirty, and the data size
 // still sends the next scan to the repair), or when fileSize is below
-// dataOffset (nothing changed).
+// dataOffset or another program changed the file since it was measured
+// (File_Unchanged; nothing changed).
 int32_t WavStream_Repair(WavStream* stream);
 
 // The length WavStream_Repair cuts the file to (it pads nothing); -1 when it

@@ -26,6 +26,9 @@ import time
 import warnings
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import hostfs  # noqa: E402
+
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
     try:
@@ -573,6 +576,7 @@ def suite_usage(runner, work):
     check(rc == 0 and out == ["tessmark 1.0.0.2"], "--version: %r" % out)
     rc, out, err = runner.run("--help")
     check(rc == 0 and out and out[0].startswith("Usage: tessmark") and any("--check" in l for l in out), "--help")
+    check(any(l.strip().startswith("--follow-links") for l in out), "--help names --follow-links: %r" % out)
     empty = os.path.join(work, "empty")
     os.makedirs(empty)
     rc, out, err = runner.scan(empty)
@@ -698,6 +702,73 @@ def suite_big(runner, work):
         os.remove(p)
 
 
+def suite_held_take(runner, folder, take, before):
+    """A take a recorder keeps open for writing: not examined, not changed."""
+    with open(take, "ab") as recorder:  # open for writing, as a capture program keeps it
+        rc, out, err = runner.scan(folder)
+        check(rc == 3, "a take held open by a recorder exits 3 (rc %d, %r)" % (rc, err))
+        check("#0002 take.wav ERR:Can't Access File" in out, "the held take is logged as not accessible: %r" % out)
+        check("tessmark: take.wav: not examined: cannot open (in use by another program)" in err,
+              "the held take is named in use: %r" % err)
+        check(sha(take) == before, "the held take keeps every byte")
+        recorder.write(bytes(400))
+    rc, out, err = runner.scan(folder)
+    check(rc == 0 and out[1] == "#0002 take.wav header not set : repair", "released, the take is repaired: %r" % out)
+
+
+def suite_holding(runner, work):
+    """Files the scan must not change: a take a recorder has open, a take
+    outside the folder that a link in it leads to, and every take when
+    Ctrl-C comes before the scan has started."""
+    folder = os.path.join(work, "holding")
+    os.makedirs(folder)
+    take = os.path.join(folder, "take.wav")
+    sox_make(take, 48000, 2, 16, 0.3)
+    damage_wav(take)
+    before = sha(take)
+    if not hostfs.leases_granted(folder):
+        print("note: %s grants no write lease: a take held open is not tried" % folder)
+    else:
+        suite_held_take(runner, folder, take, before)
+    os.remove(take)
+
+    outside = os.path.join(work, "elsewhere")
+    os.makedirs(outside)
+    target = os.path.join(outside, "kept.aiff")
+    sox_make(target, 44100, 2, 16, 0.3)
+    damage_aiff(target, cut=1)
+    before = sha(target)
+    os.symlink(target, os.path.join(folder, "take.aif"))
+    rc, out, err = runner.scan(folder)
+    check(rc == 3, "a link left unexamined exits 3 (rc %d, %r)" % (rc, err))
+    check(err == ["tessmark: take.aif: not examined: a link, not followed"], "the link is named: %r" % err)
+    check(sha(target) == before, "the file outside the folder is not changed")
+    rc, out, err = runner.scan(folder, "--follow-links")
+    check(rc == 0 and len(out) == 4 and out[1] == "#0002 take.aif header not set : repair",
+          "--follow-links repairs the file the link leads to: %r %r" % (out, err))
+    check(sha(target) != before, "--follow-links changed the file outside the folder")
+    os.remove(os.path.join(folder, "take.aif"))
+
+    for i in range(3):
+        p = os.path.join(folder, "t%d.wav" % i)
+        sox_make(p, 8000, 1, 16, 0.1)
+        damage_wav(p)
+    hashes = tree_hashes(folder)
+
+    def interrupted_before_start():
+        # Blocked, the Ctrl-C waits until the program catches it, just
+        # before its scan starts.
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+        os.kill(os.getpid(), signal.SIGINT)
+
+    r = subprocess.run([runner.exe, folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+                       preexec_fn=interrupted_before_start)
+    out = r.stdout.decode("latin-1").splitlines()
+    check(r.returncode == 130, "Ctrl-C before the scan exits 130 (rc %d, %r)" % (r.returncode, out))
+    check(out[1:] == ["0 files examined: 0 OK, 0 repaired, 0 failed"], "nothing examined after Ctrl-C: %r" % out)
+    check(tree_hashes(folder) == hashes, "Ctrl-C before the scan: no take changed")
+
+
 def suite_smoke(runner, work):
     """One damaged and one healthy take: enough to show that the program
     lists, repairs and prints on this platform."""
@@ -753,6 +824,7 @@ def main():
             suite_meta_behind_ssnd(runner, work)
             if not runner.emulator and os.name == "posix":
                 suite_posix_only(runner, work)
+                suite_holding(runner, work)
         print("ran in %.1f s" % (time.time() - start))
     finally:
         shutil.rmtree(work, ignore_errors=True)

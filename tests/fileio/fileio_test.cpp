@@ -4,11 +4,17 @@
 
 #include <string.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "filefault.h"
 #include "fileio.h"
 #include "testfiles.h"
 
 #ifndef _WIN32
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -142,6 +148,132 @@ TEST(FileSharing, LockIsReleasedByClose)
     OpenFile again;
     EXPECT_EQ(1, File_Open(p.c_str(), FileModeReadWrite, &again.h, 128));
 }
+
+const uint32_t RecorderMode = FileModeWrite | FileModeShareRead | FileModeShareWrite | FileModeOpenExisting;
+
+TEST(FileHolding, FileOpenForWritingElsewhereIsInUse)
+{
+    TempDir dir;
+    if (!RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
+    std::string p = dir.write("take.wav", Bytes(16, 0));
+    OpenFile recorder;
+    ASSERT_EQ(1, File_Open(p.c_str(), RecorderMode, &recorder.h, 128));
+    OpenFile second;
+    EXPECT_EQ(1, File_Open(p.c_str(), RecorderMode, &second.h, 128)) << "writers that share coexist";
+    FileHandle h;
+    EXPECT_EQ(0, File_Open(p.c_str(), FileModeReadWriteExisting, &h, 128));
+    EXPECT_EQ(FileOpenFailInUse, File_LastOpenFailure());
+    EXPECT_STREQ("in use by another program", File_OpenFailureText(File_LastOpenFailure()));
+}
+
+#ifdef __linux__
+TEST(FileHolding, LeaseRefusesEveryOtherDescriptorAndBreaksOnOpen)
+{
+    TempDir dir;
+    if (!RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
+    std::string p = dir.write("take.wav", Bytes(16, 0));
+    for (int flags : {O_RDONLY, O_WRONLY, O_RDWR}) {
+        SCOPED_TRACE(flags);
+        int fd = open(p.c_str(), flags | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        FileHandle h;
+        EXPECT_EQ(0, File_Open(p.c_str(), FileModeReadWriteExisting, &h, 128));
+        EXPECT_EQ(FileOpenFailInUse, File_LastOpenFailure());
+        close(fd);
+    }
+    OpenFile mine;
+    ASSERT_EQ(1, File_Open(p.c_str(), FileModeReadWriteExisting, &mine.h, 128));
+    EXPECT_EQ(F_WRLCK, fcntl(int(mine.h), F_GETLEASE)) << "held for as long as the file is open";
+    int fd = open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_TRUE(fd < 0 && errno == EWOULDBLOCK) << "an opener meets the lease";
+    if (fd >= 0)
+        close(fd);
+    EXPECT_NE(F_WRLCK, fcntl(int(mine.h), F_GETLEASE)) << "and breaks it";
+}
+#endif
+
+// What happens to a file between its stamp and the check.
+struct Interim {
+    const char* test;
+    bool leases;  // the file system grants leases
+    std::function<void(FileHandle held, const std::string& path)> act;
+    int timeToo;  // File_Unchanged's third argument
+    int change;   // what File_LastChange says then; FileChangeNone: unchanged
+};
+
+void PrintTo(const Interim& i, std::ostream* os)
+{
+    *os << i.test;
+}
+
+void WriteThrough(FileHandle h, int64_t at)
+{
+    // A coarse clock gives a later time only after a tick.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    uint8_t frame[4] = {9, 8, 7, 6};
+    ASSERT_EQ(1, File_SeekTo(h, at));
+    ASSERT_EQ(1, File_WriteExact(h, frame, 4));
+}
+
+class FileStamps : public ::testing::TestWithParam<Interim> {};
+
+TEST_P(FileStamps, UnchangedTellsWhatHappenedSinceTheStamp)
+{
+    const Interim& i = GetParam();
+    FaultGuard guard;
+    FileFault_RefuseLeases(i.leases ? 0 : 1);
+    TempDir dir;
+    if (i.change == FileChangeOpened && !RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
+    std::string p = dir.write("take.wav", PatternBytes(1000));
+    OpenFile f;
+    ASSERT_EQ(1, File_Open(p.c_str(), FileModeReadWriteExisting, &f.h, 128));
+    FileStamp stamp;
+    ASSERT_EQ(1, File_GetStamp(f.h, &stamp));
+    EXPECT_EQ(1000, stamp.size);
+    EXPECT_NE(0, stamp.modified);
+    i.act(f.h, p);
+    EXPECT_EQ(i.change == FileChangeNone ? 1 : 0, File_Unchanged(f.h, &stamp, i.timeToo));
+    EXPECT_EQ(i.change, File_LastChange());
+    ASSERT_EQ(1, File_GetStamp(f.h, &stamp));
+    EXPECT_EQ(FileChangeNone, File_LastChange()) << "a new stamp forgets the reason";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interims, FileStamps,
+    ::testing::Values(
+        Interim{"NothingHappens", true, [](FileHandle, const std::string&) {}, 1, FileChangeNone},
+        Interim{"Grows", true, [](FileHandle h, const std::string&) { WriteThrough(h, 1000); }, 0, FileChangeLength},
+        Interim{"Shrinks", true,
+                [](FileHandle h, const std::string&) {
+                    ASSERT_EQ(1, File_SeekTo(h, 996));
+                    ASSERT_EQ(1, File_Truncate(h));
+                },
+                0, FileChangeLength},
+        Interim{"WrittenInPlace", true, [](FileHandle h, const std::string&) { WriteThrough(h, 40); }, 1,
+                FileChangeTime},
+        Interim{"WrittenInPlaceAndOnlyTheLengthCompared", true,
+                [](FileHandle h, const std::string&) { WriteThrough(h, 40); }, 0, FileChangeNone}
+#ifndef _WIN32
+        ,
+        Interim{"GrowsElsewhereWithoutLeases", false,
+                [](FileHandle, const std::string& path) { ASSERT_TRUE(WriteAt(path, 1000, Bytes(4, 1))); }, 0,
+                FileChangeLength}
+#endif
+#ifdef __linux__
+        ,
+        Interim{"OpenedElsewhere", true,
+                [](FileHandle, const std::string& path) {
+                    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0)
+                        close(fd);
+                },
+                0, FileChangeOpened}
+#endif
+        ),
+    [](const ::testing::TestParamInfo<Interim>& info) { return std::string(info.param.test); });
 
 TEST(FileTransfer, ExactReadMeetingEndOfFileFails)
 {

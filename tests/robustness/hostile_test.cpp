@@ -275,13 +275,15 @@ Bytes Repairable()
     return BuildWav({StereoFmt(48000)}, Samples(4002), 0);
 }
 
-// Scans dir and expects it to leave name alone; then, once released,
-// that the next scan repairs it (so it was the protection that held).
-void ExpectProtected(const TempDir& dir, const std::string& name, const std::function<void()>& release)
+// Scans dir and expects it to leave name alone, saying so with refused;
+// then, once released, that the next scan repairs it (so it was the
+// protection that held).
+void ExpectProtected(const TempDir& dir, const std::string& name, const std::function<void()>& release,
+                     const Lines& refused = Lines{})
 {
     ScanRun scan;
     Lines lines = ScanWithin(scan, dir.path(), 60);
-    EXPECT_EQ(Lines{}, LinesOf(lines, name));
+    EXPECT_EQ(refused, LinesOf(lines, name));
     EXPECT_EQ(Repairable(), ReadFileBytes(dir.file(name)));
     release();
     Lines after = ScanWithin(scan, dir.path(), 60);
@@ -396,15 +398,16 @@ TEST(HostileEntries, RecordingOpenElsewhereIsLeftAlone)
     ASSERT_TRUE(WriteFileBytes(path, Repairable()));
     FileHandle held = FileHandleNone;
     ASSERT_EQ(1, File_Open(path.c_str(), FileModeReadShared, &held, 128));
-    ExpectProtected(dir, "playing.wav", [&] { File_Close(held); });
+    ExpectProtected(dir, "playing.wav", [&] { File_Close(held); }, Lines{ErrLine("playing.wav")});
 }
 #else
-// Another process holding a lock on a file until released.
+// Another process holding a file open, and a lock on it (lockOp not 0),
+// until released.
 struct LockingProcess {
     pid_t pid = -1;
     int release = -1;  // closing it lets the child go
 
-    bool start(const std::string& path, int lockOp)
+    bool start(const std::string& path, int lockOp, int openFlags = O_RDONLY)
     {
         int ready[2], hold[2];
         if (pipe(ready) != 0 || pipe(hold) != 0)
@@ -413,8 +416,8 @@ struct LockingProcess {
         if (pid == 0) {
             close(ready[0]);
             close(hold[1]);
-            int fd = open(path.c_str(), O_RDONLY);
-            char ok = (fd >= 0 && flock(fd, lockOp) == 0) ? 'y' : 'n';
+            int fd = open(path.c_str(), openFlags);
+            char ok = (fd >= 0 && (lockOp == 0 || flock(fd, lockOp) == 0)) ? 'y' : 'n';
             if (write(ready[1], &ok, 1) != 1)
                 _exit(1);
             char c;
@@ -452,7 +455,23 @@ TEST(HostileEntries, RecordingLockedByAnotherProcessIsLeftAlone)
         ASSERT_TRUE(WriteFileBytes(path, Repairable()));
         LockingProcess other;
         ASSERT_TRUE(other.start(path, lockOp));
-        ExpectProtected(dir, "locked.wav", [&] { other.stop(); });
+        ExpectProtected(dir, "locked.wav", [&] { other.stop(); }, Lines{ErrLine("locked.wav")});
+    }
+}
+
+TEST(HostileEntries, RecordingOpenForWritingElsewhereIsLeftAlone)
+{
+    // A recorder that takes no lock: only the kernel knows it holds the file.
+    for (int openFlags : {O_WRONLY | O_APPEND, O_RDWR, O_RDONLY}) {
+        SCOPED_TRACE(openFlags);
+        TempDir dir;
+        if (!RepairsHoldFiles(dir.path()))
+            GTEST_SKIP() << "this file system grants no lease";
+        const std::string path = dir.file("recording.wav");
+        ASSERT_TRUE(WriteFileBytes(path, Repairable()));
+        LockingProcess recorder;
+        ASSERT_TRUE(recorder.start(path, 0, openFlags));
+        ExpectProtected(dir, "recording.wav", [&] { recorder.stop(); }, Lines{ErrLine("recording.wav")});
     }
 }
 #endif

@@ -23,6 +23,8 @@
 #include "testfiles.h"
 
 #ifndef _WIN32
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -422,14 +424,14 @@ TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
     std::string busy = dir.write("busy.wav", damaged);
     FileHandle held = FileHandleNone;
     ASSERT_EQ(1, File_Open(busy.c_str(), FileModeReadExclusive, &held, 128)) << "a recorder still holds the file";
-    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    EXPECT_EQ(Lines{"busy.wav ERR:Can't Access File"}, scan.run(dir.path()));
     File_Close(held);
     EXPECT_EQ(damaged, After("busy.wav"));
     EXPECT_EQ(3, scan.outcomes.notOpened);
     EXPECT_EQ(0, scan.outcomes.examined);
-    EXPECT_EQ(Sorted({"busy.wav: not examined: cannot open (in use by another program)",
-                      "notes.wav: not examined: Error openning WAV file",
-                      "take3.aifc: not examined: AIFF-C compression 'ima4' is not supported"}),
+    EXPECT_EQ(Sorted(Lines{"busy.wav: not examined: cannot open (in use by another program)",
+                           "notes.wav: not examined: Error openning WAV file",
+                           "take3.aifc: not examined: AIFF-C compression 'ima4' is not supported"}),
               Sorted(scan.notes));
 }
 
@@ -477,11 +479,69 @@ TEST_F(ScanPassesOver, LinkedFileIsExaminedThroughItsLink)
     TempDir elsewhere;
     std::string target = elsewhere.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
     ASSERT_EQ(0, symlink(target.c_str(), dir.file("link.wav").c_str()));
+    scan.options.followLinks = 1;  // only when asked
     Lines lines = scan.run(dir.path());
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("link.wav header not set : repair", lines[0]);
     EXPECT_EQ(1000u, Le32At(ReadFileBytes(target), 40));
 }
+
+// A link inside the scanned folder (or, recursive, below it) that leads to
+// a take outside it.
+struct OutsideLink {
+    const char* test;
+    const char* folder;   // where the link lies, below the scanned folder ("" at its top)
+    const char* link;     // the link's name
+    int recursive;
+    const char* note;     // what the scan says of it; "" for nothing
+};
+
+void PrintTo(const OutsideLink& l, std::ostream* os)
+{
+    *os << l.test;
+}
+
+class ScanLinks : public ScanDecisions, public ::testing::WithParamInterface<OutsideLink> {};
+
+TEST_P(ScanLinks, FileOutsideTheFolderIsNeverChanged)
+{
+    const OutsideLink& l = GetParam();
+    TempDir elsewhere;
+    AiffLayout unfinished(2, 16, 0, PatternBytes(1000));
+    unfinished.ssndSize = 8;
+    const Bytes damaged = Path_HasExtension(l.link, ".aif") ? BuildAiff(unfinished) : Wav(2, 48000, 16, 0, PatternBytes(1000));
+    // Named like no take, so that only the link's name can make it one.
+    const std::string target = elsewhere.write("outside.dat", damaged);
+    std::string at = dir.path();
+    if (l.folder[0] != '\0') {
+        at = dir.file(l.folder);
+        ASSERT_TRUE(MakeDir(at));
+    }
+    ASSERT_EQ(0, symlink(target.c_str(), (at + "/" + l.link).c_str()));
+    dir.write("real.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+    scan.options.recursive = l.recursive;
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ(Sorted(Lines{"real.wav header not set : repair", "real.wav (48000Hz / 2 ch) Length:00:00:00"}),
+              Sorted(lines));
+    EXPECT_EQ(damaged, ReadFileBytes(target)) << "a file outside the folder changed";
+    EXPECT_EQ(l.note[0] != '\0' ? Lines{l.note} : Lines{}, scan.notes);
+    EXPECT_EQ(l.note[0] != '\0' ? 1 : 0, scan.outcomes.notOpened);
+
+    scan.options.followLinks = 1;
+    scan.run(dir.path());
+    const bool reached = l.note[0] != '\0';
+    EXPECT_EQ(reached, ReadFileBytes(target) != damaged) << "followed when asked, if the scan reaches it";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, ScanLinks,
+    ::testing::Values(OutsideLink{"AtTheTop", "", "take.aif", 0, "take.aif: not examined: a link, not followed"},
+                      OutsideLink{"NamedLikeAWav", "", "take.wav", 0, "take.wav: not examined: a link, not followed"},
+                      OutsideLink{"InASubfolder", "day1", "take.wav", 1,
+                                  "day1/take.wav: not examined: a link, not followed"},
+                      OutsideLink{"InASubfolderNotEntered", "day1", "take.wav", 0, ""},
+                      OutsideLink{"NamedLikeNoTake", "", "notes.txt", 0, ""}),
+    [](const ::testing::TestParamInfo<OutsideLink>& info) { return std::string(info.param.test); });
 
 TEST_F(ScanPassesOver, EntryWhosePathDoesNotFitIsNotOpened)
 {
@@ -502,6 +562,119 @@ TEST_F(ScanPassesOver, EntryWhosePathDoesNotFitIsNotOpened)
     EXPECT_EQ(damaged, ReadFileBytes(folder + "/" + tooLong));
     EXPECT_EQ(1, scan.outcomes.notOpened);
 }
+#endif
+
+// A recorder at work on the take while the scan looks at it.
+class ScanWhileRecording : public ScanDecisions {
+protected:
+    const Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    const std::string path = dir.write("take.wav", damaged);
+
+    // The next scan, with the recorder gone, repairs every whole frame.
+    void ExpectRepairedOnceLeft(uint32_t frameBytes)
+    {
+        Lines again = scan.run(dir.path());
+        ASSERT_EQ(2u, again.size()) << ::testing::PrintToString(again);
+        EXPECT_EQ("take.wav (48000Hz / 2 ch) Length:00:00:00", again[1]);
+        EXPECT_EQ(frameBytes, Le32At(After("take.wav"), 40));
+    }
+};
+
+TEST_F(ScanWhileRecording, TakeARecorderHoldsOpenIsNotExamined)
+{
+    if (!RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
+    // Open for writing and shared, as capture programs keep their takes.
+    FileHandle recorder = FileHandleNone;
+    ASSERT_EQ(1, File_Open(path.c_str(), FileModeWrite | FileModeShareRead | FileModeShareWrite | FileModeOpenExisting,
+                           &recorder, 128));
+    EXPECT_EQ(Lines{"take.wav ERR:Can't Access File"}, scan.run(dir.path()));
+    EXPECT_EQ(Lines{"take.wav: not examined: cannot open (in use by another program)"}, scan.notes);
+    EXPECT_EQ(1, scan.outcomes.notOpened);
+    EXPECT_EQ(0, scan.outcomes.examined);
+    EXPECT_EQ(0, scan.outcomes.failed);
+
+    const Bytes more = PatternBytes(402, 5);
+    ASSERT_EQ(1, File_SeekTo(recorder, int64_t(damaged.size())));
+    ASSERT_EQ(1, File_WriteExact(recorder, more.data(), uint32_t(more.size())));
+    ASSERT_EQ(1, File_Close(recorder));
+    EXPECT_EQ(Cat({damaged, more}), After("take.wav")) << "every frame the recorder wrote is there";
+    ExpectRepairedOnceLeft(1400);
+}
+
+#ifndef _WIN32
+// What a recorder does to the take between the scan's examination and its
+// repair; returns what the file must then hold.
+struct Interference {
+    const char* test;
+    bool leases;  // the file system grants leases
+    std::function<Bytes(const std::string& path, const Bytes& before)> act;
+    const char* why;  // the reason the scan gives
+};
+
+void PrintTo(const Interference& i, std::ostream* os)
+{
+    *os << i.test;
+}
+
+class ScanWhileWritten : public ScanWhileRecording, public ::testing::WithParamInterface<Interference> {};
+
+TEST_P(ScanWhileWritten, TakeThatChangesWhileCheckedIsNotRepaired)
+{
+    const Interference& i = GetParam();
+    if (i.leases && !RepairsHoldFiles(dir.path()))
+        GTEST_SKIP() << "this file system grants no lease";
+    FaultGuard guard;
+    FileFault_RefuseLeases(i.leases ? 0 : 1);
+    Bytes expected;
+    scan.onLine = [&](const std::string&) {
+        if (scan.lines.size() == 1)
+            expected = i.act(path, damaged);
+    };
+    Lines lines = scan.run(dir.path());
+    EXPECT_EQ((Lines{"take.wav header not set : repair", "take.wav ERR:Can't Access File"}), lines);
+    EXPECT_EQ(Lines{std::string("take.wav: not repaired: still being written? (") + i.why + ")"}, scan.notes);
+    EXPECT_EQ(expected, After("take.wav")) << "every byte stays";
+    EXPECT_EQ(1, scan.outcomes.failed);
+    EXPECT_EQ(0, scan.outcomes.repaired);
+    scan.onLine = nullptr;
+    ExpectRepairedOnceLeft(uint32_t(expected.size() - 44) / 4 * 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recorders, ScanWhileWritten,
+    ::testing::Values(
+        Interference{"GrowsWithoutLeases", false,
+                     [](const std::string& path, const Bytes& before) {
+                         const Bytes frame = PatternBytes(4, 8);
+                         EXPECT_TRUE(WriteAt(path, int64_t(before.size()), frame));
+                         return Cat({before, frame});
+                     },
+                     "its length changed while it was checked"},
+#ifdef __linux__
+        Interference{"OpenedElsewhere", true,
+                     [](const std::string& path, const Bytes& before) {
+                         // Without O_NONBLOCK the open would wait for the scan.
+                         int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                         EXPECT_TRUE(fd < 0 && errno == EWOULDBLOCK) << "the scan holds a lease";
+                         if (fd >= 0)
+                             close(fd);
+                         return before;
+                     },
+                     "another program opened it while it was checked"},
+#endif
+        Interference{"WrittenInPlaceWithoutLeases", false,
+                     [](const std::string& path, const Bytes& before) {
+                         // A coarse clock gives a later time only after a tick.
+                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                         const Bytes frame = PatternBytes(4, 9);
+                         EXPECT_TRUE(WriteAt(path, 44, frame));
+                         Bytes after = before;
+                         std::copy(frame.begin(), frame.end(), after.begin() + 44);
+                         return after;
+                     },
+                     "it was written while it was checked"}),
+    [](const ::testing::TestParamInfo<Interference>& info) { return std::string(info.param.test); });
 #endif
 
 TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
@@ -658,6 +831,29 @@ TEST(ScanStop, StopFromTheWindowThreadWaitsForTheFileInHand)
     EXPECT_EQ(2u, scan.lines.size());
     EXPECT_EQ(1, scan.outcomes.examined);
     ScanWorker_Stop();  // nothing to stop: returns at once
+}
+
+TEST(ScanStop, StopRequestedBeforeTheStartHolds)
+{
+    TempDir dir;
+    ScanRun scan;
+    const Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
+    for (const char* n : {"a.wav", "b.wav"})
+        dir.write(n, damaged);
+    // A Ctrl-C between the command-line scanner's handler and its start.
+    ScanWorker_RequestStop();
+    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    EXPECT_EQ(1, scan.outcomes.stopped);
+    EXPECT_EQ(0, scan.outcomes.examined);
+    ScanWorker_Start(scan.app.get());  // another start does not forget it either
+    ScanWorker_Wait();
+    EXPECT_EQ(0, scan.outcomes.examined);
+    for (const char* n : {"a.wav", "b.wav"})
+        EXPECT_EQ(damaged, ReadFileBytes(dir.file(n))) << n;
+    // The desktop's folder command stops any scan first: its scan runs in full.
+    ScanWorker_Stop();
+    EXPECT_EQ(4u, scan.run(dir.path()).size());
+    EXPECT_EQ(0, scan.outcomes.stopped);
 }
 
 TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)

@@ -313,6 +313,8 @@ TEST(HandleInfo, DurationAndWholeFrameBytes)
 
 TEST(HandleRepair, RepairedSizesShowAtOnceAndReachTheDiskAtClose)
 {
+    FaultGuard guard;
+    FileFault_RefuseLeases(1);  // another opener looks while the handle holds the file
     TempDir dir;
     Bytes file = PlainWav(PatternBytes(1000003), 0);
     std::string path = dir.write("take.wav", file);

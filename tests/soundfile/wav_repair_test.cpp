@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "commit.h"
 #include "filefault.h"
 #include "scanning.h"
 #include "streams.h"
@@ -33,6 +34,9 @@ Bytes Patched32(Bytes b, size_t at, uint32_t v)
 
 TEST(WavRepair, UnfinishedRecordingGetsItsWholeFrames)
 {
+    // No lease, so that another opener may look while the stream holds the file.
+    FaultGuard guard;
+    FileFault_RefuseLeases(1);
     TempDir dir;
     Bytes samples = PatternBytes(1000003);
     Bytes file = PlainWav(samples, 0);
@@ -277,6 +281,7 @@ TEST(WavRepairFaults, FailedHeaderWriteFlushOrCloseIsReported)
 TEST(WavRepairFaults, UpdateHeaderKeepsTheStreamDirtyAfterAFailure)
 {
     FaultGuard guard;
+    FileFault_RefuseLeases(1);  // another opener looks while the stream holds the file
     TempDir dir;
     std::string path = dir.write("take.wav", PlainWav(PatternBytes(4003), 0));
     ScopedWav wav;
@@ -531,6 +536,88 @@ TEST(WavRepairLarge, ThresholdsAreTestedApart)
         ASSERT_EQ(WavOpenOk, wav.open(path));
         EXPECT_EQ(c.dataBytes, wav.s.dataBytes);
     }
+}
+
+// Bytes appended to a file through a handle that holds it: what a recorder
+// does where the file system grants no lease and Windows lets no other
+// opener in.
+bool Append(FileHandle h, const Bytes& more)
+{
+    int64_t size = 0;
+    return File_GetSize64(h, &size) && File_SeekTo(h, size) &&
+           File_WriteExact(h, more.data(), uint32_t(more.size()));
+}
+
+// A recorder appends to a take after its open measured it, on a file system
+// without leases, where only the comparison can tell: the repair of either
+// container leaves every byte as it is.
+struct GrownTake {
+    const char* name;
+    Bytes bytes;
+    std::function<int32_t(const std::string& path, const Bytes& more)> repair;  // opens, appends, repairs
+};
+
+TEST(RepairWhileWritten, NeitherRepairTouchesAGrownTake)
+{
+    AiffLayout aiff(2, 16, 0, PatternBytes(1003));
+    aiff.ssndSize = 8;
+    const GrownTake takes[] = {
+        {"take.wav", PlainWav(PatternBytes(1003), 0),
+         [](const std::string& path, const Bytes& more) {
+             ScopedWav wav;
+             EXPECT_EQ(WavOpenOk, wav.open(path));
+             EXPECT_TRUE(Append(wav.s.handle, more));
+             int32_t result = WavStream_Repair(&wav.s);
+             EXPECT_EQ(0, wav.s.headerDirty);
+             EXPECT_EQ(0, wav.s.frameCount);
+             return result;
+         }},
+        {"take.aif", BuildAiff(aiff),
+         [](const std::string& path, const Bytes& more) {
+             ScopedAiff a;
+             EXPECT_EQ(AiffOpenOk, a.open(path));
+             EXPECT_TRUE(Append(a.s.handle, more));
+             int32_t result = AiffStream_Repair(&a.s);
+             EXPECT_EQ(0, a.s.headerDirty);
+             EXPECT_EQ(0, a.s.frameCount);
+             return result;
+         }},
+    };
+    for (const GrownTake& t : takes) {
+        SCOPED_TRACE(t.name);
+        FaultGuard guard;
+        FileFault_RefuseLeases(1);
+        TempDir dir;
+        const std::string path = dir.write(t.name, t.bytes);
+        const Bytes more = PatternBytes(64, 21);
+        EXPECT_EQ(StreamResultIoFailed, t.repair(path, more));
+        EXPECT_EQ(FileChangeLength, File_LastChange());
+        EXPECT_EQ(Cat({t.bytes, more}), ReadFileBytes(path));
+    }
+}
+
+TEST(RepairWhileWritten, CutLooksAgainAfterTheHeaderIsWritten)
+{
+    // Frames that arrive while the sizes are written and flushed must
+    // outlive the cut too.
+    FaultGuard guard;
+    FileFault_RefuseLeases(1);
+    TempDir dir;
+    const Bytes file = PlainWav(PatternBytes(1003), 0);
+    const std::string path = dir.write("take.wav", file);
+    FileHandle h = FileHandleNone;
+    ASSERT_EQ(1, File_Open(path.c_str(), FileModeReadWriteExisting, &h, 128));
+    FileStamp examined;
+    ASSERT_EQ(1, File_GetStamp(h, &examined));
+    const uint8_t riffSize[4] = {0x14, 0x04, 0, 0};
+    const HeaderField field = {4, riffSize, 4};
+    const Bytes more = PatternBytes(64, 22);
+    ASSERT_TRUE(Append(h, more));
+    EXPECT_EQ(0, Commit_Cut(h, &field, 1, nullptr, 44 + 1000, &examined));
+    EXPECT_EQ(FileChangeLength, File_LastChange());
+    EXPECT_EQ(1, File_Close(h));
+    Bytes expected = Patched32(Cat({file, more}), 4, 0x414);
+    EXPECT_EQ(expected, ReadFileBytes(path)) << "the size was written, nothing was cut";
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "fileio.h"
+
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -167,6 +169,24 @@ bool SetReadOnly(const std::string& path, bool readOnly)
     fs::permissions(U8(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
     return !ec;
+}
+
+bool RepairsHoldFiles(const std::string& folder)
+{
+    const std::string probe = folder + PathSep() + ".lease-probe";
+    if (!WriteFileBytes(probe, Bytes(4, 0)))
+        return false;
+    FileHandle repair = FileHandleNone, other = FileHandleNone;
+    bool held = File_Open(probe.c_str(), FileModeReadWriteExisting, &repair, 128) &&
+                !File_Open(probe.c_str(), FileModeWrite | FileModeShareRead | FileModeShareWrite | FileModeOpenExisting,
+                           &other, 128);
+    if (other != FileHandleNone)
+        File_Close(other);
+    if (repair != FileHandleNone)
+        File_Close(repair);
+    std::error_code ec;
+    fs::remove(probe, ec);
+    return held;
 }
 
 #ifndef _WIN32

@@ -69,6 +69,9 @@ bool MakeDir(const std::string& path);
 void RemoveTree(const std::string& path);
 // Makes a file read-only (true) or writable again (false).
 bool SetReadOnly(const std::string& path, bool readOnly);
+// True when a file in folder that a repair opens keeps every other opener
+// out (Windows sharing, a Linux lease); false where no lease is granted.
+bool RepairsHoldFiles(const std::string& folder);
 
 #ifndef _WIN32
 // Output of a shell command; *ok tells whether it ran and exited 0.
