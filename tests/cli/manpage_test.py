@@ -26,11 +26,12 @@ def main():
         roff = f.read()
 
     help_options = set(re.findall(r"(?<![\w-])(--[a-z][a-z-]*)", help_text))
-    man_options = set("--" + o for o in re.findall(r"\\-\\-([a-z][a-z-]*)", roff))
+    # roff spells a hyphen inside an option \- as well.
+    man_options = set("--" + o.replace("\\-", "-") for o in re.findall(r"\\-\\-([a-z](?:[a-z-]|\\-)*)", roff))
     check(help_options == man_options, "options: --help %s, man page %s" % (sorted(help_options), sorted(man_options)))
     # Each option has its own entry in OPTIONS.
     options = roff.split(".SH OPTIONS", 1)[-1].split(".SH ", 1)[0]
-    entries = set("--" + o for o in re.findall(r"^\.BI? \\-\\-([a-z][a-z-]*)", options, re.M))
+    entries = set("--" + o.replace("\\-", "-") for o in re.findall(r"^\.BI? \\-\\-([a-z](?:[a-z-]|\\-)*)", options, re.M))
     check(entries == help_options, "OPTIONS entries %s" % sorted(entries))
 
     help_status = help_text.split("Exit status:", 1)[-1]
