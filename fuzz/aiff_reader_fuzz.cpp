@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         stream.readFrames(&stream, frames, uint32_t(stream.blockAlign) * 4u, 1);
         stream.readFrames(&stream, frames, uint32_t(stream.blockAlign) * 2u, 0);
     } else {
-        FUZZ_CHECK(result >= AiffOpenNotAiff && result <= AiffOpenNoChannels, "result %d", result);
+        FUZZ_CHECK(result >= AiffOpenNotAiff && result <= AiffOpenCompressed, "result %d", result);
     }
     if (stream.handle != FileHandleNone)
         FUZZ_CHECK(AiffStream_Close(&stream) == 0, "close");
