@@ -252,12 +252,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int64_t pad = whole > 0 && !bounded ? PadBytes(l, end) : 0;
     // A repair stopped while padding leaves a complete file with less padding.
     const int64_t shortest = bounded ? l.fileSize : plan.nth != 0 ? end : end + pad;
-    const int64_t longest = bounded ? l.fileSize : end + pad;
+    // A failure between the sizes and the cut, where the partial frame is a
+    // single byte behind an odd SSND: that byte is then SSND's pad byte, and
+    // the next scan rightly keeps it.
+    const bool strayPad = plan.nth != 0 && l.aiff && !bounded && l.fileSize == end + 1 &&
+                          ((int64_t(l.ssndOffset) + whole) & 1) != 0 && int64_t(after.size()) == end + 1;
+    const int64_t longest = bounded ? l.fileSize : strayPad ? end + 1 : end + pad;
     FUZZ_CHECK(int64_t(after.size()) >= shortest && int64_t(after.size()) <= longest,
                "length %zu, expected %" PRId64 " to %" PRId64, after.size(), shortest, longest);
     FUZZ_CHECK(std::equal(before.begin() + l.dataOffset, before.begin() + end, after.begin() + l.dataOffset),
                "a sample byte changed");
-    if (bounded)
+    if (bounded || strayPad)
         FUZZ_CHECK(std::equal(before.begin() + end, before.end(), after.begin() + end), "a chunk behind SSND changed");
     else
         for (int64_t at = end; at < int64_t(after.size()); ++at)
