@@ -16,9 +16,7 @@ static const int64_t MaxHeaderBytes = 64 * 1024 * 1024;
 int32_t CliJournal_Open(CliJournal* journal, const char* path)
 {
     journal->handle = FileHandleNone;
-    journal->pendingSeq = -1;
-    journal->headerBytes = 0;
-    journal->pendingPath.clear();
+    journal->pending.clear();
     FileHandle handle;
     if (!File_Open(path, FileModeReadWrite, &handle, 128))
         return -1;
@@ -71,7 +69,6 @@ static FileHandle handleOf(const SoundFile* file)
 int32_t CliJournal_BeforeRepair(const ScanFileReport* report, struct SoundFile* file, void* context)
 {
     CliJournal* journal = static_cast<CliJournal*>(context);
-    journal->pendingSeq = -1;
     SoundFileRepairPlan plan;
     CliFileStamp stamp;
     if (SoundFile_GetRepairPlan(file, &plan) != 0 || CliPlatform_Stamp(handleOf(file), &stamp) != 0)
@@ -98,25 +95,27 @@ int32_t CliJournal_BeforeRepair(const ScanFileReport* report, struct SoundFile* 
     int64_t seq = 0;
     if (appendFlushed(journal, CliJson_Line(line), &seq) != 0)
         return -1;
-    journal->pendingSeq = seq;
-    journal->headerBytes = plan.headerBytes;
-    journal->pendingPath = report->path;
+    journal->pending.push_back(CliJournalPending{seq, plan.headerBytes, report->path});
     return 0;
 }
 
 int32_t CliJournal_AfterFile(CliJournal* journal, const ScanFileReport* report)
 {
-    if (journal->pendingSeq < 0 || journal->pendingPath != report->path)
+    size_t at = 0;
+    while (at < journal->pending.size() && journal->pending[at].path != report->path)
+        ++at;
+    if (at == journal->pending.size())
         return 0;
-    const int64_t seq = journal->pendingSeq;
-    journal->pendingSeq = -1;
+    const int64_t seq = journal->pending[at].seq;
+    const int64_t headerBytes = journal->pending[at].headerBytes;
+    journal->pending.erase(journal->pending.begin() + static_cast<std::ptrdiff_t>(at));
     if (report->action != ScanActionRepaired)
         return 0;  // a failed repair stays an interrupted one for the undo
     FileHandle handle;
     if (!File_Open(report->path, FileModeReadShared, &handle, 128))
         return -1;
     CliFileStamp stamp;
-    std::vector<char> header(static_cast<size_t>(journal->headerBytes));
+    std::vector<char> header(static_cast<size_t>(headerBytes));
     int ok = CliPlatform_Stamp(handle, &stamp) == 0 && File_SeekTo(handle, 0) &&
              File_ReadExact(handle, header.data(), static_cast<uint32_t>(header.size()));
     // A change within the clock's tick keeps size and time: the undo

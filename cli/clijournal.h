@@ -12,15 +12,21 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "fileio.h"
 #include "scanworker.h"
 
+// A repair recorded before its first write, whose outcome is yet to come.
+typedef struct CliJournalPending {
+    int64_t seq;            // its record
+    int64_t headerBytes;    // its header length
+    std::string path;
+} CliJournalPending;
+
 typedef struct CliJournal {
     FileHandle handle;      // the journal, open for appending; FileHandleNone when none
-    int64_t pendingSeq;     // the record of the repair in hand; -1 when none
-    int64_t headerBytes;    // its header length
-    std::string pendingPath;
+    std::vector<CliJournalPending> pending;  // the repairs in hand: several with --jobs
 } CliJournal;
 
 // Opens (creating) the journal at path for appending; it stays locked

@@ -24,7 +24,8 @@ enum {
 };
 
 static const char* const usageText =
-    "Usage: tessmark [--check] [--recursive] [--follow-links] [--json] [--journal FILE] FOLDER\n"
+    "Usage: tessmark [--check] [--recursive] [--follow-links] [--jobs N] [--json] [--journal FILE]\n"
+    "                FOLDER\n"
     "       tessmark --undo FILE\n"
     "\n"
     "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
@@ -36,6 +37,10 @@ static const char* const usageText =
     "  --recursive     also scan the subfolders (links to folders are not followed)\n"
     "  --follow-links  also examine the files that links in FOLDER lead to, which\n"
     "                  may lie outside it (without it, links are passed over)\n"
+    "  --jobs N        examine up to N files at once, each from open to close by\n"
+    "                  one thread (1 to %d; default: %d per processor, %d here);\n"
+    "                  the lines, numbers, summary and exit status are those of\n"
+    "                  --jobs 1\n"
     "  --json          write one JSON object per line on standard output for each\n"
     "                  recording, then one with the summary; the numbered lines go\n"
     "                  to standard error\n"
@@ -55,7 +60,7 @@ static const char* const usageText =
     "repair failed or was left undone (the file still being written) or, with\n"
     "--check, a file needs repair; 2 on a usage error or a folder that cannot be\n"
     "listed; 3 when nothing failed but a recording was left unexamined; 130 when\n"
-    "interrupted (the file in hand is always finished first).\n"
+    "interrupted (every file in hand is always finished first).\n"
     "With --undo: 0 when every recorded file was put back or was already as\n"
     "before; 1 when one was refused; 2 when FILE cannot be read.\n";
 
@@ -170,6 +175,18 @@ static void onInterrupt(void)
     ScanWorker_RequestStop();
 }
 
+// The number of --jobs: 1 to ScanMaxJobs, or 0 for anything else.
+static int32_t parseJobs(const char* text)
+{
+    int32_t n = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || n > ScanMaxJobs)
+            return 0;
+        n = n * 10 + (*p - '0');
+    }
+    return n <= ScanMaxJobs ? n : 0;
+}
+
 static const char* plural(int64_t n, const char* one, const char* many)
 {
     return n == 1 ? one : many;
@@ -181,6 +198,7 @@ int main(int argc, char** argv)
     int checkOnly = 0;
     int recursive = 0;
     int followLinks = 0;
+    int32_t jobs = -1;
     const char* folder = nullptr;
     const char* journalPath = nullptr;
     const char* undoPath = nullptr;
@@ -199,7 +217,7 @@ int main(int argc, char** argv)
             if (strcmp(arg, "--") == 0) {
                 optionsEnded = 1;
             } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-                fputs(usageText, stdout);
+                printf(usageText, ScanMaxJobs, ScanJobsPerCpu, ScanWorker_DefaultJobs());
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
                 printf("tessmark %s\n", TessmarkVersionText);
@@ -216,6 +234,15 @@ int main(int argc, char** argv)
                 (arg[2] == 'j' ? journalPath : undoPath) = argv[++i];
             } else if (strcmp(arg, "--follow-links") == 0) {
                 followLinks = 1;
+            } else if (strcmp(arg, "--jobs") == 0) {
+                if (i + 1 >= argc)
+                    return usageError("a number must follow", arg);
+                jobs = parseJobs(argv[++i]);
+                if (jobs == 0) {
+                    char message[64];
+                    snprintf(message, sizeof(message), "--jobs takes a number from 1 to %d, not", ScanMaxJobs);
+                    return usageError(message, argv[i]);
+                }
             } else {
                 return usageError("unknown option", arg);
             }
@@ -226,7 +253,7 @@ int main(int argc, char** argv)
         folder = arg;
     }
     if (undoPath != nullptr) {
-        if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr)
+        if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr || jobs > 0)
             return usageError("--undo takes a journal and nothing else", nullptr);
         return runUndo(undoPath);
     }
@@ -271,6 +298,7 @@ int main(int argc, char** argv)
     options.checkOnly = checkOnly;
     options.recursive = recursive;
     options.followLinks = followLinks;
+    options.jobs = jobs > 0 ? jobs : ScanWorker_DefaultJobs();
     options.onLine = printLine;
     options.onNote = printNote;
     options.onFile = onFileReport;

@@ -1,5 +1,6 @@
-// The two operating-system services the scan worker needs besides files: one
-// background thread, and the listing of one folder's entries.
+// The operating-system services the scan worker needs besides files:
+// background threads with a lock and a signal between them, the processor
+// count, and the listing of one folder's entries.
 #ifndef TESSMARK_SCANPLATFORM_H
 #define TESSMARK_SCANPLATFORM_H
 
@@ -19,6 +20,16 @@ typedef struct ScanThread {
     ScanThreadEntry entry;     // the body the thread runs
     void* param;               // the body's parameter
 } ScanThread;
+
+// A mutual exclusion lock and a condition to wait for under it, for the
+// examiners of a parallel scan. Storage large enough for either OS's own.
+typedef struct ScanLock {
+    uint64_t storage[8];
+} ScanLock;
+
+typedef struct ScanSignal {
+    uint64_t storage[8];
+} ScanSignal;
 
 // Kinds of directory entry.
 enum {
@@ -47,6 +58,24 @@ int32_t ScanThread_Create(ScanThread* thread, ScanThreadEntry entry, void* param
 // Waits without a time limit for the thread to end, releases it and sets
 // exists to 0. 0; also when no thread exists.
 int32_t ScanThread_Join(ScanThread* thread);
+
+// The lock, unlocked. 0, or -1 when the OS refused (then unusable).
+int32_t ScanLock_Init(ScanLock* lock);
+void ScanLock_Acquire(ScanLock* lock);
+void ScanLock_Release(ScanLock* lock);
+void ScanLock_Destroy(ScanLock* lock);
+
+// 0, or -1 when the OS refused (then unusable).
+int32_t ScanSignal_Init(ScanSignal* signal);
+// Releases lock (held by the caller), waits until woken, takes lock again.
+// May also return without a wake: callers test their condition in a loop.
+void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock);
+// Wakes every thread waiting on signal.
+void ScanSignal_WakeAll(ScanSignal* signal);
+void ScanSignal_Destroy(ScanSignal* signal);
+
+// Processors this process may run on; at least 1.
+int32_t ScanPlatform_CpuCount(void);
 
 // Opens the listing of folder (a path without a pattern; a trailing separator
 // is allowed). 1 when it can be listed, 0 when it cannot (missing, no access,

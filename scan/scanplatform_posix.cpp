@@ -1,4 +1,4 @@
-// Threads and folder listings over POSIX: pthreads, opendir/readdir, and
+// Threads and folder listings over POSIX: pthreads, sysconf, opendir/readdir, and
 // fstatat to tell what each entry is.
 #include "scanplatform.h"
 
@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static_assert(sizeof(pthread_t) <= sizeof(((ScanThread*)nullptr)->handleStorage), "pthread_t must fit");
 
@@ -39,6 +40,65 @@ int32_t ScanThread_Join(ScanThread* thread)
     pthread_join(id, nullptr);
     memset(thread, 0, sizeof(*thread));
     return 0;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(ScanLock), "pthread_mutex_t must fit");
+static_assert(sizeof(pthread_cond_t) <= sizeof(ScanSignal), "pthread_cond_t must fit");
+
+static pthread_mutex_t* mutexOf(ScanLock* lock)
+{
+    return reinterpret_cast<pthread_mutex_t*>(lock->storage);
+}
+
+static pthread_cond_t* condOf(ScanSignal* signal)
+{
+    return reinterpret_cast<pthread_cond_t*>(signal->storage);
+}
+
+int32_t ScanLock_Init(ScanLock* lock)
+{
+    return pthread_mutex_init(mutexOf(lock), nullptr) == 0 ? 0 : -1;
+}
+
+void ScanLock_Acquire(ScanLock* lock)
+{
+    pthread_mutex_lock(mutexOf(lock));
+}
+
+void ScanLock_Release(ScanLock* lock)
+{
+    pthread_mutex_unlock(mutexOf(lock));
+}
+
+void ScanLock_Destroy(ScanLock* lock)
+{
+    pthread_mutex_destroy(mutexOf(lock));
+}
+
+int32_t ScanSignal_Init(ScanSignal* signal)
+{
+    return pthread_cond_init(condOf(signal), nullptr) == 0 ? 0 : -1;
+}
+
+void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock)
+{
+    pthread_cond_wait(condOf(signal), mutexOf(lock));
+}
+
+void ScanSignal_WakeAll(ScanSignal* signal)
+{
+    pthread_cond_broadcast(condOf(signal));
+}
+
+void ScanSignal_Destroy(ScanSignal* signal)
+{
+    pthread_cond_destroy(condOf(signal));
+}
+
+int32_t ScanPlatform_CpuCount(void)
+{
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : n > 4096 ? 4096 : static_cast<int32_t>(n);
 }
 
 int32_t DirListing_Open(DirListing* listing, const char* folder)

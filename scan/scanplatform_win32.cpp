@@ -1,4 +1,5 @@
-// Threads and folder listings over Win32: CreateThread/WaitForSingleObject and
+// Threads and folder listings over Win32: CreateThread/WaitForSingleObject,
+// critical sections with condition variables, and
 // FindFirstFileA/FindNextFileA with the pattern "folder\*.*" (the W entry
 // points, with names turned to UTF-8, where the A ones do not carry UTF-8).
 #include "scanplatform.h"
@@ -42,6 +43,72 @@ int32_t ScanThread_Join(ScanThread* thread)
     CloseHandle(h);
     memset(thread, 0, sizeof(*thread));
     return 0;
+}
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(ScanLock), "CRITICAL_SECTION must fit");
+static_assert(sizeof(CONDITION_VARIABLE) <= sizeof(ScanSignal), "CONDITION_VARIABLE must fit");
+
+static CRITICAL_SECTION* sectionOf(ScanLock* lock)
+{
+    return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
+
+static CONDITION_VARIABLE* variableOf(ScanSignal* signal)
+{
+    return reinterpret_cast<CONDITION_VARIABLE*>(signal->storage);
+}
+
+int32_t ScanLock_Init(ScanLock* lock)
+{
+    InitializeCriticalSection(sectionOf(lock));
+    return 0;
+}
+
+void ScanLock_Acquire(ScanLock* lock)
+{
+    EnterCriticalSection(sectionOf(lock));
+}
+
+void ScanLock_Release(ScanLock* lock)
+{
+    LeaveCriticalSection(sectionOf(lock));
+}
+
+void ScanLock_Destroy(ScanLock* lock)
+{
+    DeleteCriticalSection(sectionOf(lock));
+}
+
+int32_t ScanSignal_Init(ScanSignal* signal)
+{
+    InitializeConditionVariable(variableOf(signal));
+    return 0;
+}
+
+void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock)
+{
+    SleepConditionVariableCS(variableOf(signal), sectionOf(lock), INFINITE);
+}
+
+void ScanSignal_WakeAll(ScanSignal* signal)
+{
+    WakeAllConditionVariable(variableOf(signal));
+}
+
+void ScanSignal_Destroy(ScanSignal* signal)
+{
+    (void)signal;  // a condition variable holds no resources
+}
+
+int32_t ScanPlatform_CpuCount(void)
+{
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    int32_t n = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process != 0; process &= process - 1)
+            ++n;
+    return n < 1 ? 1 : n;
 }
 
 static void takeType(DirListing* listing, DWORD attributes, DWORD reparseTag)

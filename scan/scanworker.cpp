@@ -2,10 +2,24 @@
 // sound file, compares what its header declares with what the file holds,
 // repairs a short header and logs the outcome. A stop is honoured between
 // files only, so a file in hand is always finished, close included.
+//
+// With several jobs the listing thread queues the files instead, and the
+// examiner threads run the same examination on them. Three rules keep the
+// output that of the one-thread scan:
+//   P1. Files are queued, and taken, in listing order; a word of the
+//       listing's own (a link passed over, a folder that cannot be listed)
+//       is queued as an item that is done already.
+//   P2. What an item leaves for the callbacks (lines, notes, its report, its
+//       counts) is kept with it and given out only when every item before
+//       it has been, under the pool's lock, so the callbacks come one at a
+//       time and in order.
+//   P3. After a stop no item is taken; the taken ones are finished and,
+//       being a prefix of the queue (P1), given out in full.
 #include "scanworker.h"
 
 #include <inttypes.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -27,11 +41,46 @@ static ScanOptions scanOptions;
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "the stop request must be safe in a signal handler");
 
-// Everything one scan works with; it lives on the worker's stack.
+// Words an item keeps: its lines, notes and report (P2).
+enum { WordLine = 1, WordNote = 2, WordFile = 3 };
+
+typedef struct ScanWord {
+    int32_t kind;           // Word*
+    const char* text;       // WordLine: the line; WordNote: the name
+    const char* detail;     // WordNote: the text
+    ScanFileReport report;  // WordFile, its strings in the item's text
+} ScanWord;
+
+// Most words one file leaves: two lines, two notes, its report, and room.
+#define ScanItemWords 8
+// Room for those words' text: lines, two notes of a path and a reason, and
+// the report's path, name and reason.
+#define ScanItemText (2 * ScanLineCapacity + 5 * ScanPathCapacity + 4 * 1100)
+
+enum { ItemFree = 0, ItemPending = 1, ItemTaken = 2, ItemDone = 3 };
+
+// One entry of a parallel scan: a file to examine, or a word of the listing.
+typedef struct ScanItem {
+    int32_t state;                 // Item*
+    size_t nameAt;                 // where in path the name the lines use begins
+    char path[ScanPathCapacity];   // the full path
+    ScanOutcomes counts;           // what it adds to the scan's outcomes
+    uint32_t wordCount;
+    ScanWord words[ScanItemWords];
+    size_t textUsed;
+    char text[ScanItemText];
+} ScanItem;
+
+struct ScanPool;
+
+// Everything one scan, or one examiner of it, works with.
 typedef struct ScanContext {
     AppState* app;                     // folderPath and logBuffer
     ScanOptions options;               // a copy taken when the scan starts
     ScanOutcomes outcomes;             // counted here, copied out at the end
+    ScanOutcomes* counts;              // where the entry in hand counts: outcomes, or its item's
+    ScanItem* item;                    // the entry in hand of a parallel scan; null: words go out at once
+    struct ScanPool* pool;             // the parallel scan's queue; null in a one-thread scan
     char path[ScanPathCapacity];       // the folder being listed, then each entry's full path
     size_t rootLength;                 // length of the scanned folder with its separator
     char line[ScanLineCapacity];       // the line being formatted
@@ -39,11 +88,112 @@ typedef struct ScanContext {
     SoundFileInfo info;                // its summary
 } ScanContext;
 
+static void sendLine(ScanContext* ctx, const char* line)
+{
+    LogBuffer_AppendLine(&ctx->app->logBuffer, line);
+    if (ctx->options.onLine != nullptr)
+        ctx->options.onLine(line, ctx->options.lineContext);
+}
+
+// Copies text into the item; null when no room is left (cannot happen
+// within ScanItemText; a word is then left out rather than overrun).
+static const char* keepText(ScanItem* item, const char* text)
+{
+    const size_t n = strlen(text) + 1;
+    if (n > sizeof(item->text) - item->textUsed)
+        return nullptr;
+    char* at = item->text + item->textUsed;
+    memcpy(at, text, n);
+    item->textUsed += n;
+    return at;
+}
+
+static ScanWord* newWord(ScanItem* item, int32_t kind)
+{
+    if (item->wordCount >= ScanItemWords)
+        return nullptr;
+    ScanWord* word = &item->words[item->wordCount];
+    Mem_Zero(word, sizeof(*word));
+    word->kind = kind;
+    return word;
+}
+
 static void emitLine(ScanContext* ctx)
 {
-    LogBuffer_AppendLine(&ctx->app->logBuffer, ctx->line);
-    if (ctx->options.onLine != nullptr)
-        ctx->options.onLine(ctx->line, ctx->options.lineContext);
+    if (ctx->item == nullptr) {
+        sendLine(ctx, ctx->line);
+        return;
+    }
+    ScanWord* word = newWord(ctx->item, WordLine);
+    if (word != nullptr && (word->text = keepText(ctx->item, ctx->line)) != nullptr)
+        ctx->item->wordCount += 1;
+}
+
+static void sendNote(ScanContext* ctx, const char* name, const char* text)
+{
+    if (ctx->item == nullptr) {
+        ctx->options.onNote(name, text, ctx->options.noteContext);
+        return;
+    }
+    ScanWord* word = newWord(ctx->item, WordNote);
+    if (word != nullptr && (word->text = keepText(ctx->item, name)) != nullptr &&
+        (word->detail = keepText(ctx->item, text)) != nullptr)
+        ctx->item->wordCount += 1;
+}
+
+static void sendFile(ScanContext* ctx, const ScanFileReport* report)
+{
+    if (ctx->item == nullptr) {
+        ctx->options.onFile(report, ctx->options.fileContext);
+        return;
+    }
+    ScanWord* word = newWord(ctx->item, WordFile);
+    if (word == nullptr)
+        return;
+    word->report = *report;
+    word->report.path = keepText(ctx->item, report->path);
+    word->report.name = keepText(ctx->item, report->name);
+    word->report.reason = keepText(ctx->item, report->reason);
+    if (word->report.path != nullptr && word->report.name != nullptr && word->report.reason != nullptr)
+        ctx->item->wordCount += 1;
+}
+
+static void addCounts(ScanOutcomes* to, const ScanOutcomes* from)
+{
+    to->examined += from->examined;
+    to->headerOk += from->headerOk;
+    to->repaired += from->repaired;
+    to->needRepair += from->needRepair;
+    to->failed += from->failed;
+    to->notOpened += from->notOpened;
+    to->noSamples += from->noSamples;
+}
+
+// The queue of a parallel scan: a ring of items from head (the next to give
+// out) over take (the next to examine) to tail (the next to fill).
+typedef struct ScanPool {
+    ScanLock lock;
+    ScanSignal changed;      // an item queued, taken or given out, the listing over, an examiner gone
+    ScanItem* items;
+    uint64_t capacity;
+    uint64_t head;
+    uint64_t take;
+    uint64_t tail;
+    int32_t listed;          // 1 once the listing has queued its last item
+    ScanContext* scan;       // the listing thread's context: it keeps the outcomes
+} ScanPool;
+
+// beforeRepair comes one at a time, as the other callbacks (P2).
+static void lockCallbacks(ScanContext* ctx)
+{
+    if (ctx->pool != nullptr)
+        ScanLock_Acquire(&ctx->pool->lock);
+}
+
+static void unlockCallbacks(ScanContext* ctx)
+{
+    if (ctx->pool != nullptr)
+        ScanLock_Release(&ctx->pool->lock);
 }
 
 // Passes a word on the file name to onNote: text, formatted.
@@ -53,7 +203,7 @@ static void note(ScanContext* ctx, const char* name, const char* format, const c
         return;
     char text[sizeof(ctx->file.errorText) + 64];
     snprintf(text, sizeof(text), format, detail);
-    ctx->options.onNote(name, text, ctx->options.noteContext);
+    sendNote(ctx, name, text);
 }
 
 // Samples past what a plain RIFF file's 32-bit sizes can say.
@@ -109,7 +259,7 @@ static void reportFile(ScanContext* ctx, const char* path, const char* name, int
         r.framesBefore = before->frameCount;
         r.framesAfter = ctx->info.frameCount;
     }
-    ctx->options.onFile(&r, ctx->options.fileContext);
+    sendFile(ctx, &r);
 }
 
 static void logAccessError(ScanContext* ctx, const char* name)
@@ -129,15 +279,16 @@ static void logLength(ScanContext* ctx, const char* name)
     emitLine(ctx);
 }
 
-// Examines the file at ctx->path; name is how the lines call it.
-static void examineFile(ScanContext* ctx, const char* name)
+// Examines the file at path; name is how the lines call it. The one
+// examination, of a one-thread scan and of every examiner of a parallel one.
+static void examineFile(ScanContext* ctx, const char* path, const char* name)
 {
-    ScanOutcomes* out = &ctx->outcomes;
+    ScanOutcomes* out = ctx->counts;
     SoundFile* file = &ctx->file;
     const int checkOnly = ctx->options.checkOnly != 0;
 
     Mem_Zero(file, sizeof(*file));
-    if (SoundFile_Open(file, ctx->path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
+    if (SoundFile_Open(file, path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
         out->notOpened += 1;  // read-only, in use, or a header the reader refuses
         char reason[sizeof(file->errorText) + 32];
         if (file->errorCode == SoundFileErrCannotOpen) {
@@ -150,7 +301,7 @@ static void examineFile(ScanContext* ctx, const char* name)
             snprintf(reason, sizeof(reason), "%s", file->errorText);
         }
         note(ctx, name, "not examined: %s", reason);
-        reportFile(ctx, ctx->path, name, ScanActionNotExamined, reason, nullptr, 0, 0);
+        reportFile(ctx, path, name, ScanActionNotExamined, reason, nullptr, 0, 0);
         return;
     }
     if (!file->isOpen)
@@ -166,7 +317,7 @@ static void examineFile(ScanContext* ctx, const char* name)
 
     if (present <= 0) {
         out->noSamples += 1;  // a header without samples: nothing to cover, and no line
-        reportFile(ctx, ctx->path, name, ScanActionOk, "no samples", &before, declared, present < 0 ? 0 : present);
+        reportFile(ctx, path, name, ScanActionOk, "no samples", &before, declared, present < 0 ? 0 : present);
         SoundFile_Close(file);
         return;
     }
@@ -181,7 +332,7 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
         emitLine(ctx);
         out->failed += 1;
-        reportFile(ctx, ctx->path, name, ScanActionFailed, "cannot read what follows the samples", &before, declared, present);
+        reportFile(ctx, path, name, ScanActionFailed, "cannot read what follows the samples", &before, declared, present);
         return;
     }
     if (present <= declared || trailer == 1) {
@@ -189,7 +340,7 @@ static void examineFile(ScanContext* ctx, const char* name)
         emitLine(ctx);
         out->headerOk += 1;
         noteBeyond32(ctx, name);
-        reportFile(ctx, ctx->path, name, ScanActionOk, trailer == 1 ? "metadata behind the samples" : nullptr, &before, declared,
+        reportFile(ctx, path, name, ScanActionOk, trailer == 1 ? "metadata behind the samples" : nullptr, &before, declared,
                    present);
         SoundFile_Close(file);
         return;
@@ -210,7 +361,7 @@ static void examineFile(ScanContext* ctx, const char* name)
 
     if (checkOnly) {
         out->needRepair += 1;
-        reportFile(ctx, ctx->path, name, ScanActionNeedsRepair, why, &before, declared, present);
+        reportFile(ctx, path, name, ScanActionNeedsRepair, why, &before, declared, present);
         SoundFile_Close(file);
         return;
     }
@@ -218,11 +369,13 @@ static void examineFile(ScanContext* ctx, const char* name)
     if (ctx->options.beforeRepair != nullptr) {
         ScanFileReport r;
         Mem_Zero(&r, sizeof(r));
-        r.path = ctx->path;
+        r.path = path;
         r.name = name;
         r.action = ScanActionRepaired;
         r.reason = why;
+        lockCallbacks(ctx);
         refused = ctx->options.beforeRepair(&r, file, ctx->options.repairContext);
+        unlockCallbacks(ctx);
     }
     if (refused != 0 || SoundFile_Repair(file) != 0) {
         const int change = refused != 0 ? FileChangeNone : File_LastChange();
@@ -231,7 +384,7 @@ static void examineFile(ScanContext* ctx, const char* name)
         if (change != FileChangeNone)
             note(ctx, name, "not repaired: still being written? (%s)", File_ChangeText(change));
         out->failed += 1;
-        reportFile(ctx, ctx->path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", &before,
+        reportFile(ctx, path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", &before,
                    declared, present);
         return;
     }
@@ -242,13 +395,96 @@ static void examineFile(ScanContext* ctx, const char* name)
         snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
         emitLine(ctx);
         out->failed += 1;
-        reportFile(ctx, ctx->path, name, ScanActionFailed, "cannot access file", &before, declared, present);
+        reportFile(ctx, path, name, ScanActionFailed, "cannot access file", &before, declared, present);
         return;
     }
     logLength(ctx, name);
     out->repaired += 1;
     noteBeyond32(ctx, name);
-    reportFile(ctx, ctx->path, name, ScanActionRepaired, why, &before, declared, present);
+    reportFile(ctx, path, name, ScanActionRepaired, why, &before, declared, present);
+}
+
+// Gives out, in order, every done item at the head of the queue (P2). The
+// pool's lock is held.
+static void giveOut(ScanPool* pool)
+{
+    ScanContext* ctx = pool->scan;
+    while (pool->head < pool->tail) {
+        ScanItem* item = &pool->items[pool->head % pool->capacity];
+        if (item->state != ItemDone)
+            break;
+        for (uint32_t i = 0; i < item->wordCount; ++i) {
+            const ScanWord* word = &item->words[i];
+            if (word->kind == WordLine)
+                sendLine(ctx, word->text);
+            else if (word->kind == WordNote)
+                ctx->options.onNote(word->text, word->detail, ctx->options.noteContext);
+            else
+                ctx->options.onFile(&word->report, ctx->options.fileContext);
+        }
+        addCounts(&ctx->outcomes, &item->counts);
+        item->state = ItemFree;
+        pool->head += 1;
+    }
+    // The listing's own words may go out before an examiner passed them.
+    if (pool->take < pool->head)
+        pool->take = pool->head;
+    ScanSignal_WakeAll(&pool->changed);
+}
+
+// Starts the words of the next entry. In a parallel scan that is a new
+// item at the tail, once there is room; 0 when a stop came first.
+static int beginEntry(ScanContext* ctx)
+{
+    ScanPool* pool = ctx->pool;
+    if (pool == nullptr) {
+        ctx->counts = &ctx->outcomes;
+        return 1;
+    }
+    ScanLock_Acquire(&pool->lock);
+    while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity)
+        ScanSignal_Wait(&pool->changed, &pool->lock);
+    ScanLock_Release(&pool->lock);
+    if (scanRunning.load() == 0)
+        return 0;
+    // Only this thread fills items, and the one at the tail is free: the
+    // examiners and giveOut look at nothing from tail on.
+    ScanItem* item = &pool->items[pool->tail % pool->capacity];
+    item->nameAt = 0;
+    item->path[0] = '\0';
+    Mem_Zero(&item->counts, sizeof(item->counts));
+    item->wordCount = 0;
+    item->textUsed = 0;
+    ctx->item = item;
+    ctx->counts = &item->counts;
+    return 1;
+}
+
+// Ends the entry begun: queues it, as a file to examine at path (name at
+// nameAt in it) or as done when path is null. A one-thread scan examines
+// the file now.
+static void endEntry(ScanContext* ctx, const char* path, size_t nameAt)
+{
+    ScanPool* pool = ctx->pool;
+    if (pool == nullptr) {
+        if (path != nullptr)
+            examineFile(ctx, path, path + nameAt);
+        return;
+    }
+    ScanItem* item = ctx->item;
+    ctx->item = nullptr;
+    ctx->counts = &ctx->outcomes;
+    if (path != nullptr) {
+        memcpy(item->path, path, strlen(path) + 1);
+        item->nameAt = nameAt;
+    }
+    ScanLock_Acquire(&pool->lock);
+    item->state = path != nullptr ? ItemPending : ItemDone;
+    pool->tail += 1;
+    if (path == nullptr)
+        giveOut(pool);
+    ScanSignal_WakeAll(&pool->changed);
+    ScanLock_Release(&pool->lock);
 }
 
 // Lists the folder held in ctx->path (length folderLength) and works through
@@ -274,29 +510,47 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
         const size_t length = joinPath(ctx->path, folderLength, entryName);
         if (length == 0) {
             if (isDir || SoundFile_HasSoundExtension(entryName)) {
-                ctx->outcomes.notOpened += 1;
+                if (!beginEntry(ctx)) {
+                    ctx->outcomes.stopped = 1;
+                    break;
+                }
+                ctx->counts->notOpened += 1;
                 note(ctx, entryName, "not examined: %s", "path too long");
                 if (!isDir)
                     reportFile(ctx, entryName, entryName, ScanActionNotExamined, "path too long", nullptr, 0, 0);
+                endEntry(ctx, nullptr, 0);
             }
             continue;
         }
         // Below the scanned folder a bare name is ambiguous: name the file by
         // its path from there.
-        const char* shownName = depth == 0 ? entryName : ctx->path + ctx->rootLength;
+        const size_t nameAt = depth == 0 ? length - strlen(entryName) : ctx->rootLength;
+        const char* shownName = ctx->path + nameAt;
         if (isDir) {
             if (!scanFolder(ctx, length, depth + 1)) {
-                ctx->outcomes.notOpened += 1;
-                note(ctx, shownName, "not examined: %s", "cannot list folder");
+                if (!beginEntry(ctx)) {
+                    ctx->outcomes.stopped = 1;
+                } else {
+                    ctx->counts->notOpened += 1;
+                    note(ctx, shownName, "not examined: %s", "cannot list folder");
+                    endEntry(ctx, nullptr, 0);
+                }
             }
         } else if (listing.entryIsLink && !ctx->options.followLinks) {
             // The file it leads to may lie outside the folder.
             if (SoundFile_HasSoundExtension(entryName)) {
-                ctx->outcomes.notOpened += 1;
-                note(ctx, shownName, "not examined: %s", "a link, not followed");
+                if (!beginEntry(ctx)) {
+                    ctx->outcomes.stopped = 1;
+                } else {
+                    ctx->counts->notOpened += 1;
+                    note(ctx, shownName, "not examined: %s", "a link, not followed");
+                    endEntry(ctx, nullptr, 0);
+                }
             }
+        } else if (!beginEntry(ctx)) {
+            ctx->outcomes.stopped = 1;
         } else {
-            examineFile(ctx, shownName);
+            endEntry(ctx, ctx->path, nameAt);
         }
         ctx->path[folderLength] = '\0';
         if (ctx->outcomes.stopped)
@@ -306,24 +560,132 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
     return 1;
 }
 
+// One examiner of a parallel scan: its own context (file, line), the pool.
+typedef struct ScanExaminer {
+    ScanThread thread;
+    ScanPool* pool;
+    ScanContext ctx;
+} ScanExaminer;
+
+static uint32_t examinerBody(void* param)
+{
+    ScanExaminer* self = static_cast<ScanExaminer*>(param);
+    ScanPool* pool = self->pool;
+    ScanContext* ctx = &self->ctx;
+    ScanLock_Acquire(&pool->lock);
+    for (;;) {
+        while (pool->take < pool->tail && pool->items[pool->take % pool->capacity].state == ItemDone)
+            pool->take += 1;  // the listing's own words: nothing to examine
+        if (scanRunning.load() == 0 || (pool->take == pool->tail && pool->listed))
+            break;  // P3
+        if (pool->take == pool->tail) {
+            ScanSignal_Wait(&pool->changed, &pool->lock);
+            continue;
+        }
+        ScanItem* item = &pool->items[pool->take % pool->capacity];
+        pool->take += 1;
+        item->state = ItemTaken;
+        ScanLock_Release(&pool->lock);
+
+        ctx->item = item;
+        ctx->counts = &item->counts;
+        examineFile(ctx, item->path, item->path + item->nameAt);
+        ctx->item = nullptr;
+
+        ScanLock_Acquire(&pool->lock);
+        item->state = ItemDone;
+        giveOut(pool);
+    }
+    // A listing that waits for room must see the stop.
+    ScanSignal_WakeAll(&pool->changed);
+    ScanLock_Release(&pool->lock);
+    return 0;
+}
+
+static void runFolder(ScanContext* ctx)
+{
+    const size_t n = strlen(ctx->path);
+    ctx->counts = &ctx->outcomes;
+    ctx->outcomes.folderListed = scanFolder(ctx, n, 0);
+}
+
+// The parallel scan: jobs examiners on a queue of four items each. 0 when
+// not even one examiner could start (the caller then scans on its own).
+static int runParallel(ScanContext* ctx, int32_t jobs)
+{
+    ScanPool pool;
+    Mem_Zero(&pool, sizeof(pool));
+    pool.capacity = uint64_t(jobs) * 4;
+    pool.scan = ctx;
+    pool.items = static_cast<ScanItem*>(calloc(size_t(pool.capacity), sizeof(ScanItem)));
+    ScanExaminer* examiners = static_cast<ScanExaminer*>(calloc(size_t(jobs), sizeof(ScanExaminer)));
+    int ready = pool.items != nullptr && examiners != nullptr;
+    int lockMade = ready && ScanLock_Init(&pool.lock) == 0;
+    int signalMade = lockMade && ScanSignal_Init(&pool.changed) == 0;
+    int32_t started = 0;
+    if (signalMade) {
+        for (int32_t i = 0; i < jobs; ++i) {
+            ScanExaminer* e = &examiners[i];
+            e->pool = &pool;
+            e->ctx.app = ctx->app;
+            e->ctx.options = ctx->options;
+            e->ctx.pool = &pool;
+            e->ctx.rootLength = ctx->rootLength;
+            if (ScanThread_Create(&e->thread, examinerBody, e) == 0)
+                started += 1;
+        }
+    }
+    if (started > 0) {
+        ctx->pool = &pool;
+        runFolder(ctx);
+        ScanLock_Acquire(&pool.lock);
+        pool.listed = 1;
+        ScanSignal_WakeAll(&pool.changed);
+        ScanLock_Release(&pool.lock);
+        for (int32_t i = 0; i < jobs; ++i)
+            ScanThread_Join(&examiners[i].thread);
+        ctx->pool = nullptr;
+        giveOut(&pool);  // every examiner is gone: no lock needed
+        if (pool.head < pool.tail)
+            ctx->outcomes.stopped = 1;  // queued, never examined (P3)
+    }
+    if (signalMade)
+        ScanSignal_Destroy(&pool.changed);
+    if (lockMade)
+        ScanLock_Destroy(&pool.lock);
+    free(examiners);
+    free(pool.items);
+    return started > 0;
+}
+
 uint32_t ScanWorker_Run(AppState* app)
 {
-    ScanContext ctx;
-    Mem_Zero(&ctx, sizeof(ctx));
-    ctx.app = app;
-    ctx.options = scanOptions;
-    if (app == nullptr)
+    ScanContext* ctx = static_cast<ScanContext*>(calloc(1, sizeof(ScanContext)));
+    if (ctx == nullptr)
         return 0;
-    size_t n = strnlen(app->folderPath, sizeof(app->folderPath));
-    if (n > 0 && n < sizeof(ctx.path)) {
-        memcpy(ctx.path, app->folderPath, n);
-        ctx.path[n] = '\0';
-        ctx.rootLength = Path_IsSeparator(ctx.path[n - 1]) ? n : n + 1;
-        ctx.outcomes.folderListed = scanFolder(&ctx, n, 0);
+    ctx->app = app;
+    ctx->options = scanOptions;
+    if (app != nullptr) {
+        size_t n = strnlen(app->folderPath, sizeof(app->folderPath));
+        if (n > 0 && n < sizeof(ctx->path)) {
+            memcpy(ctx->path, app->folderPath, n);
+            ctx->path[n] = '\0';
+            ctx->rootLength = Path_IsSeparator(ctx->path[n - 1]) ? n : n + 1;
+            const int32_t jobs = ctx->options.jobs > ScanMaxJobs ? ScanMaxJobs : ctx->options.jobs;
+            if (jobs <= 1 || !runParallel(ctx, jobs))
+                runFolder(ctx);
+        }
+        if (ctx->options.outcomes != nullptr)
+            *ctx->options.outcomes = ctx->outcomes;
     }
-    if (ctx.options.outcomes != nullptr)
-        *ctx.options.outcomes = ctx.outcomes;
+    free(ctx);
     return 0;
+}
+
+int32_t ScanWorker_DefaultJobs(void)
+{
+    const int32_t cpus = ScanPlatform_CpuCount();
+    return cpus >= ScanMaxJobs / ScanJobsPerCpu ? ScanMaxJobs : cpus * ScanJobsPerCpu;
 }
 
 static uint32_t threadBody(void* param)

@@ -1,5 +1,6 @@
 // The scan worker: a background thread that examines every file of one
-// folder, repairs short headers and logs one or two numbered lines per file.
+// folder, repairs short headers and logs one or two numbered lines per file;
+// for the command-line scanner, with several examiner threads beside it.
 #ifndef TESSMARK_SCANWORKER_H
 #define TESSMARK_SCANWORKER_H
 
@@ -9,6 +10,13 @@
 
 // Deepest subfolder level that a recursive scan enters below its folder.
 #define ScanMaxDepth 64
+
+// Most files a scan examines at once (ScanOptions.jobs).
+#define ScanMaxJobs 64
+// Files in flight per processor by default (ScanWorker_DefaultJobs): an
+// examination mostly waits for small reads, and on a share or a card reader
+// each one costs a millisecond or more, so more files than processors pay.
+#define ScanJobsPerCpu 4
 
 // What one scan met, counted by the worker (see ScanOptions.outcomes).
 typedef struct ScanOutcomes {
@@ -83,16 +91,21 @@ typedef struct ScanOptions {
                             //    lines then name files by their path below the folder
     int32_t followLinks;    // 1: examine the files that links (symbolic links, Windows links) lead to;
                             //    0: pass links over, so that no file outside the folder changes
-    ScanLineFn onLine;      // called on the worker thread after each line is appended; may be null
+    ScanLineFn onLine;      // called on a worker thread after each line is appended; may be null
     void* lineContext;      // passed to onLine
-    ScanNoteFn onNote;      // called on the worker thread for each word on a file; may be null
+    ScanNoteFn onNote;      // called on a worker thread for each word on a file; may be null
     void* noteContext;      // passed to onNote
-    ScanFileFn onFile;      // called on the worker thread for each sound file examined or passed over; may be null
+    ScanFileFn onFile;      // called on a worker thread for each sound file examined or passed over; may be null
     void* fileContext;      // passed to onFile
-    ScanBeforeRepairFn beforeRepair; // called on the worker thread before each repair; may be null
+    ScanBeforeRepairFn beforeRepair; // called on the examining thread before each repair; may be null
     void* repairContext;    // passed to beforeRepair
     ScanOutcomes* outcomes; // zeroed when a scan starts, then counted by the worker; may be null.
                             // Read it only once the worker has ended (ScanWorker_Wait or _Stop).
+    int32_t jobs;           // files examined at once, each by one thread from open to close (at most
+                            // ScanMaxJobs). 0 or 1: the worker examines them itself, one by one.
+                            // Whatever the number, the callbacks come one at a time, and onLine,
+                            // onNote and onFile in exactly the order and with exactly the content
+                            // of a scan with 1 (see ScanWorker_Run).
 } ScanOptions;
 
 #ifdef __cplusplus
@@ -124,8 +137,17 @@ void ScanWorker_RequestStop(void);
 // stop request), and releases it. Safe when no scan ever ran.
 void ScanWorker_Wait(void);
 
-// The thread body; returns 0 in every case.
+// The thread body; returns 0 in every case. With options.jobs above 1 it
+// lists the folder and queues the files, and that many examiner threads
+// take them in listing order; what each file leaves for the callbacks is
+// held until every file listed before it has been given out. A stop lets
+// every examiner finish the file it holds, and since files are taken in
+// order, what was given out is what a scan with 1 gives out up to a file.
 uint32_t ScanWorker_Run(AppState* app);
+
+// The number of files to examine at once on this machine by default:
+// ScanJobsPerCpu per processor, within 1 to ScanMaxJobs.
+int32_t ScanWorker_DefaultJobs(void);
 
 #ifdef __cplusplus
 }

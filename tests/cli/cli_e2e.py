@@ -559,6 +559,61 @@ def suite_recursive(runner, work):
     check(summary.startswith("3 files examined: 1 OK, 2 repaired"), "--recursive summary %r" % summary)
 
 
+def suite_jobs(runner, work):
+    """--jobs: the lines, their numbers, the summary, the JSON lines, the
+    exit status and every byte of the repaired files are those of --jobs 1,
+    on a folder of every kind of take, with more files than jobs."""
+    src = os.path.join(work, "jsrc")
+    os.makedirs(src)
+    takes = make_takes(src)
+    folder = os.path.join(work, "jobs")
+    for sub in ("", "a", "b" + os.sep + "c"):
+        place(src, os.path.join(folder, sub), takes)
+        open(os.path.join(folder, sub, "notes.wav"), "wb").write(b"a text file named like a recording")
+        open(os.path.join(folder, sub, "notes.txt"), "wb").write(b"not audio")
+    if os.name == "posix" and not runner.emulator:
+        os.symlink(os.path.join(src, sorted(takes)[0]), os.path.join(folder, "a", "linked.wav"))
+    before = tree_hashes(folder)
+    variants = (["--jobs", "1"], ["--jobs", "3"], ["--jobs", "64"], [])
+    for mode in (["--check"], ["--check", "--json"], ["--recursive", "--check"], ["--recursive", "--json"],
+                 ["--recursive", "--follow-links", "--json"]):
+        results = []
+        for jobs in variants:
+            copy = folder if "--check" in mode else os.path.join(work, "jobs-copy")
+            if copy != folder:
+                shutil.rmtree(copy, ignore_errors=True)
+                shutil.copytree(folder, copy, symlinks=True)
+            rc, out, err = runner.scan(copy, *(mode + jobs))
+            # The folder's own name is in the first line: the copies share one.
+            results.append((rc, out, err, tree_hashes(copy)))
+        first = results[0]
+        check(len(first[1]) > len(takes), "%s: a line for each take: %r" % (mode, first[1][:3]))
+        for jobs, got in zip(variants[1:], results[1:]):
+            check(got[0] == first[0], "%s %s: exit %d, with --jobs 1 %d" % (mode, jobs, got[0], first[0]))
+            check(got[1] == first[1], "%s %s: standard output as with --jobs 1" % (mode, jobs))
+            check(got[2] == first[2], "%s %s: standard error as with --jobs 1: %r" % (mode, jobs, got[2][:5]))
+            check(got[3] == first[3], "%s %s: every file as with --jobs 1" % (mode, jobs))
+    check(tree_hashes(folder) == before, "--check --jobs changes no byte")
+
+    # Journaled repairs in parallel undo as they do one by one.
+    copy = os.path.join(work, "jobs-copy")
+    shutil.rmtree(copy, ignore_errors=True)
+    shutil.copytree(folder, copy, symlinks=True)
+    journal = os.path.join(work, "jobs.journal")
+    rc, out, err = runner.scan(copy, "--recursive", "--jobs", "5", "--journal", runner.path(journal))
+    check(rc == 3 and any("repaired" in l for l in out[-1:]), "journaled --jobs 5 scan: rc %d, %r" % (rc, out[-1:]))
+    rc, out, err = runner.run("--undo", runner.path(journal))
+    check(rc == 0 and tree_hashes(copy) == before, "--undo puts back every file --jobs 5 repaired (rc %d, %r)" % (rc, out))
+
+    for bad in ("0", "65", "two", "-3", ""):
+        rc, out, err = runner.run("--jobs", bad, runner.path(folder))
+        check(rc == 2 and out == [] and len(err) == 1 and "--jobs" in err[0], "--jobs %r: exit 2 (%d, %r)" % (bad, rc, err))
+    rc, out, err = runner.run(runner.path(folder), "--jobs")
+    check(rc == 2 and len(err) == 1, "--jobs without a number: exit 2 (%d, %r)" % (rc, err))
+    rc, out, err = runner.run("--undo", runner.path(journal), "--jobs", "2")
+    check(rc == 2 and len(err) == 1, "--undo takes no --jobs (%d, %r)" % (rc, err))
+
+
 def suite_usage(runner, work):
     rc, out, err = runner.run()
     check(rc == 2 and out == [] and len(err) == 1, "no folder: exit 2, one stderr line (%d, %r, %r)" % (rc, out, err))
@@ -603,35 +658,37 @@ def suite_posix_only(runner, work):
     damage_wav(os.path.join(work, "one.wav"), cut=1)
     damaged = open(os.path.join(work, "one.wav"), "rb").read()
     count = 3000
-    for i in range(count):
-        open(os.path.join(many, "t%04d.wav" % i), "wb").write(damaged)
-    p = subprocess.Popen([runner.exe, many], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    first = [p.stdout.readline() for _ in range(41)]  # printed while the scan runs
-    p.send_signal(signal.SIGINT)
-    # Into a pipe the lines come in blocks: the rest of one may already sit
-    # in p.stdout's buffer, which communicate() would pass by.
-    rest = p.stdout.read()
-    err = p.stderr.read()
-    p.wait(timeout=120)
-    lines = [l.decode("latin-1").rstrip("\n") for l in first] + rest.decode("latin-1").splitlines()
-    repaired = 0
-    whole_ok = True
-    for i in range(count):
-        data = open(os.path.join(many, "t%04d.wav" % i), "rb").read()
-        if data != damaged:
-            repaired += 1
-            whole_ok &= struct.unpack_from("<I", data, 40)[0] == len(data) - 44
-    check(whole_ok, "after Ctrl-C every touched file is completely repaired")
-    if p.returncode == 0:
-        print("note: the scan finished before the interrupt arrived")
-        check(repaired == count, "finished scan repaired everything")
-    else:
-        print("note: Ctrl-C stopped the scan after %d of %d files" % (repaired, count))
-        check(p.returncode == 130, "Ctrl-C exits 130 (rc %d)" % p.returncode)
-        check(repaired < count, "Ctrl-C stopped the scan early")
-        check(sum(1 for l in lines if l.endswith("Length:00:00:00")) == repaired,
-              "every repaired file has its format line (%d repaired)" % repaired)
-        check(len(err.decode().splitlines()) == 1, "one stderr line on interrupt: %r" % err)
+    # One file in hand, and many: every one is finished.
+    for jobs in (["--jobs", "1"], ["--jobs", "16"]):
+        for i in range(count):
+            open(os.path.join(many, "t%04d.wav" % i), "wb").write(damaged)
+        p = subprocess.Popen([runner.exe] + jobs + [many], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        first = [p.stdout.readline() for _ in range(41)]  # printed while the scan runs
+        p.send_signal(signal.SIGINT)
+        # Into a pipe the lines come in blocks: the rest of one may already sit
+        # in p.stdout's buffer, which communicate() would pass by.
+        rest = p.stdout.read()
+        err = p.stderr.read()
+        p.wait(timeout=120)
+        lines = [l.decode("latin-1").rstrip("\n") for l in first] + rest.decode("latin-1").splitlines()
+        repaired = 0
+        whole_ok = True
+        for i in range(count):
+            data = open(os.path.join(many, "t%04d.wav" % i), "rb").read()
+            if data != damaged:
+                repaired += 1
+                whole_ok &= struct.unpack_from("<I", data, 40)[0] == len(data) - 44
+        check(whole_ok, "%s: after Ctrl-C every touched file is completely repaired" % jobs)
+        if p.returncode == 0:
+            print("note: the scan finished before the interrupt arrived")
+            check(repaired == count, "finished scan repaired everything")
+        else:
+            print("note: Ctrl-C stopped the scan after %d of %d files" % (repaired, count))
+            check(p.returncode == 130, "%s: Ctrl-C exits 130 (rc %d)" % (jobs, p.returncode))
+            check(repaired < count, "Ctrl-C stopped the scan early")
+            check(sum(1 for l in lines if l.endswith("Length:00:00:00")) == repaired,
+                  "%s: every repaired file has its format line (%d repaired)" % (jobs, repaired))
+            check(len(err.decode().splitlines()) == 1, "one stderr line on interrupt: %r" % err)
 
 
 def suite_meta_behind_ssnd(runner, work):
@@ -820,6 +877,7 @@ def main():
             suite_usage(runner, work)
             suite(runner, work)
             suite_recursive(runner, work)
+            suite_jobs(runner, work)
             suite_big(runner, work)
             suite_meta_behind_ssnd(runner, work)
             if not runner.emulator and os.name == "posix":
