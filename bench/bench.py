@@ -332,12 +332,30 @@ def justify(call, args, index_of_kind):
     return ("extra", "(not classified)")
 
 
+def joined_strace_lines(lines):
+    """strace -f splits a call that another thread's call interrupts into an
+    unfinished and a resumed line: the lines with those joined back."""
+    pending = {}
+    out = []
+    for line in lines:
+        m = re.match(r"^(\d+)\s+(.*) <unfinished \.\.\.>$", line)
+        if m:
+            pending[m.group(1)] = m.group(2)
+            continue
+        m = re.match(r"^(\d+)\s+<\.\.\. \w+ resumed>(.*)$", line)
+        if m and m.group(1) in pending:
+            out.append("%s %s%s" % (m.group(1), pending.pop(m.group(1)), m.group(2)))
+            continue
+        out.append(line)
+    return out
+
+
 def traced_file_calls(cmd, name, trace_file):
     """Runs cmd under strace; the calls (name, arguments, result) on the
     first descriptor opened on a path ending in name, from its open to its
     close, preceded by the listing's stat of name."""
     subprocess.run(["strace", "-f", "-o", trace_file] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    lines = open(trace_file).read().splitlines()
+    lines = joined_strace_lines(open(trace_file).read().splitlines())
     calls = []
     fd = None
     pid = None
