@@ -187,6 +187,7 @@ class CheckRow:
         self.name, self.cmd, self.flag_re, self.env, self.family = name, cmd, flag_re, env, family
         self.times = []
         self.failed = ""  # why the tool gave no result
+        self.skipped = ""  # why it was not run
         self.examined = None
         self.verdicts = None
         self.flagged = None
@@ -210,7 +211,7 @@ class CheckRow:
         return True
 
     def ok(self):
-        return not self.failed and bool(self.times)
+        return not self.failed and not self.skipped and bool(self.times)
 
 
 def drop_caches():
@@ -447,6 +448,9 @@ def bench_check(args, build, data, results):
                     break
                 row.take(*run_captured(row.cmd, out_path, row.env), kind_of)
         os.sync()
+    for row in cold:
+        if cold_note and not row.ok():
+            row.skipped = cold_note
 
     # Over slowfs: every request to the file system answered late.
     mountpoint = os.path.join(data, "check-slowfs")
@@ -468,6 +472,9 @@ def bench_check(args, build, data, results):
     finally:
         if proc is not None:
             unmount_slowfs(proc, mountpoint)
+    for row in slow:
+        if fuse_note:
+            row.skipped = fuse_note
 
     log("check: counting system calls")
     traced = [warm[0], warm[2]]
@@ -632,8 +639,9 @@ def check_table(w, rows, n, reference, slow=False):
     w("|---|---|---|---|---|---|---|---|---|---|%s" % ("---|" if slow else ""))
     for row in rows:
         if not row.ok():
-            w("| %s | failed (%s) | - | - | %d | - | - | - | - | - |%s" % (
-                row.name, (row.failed or "not run").replace("|", "\\|"), len(row.times), " - |" if slow else ""))
+            why = "not run: " + row.skipped if row.skipped else "failed (%s)" % (row.failed or "no run")
+            w("| %s | %s | - | - | %d | - | - | - | - | - |%s" % (
+                row.name, why.replace("|", "\\|"), len(row.times), " - |" if slow else ""))
             continue
         rate = n / median(row.times)
         flagged, wrong, missed = row.verdicts
@@ -713,6 +721,8 @@ def report(results, info):
         w("")
         if c["cold_note"]:
             w("Not measured: %s." % c["cold_note"])
+            w("")
+            check_table(w, cold, n, c["reference"])
         else:
             w("Before every run the page cache, dentries and inodes were dropped "
               "(`sync; echo 3 > /proc/sys/vm/drop_caches`), the programs' own pages included; %d runs of each "
@@ -974,4 +984,8 @@ def save(path, parts, only):
         f.write(new)
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        log("interrupted")
+        sys.exit(130)
