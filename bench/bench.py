@@ -12,6 +12,7 @@ import platform
 import re
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -144,17 +145,156 @@ def strace_counts(cmd, trace_file, env=None):
 HEALTHY_KINDS = {"wav", "bwf", "wav-trailer", "rf64", "aiff"}
 
 
-def verdicts(text, kinds, flagged_re):
-    """Which files a checker's output flags as needing repair, set against
-    what the generator made: (flagged, healthy ones flagged, damaged ones missed)."""
+FLAG_TESSMARK = re.compile(r"^#\d+ (\S+) header (?:not set|missing \d+ bytes) : ")
+FLAG_SNDCHECK = re.compile(r"^(\S+) short: ")
+EXAMINED = re.compile(r"^(\d+) files examined", re.M)
+
+
+def flagged_set(text, flagged_re):
+    """The names a checker's output flags as needing repair."""
     flagged = set()
     for line in text.splitlines():
         m = flagged_re.match(line)
         if m:
             flagged.add(m.group(1))
+    return flagged
+
+
+def verdicts(text, kinds, flagged_re):
+    """Which files a checker's output flags as needing repair, set against
+    what the generator made: (flagged, healthy ones flagged, damaged ones missed)."""
+    flagged = flagged_set(text, flagged_re)
     wrong = sum(1 for name in flagged if kinds.get(name) in HEALTHY_KINDS)
     missed = sum(1 for name, kind in kinds.items() if kind not in HEALTHY_KINDS and name not in flagged)
     return len(flagged), wrong, missed
+
+
+def run_captured(cmd, out_path, env=None):
+    """Runs cmd with its standard output in out_path: (seconds, exit status,
+    output, the first line of its standard error)."""
+    with open(out_path, "w") as out:
+        start = time.perf_counter()
+        proc = subprocess.run(cmd, stdout=out, stderr=subprocess.PIPE, text=True, env=env)
+        seconds = time.perf_counter() - start
+    lines = proc.stderr.strip().splitlines()
+    return seconds, proc.returncode, open(out_path).read(), lines[0] if lines else ""
+
+
+class CheckRow:
+    """One tool in one of the check's tables."""
+
+    def __init__(self, name, cmd, flag_re, env=None, family="tessmark"):
+        self.name, self.cmd, self.flag_re, self.env, self.family = name, cmd, flag_re, env, family
+        self.times = []
+        self.failed = ""  # why the tool gave no result
+        self.skipped = ""  # why it was not run
+        self.examined = None
+        self.verdicts = None
+        self.flagged = None
+        self.differs = []  # runs whose flagged set was not the first run's
+        self.requests = []  # FUSE: requests per run
+        self.server_cpu = []  # FUSE: the server's CPU seconds per run
+
+    def take(self, seconds, status, text, err, kind_of):
+        """Records one run's output; False when the tool failed."""
+        m = EXAMINED.search(text)
+        if status not in (0, 1) or not m:
+            self.failed = "exit %d%s" % (status, ": " + err if err else "")
+            return False
+        self.times.append(seconds)
+        flagged = flagged_set(text, self.flag_re)
+        if self.flagged is None:
+            self.flagged, self.examined = flagged, int(m.group(1))
+            self.verdicts = verdicts(text, kind_of, self.flag_re)
+        elif flagged != self.flagged:
+            self.differs.append(len(self.times))
+        return True
+
+    def ok(self):
+        return not self.failed and not self.skipped and bool(self.times)
+
+
+def drop_caches():
+    """Empties the page cache, dentries and inodes: "" when done, else why not."""
+    os.sync()
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+    except OSError as e:
+        return "cannot drop the page cache here (%s: %s)" % ("/proc/sys/vm/drop_caches", e.strerror)
+    return ""
+
+
+def mounted(path):
+    path = os.path.abspath(path)
+    try:
+        with open("/proc/mounts") as f:
+            return any(line.split()[1] == path for line in f if len(line.split()) > 1)
+    except OSError:
+        return False
+
+
+def unmount(path):
+    for cmd in (["fusermount3", "-u", path], ["umount", path], ["fusermount3", "-u", "-z", path],
+                ["umount", "-l", path]):
+        if not mounted(path):
+            return True
+        if shutil.which(cmd[0]):
+            subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return not mounted(path)
+
+
+def mount_slowfs(slowfs, source, mountpoint, delay_us, counts, err_path):
+    """Starts slowfs: (process, "") once mounted, else (None, why not)."""
+    if not os.path.exists(slowfs):
+        return None, "slowfs was not built (libfuse3 missing?)"
+    if not os.path.exists("/dev/fuse"):
+        return None, "no /dev/fuse on this machine"
+    if mounted(mountpoint):
+        unmount(mountpoint)  # left by a run that was killed
+    os.makedirs(mountpoint, exist_ok=True)
+    with open(err_path, "w") as err:
+        proc = subprocess.Popen([slowfs, "--delay-us=%d" % delay_us, "--counts=" + counts, source, mountpoint, "-f"],
+                                stdout=subprocess.DEVNULL, stderr=err)
+    deadline = time.time() + 10
+    while not mounted(mountpoint):
+        if proc.poll() is not None or time.time() > deadline:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            why = open(err_path).read().strip().splitlines()
+            return None, "cannot mount (slowfs: %s)" % (why[-1] if why else "exit %d" % proc.returncode)
+        time.sleep(0.05)
+    return proc, ""
+
+
+def unmount_slowfs(proc, mountpoint):
+    done = unmount(mountpoint)
+    if proc is not None:
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    if not done:
+        log("could not unmount %s" % mountpoint)
+
+
+def read_counts(path):
+    try:
+        data = open(path, "rb").read()
+    except OSError:
+        return 0
+    return sum(struct.unpack("<%dQ" % (len(data) // 8), data[:len(data) // 8 * 8]))
+
+
+def cpu_seconds(pid):
+    """User and system CPU seconds of a running process, its threads included."""
+    try:
+        fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, IndexError, ValueError):
+        return 0.0
 
 
 # What each system call of the examination of one healthy WAV is for.
@@ -193,12 +333,30 @@ def justify(call, args, index_of_kind):
     return ("extra", "(not classified)")
 
 
+def joined_strace_lines(lines):
+    """strace -f splits a call that another thread's call interrupts into an
+    unfinished and a resumed line: the lines with those joined back."""
+    pending = {}
+    out = []
+    for line in lines:
+        m = re.match(r"^(\d+)\s+(.*) <unfinished \.\.\.>$", line)
+        if m:
+            pending[m.group(1)] = m.group(2)
+            continue
+        m = re.match(r"^(\d+)\s+<\.\.\. \w+ resumed>(.*)$", line)
+        if m and m.group(1) in pending:
+            out.append("%s %s%s" % (m.group(1), pending.pop(m.group(1)), m.group(2)))
+            continue
+        out.append(line)
+    return out
+
+
 def traced_file_calls(cmd, name, trace_file):
     """Runs cmd under strace; the calls (name, arguments, result) on the
     first descriptor opened on a path ending in name, from its open to its
     close, preceded by the listing's stat of name."""
     subprocess.run(["strace", "-f", "-o", trace_file] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    lines = open(trace_file).read().splitlines()
+    lines = joined_strace_lines(open(trace_file).read().splitlines())
     calls = []
     fd = None
     pid = None
@@ -251,43 +409,90 @@ def bench_check(args, build, data, results):
     sndcheck = os.path.join(build, "bench", "sndcheck")
     nofsync = os.path.join(build, "bench", "libnofsync.so")
     env_nofsync = dict(os.environ, LD_PRELOAD=nofsync)
-
-    tools = [
-        ("tessmark --check", [tessmark, "--check", folder], None),
-        ("libsndfile checker", [sndcheck, folder], None),
-        ("tessmark --check, fsync stubbed (diagnostic)", [tessmark, "--check", folder], env_nofsync),
-    ]
-    flag_lines = [re.compile(r"^#\d+ (\S+) header (?:not set|missing \d+ bytes) : "),
-                  re.compile(r"^(\S+) short: "),
-                  re.compile(r"^#\d+ (\S+) header (?:not set|missing \d+ bytes) : ")]
     kind_of = dict(line.split() for line in open(kinds))
-    # Verdicts, and a warm cache.
-    found = {}
-    for (name, cmd, env), flag_re in zip(tools, flag_lines):
-        out = subprocess.run(cmd, capture_output=True, text=True, env=env).stdout
-        found[name] = verdicts(out, kind_of, flag_re)
-    times = {name: [] for name, _, _ in tools}
+    out_path = os.path.join(data, "check-output.txt")
+
+    def rows_for(where, diagnostic=False):
+        rows = [CheckRow("tessmark --check", [tessmark, "--check", where], FLAG_TESSMARK),
+                CheckRow("tessmark --check --jobs 1", [tessmark, "--check", "--jobs", "1", where], FLAG_TESSMARK),
+                CheckRow("libsndfile checker", [sndcheck, where], FLAG_SNDCHECK, family="libsndfile")]
+        if diagnostic:
+            rows.append(CheckRow("tessmark --check, fsync stubbed (diagnostic)", [tessmark, "--check", where],
+                                 FLAG_TESSMARK, env=env_nofsync))
+        return rows
+
+    # Warm: the first run of each gives the verdicts and warms the cache.
+    warm = rows_for(folder, diagnostic=True)
+    for row in warm:
+        row.take(*run_captured(row.cmd, out_path, row.env), kind_of)
+        row.times = []
     for r in range(args.runs):
         log("check run %d of %d" % (r + 1, args.runs))
-        order = tools if r % 2 == 0 else list(reversed(tools))
-        for name, cmd, env in order:
-            seconds, _ = run_timed(cmd, env=env)
-            times[name].append(seconds)
+        for row in (warm if r % 2 == 0 else list(reversed(warm))):
+            if not row.failed:
+                row.times.append(run_timed(row.cmd, env=row.env)[0])
+    # The sequential run every other flagged set is held against.
+    reference = {"tessmark": warm[1] if warm[1].ok() else None, "libsndfile": warm[2]}
+
+    # Cold: the page cache, dentries and inodes dropped before every run.
+    cold = rows_for(folder)
+    cold_note = drop_caches()
+    if not cold_note:
+        for r in range(args.cold_runs):
+            log("cold check run %d of %d" % (r + 1, args.cold_runs))
+            for row in (cold if r % 2 == 0 else list(reversed(cold))):
+                if row.failed:
+                    continue
+                cold_note = drop_caches()
+                if cold_note:
+                    break
+                row.take(*run_captured(row.cmd, out_path, row.env), kind_of)
+        os.sync()
+    for row in cold:
+        if cold_note and not row.ok():
+            row.skipped = cold_note
+
+    # Over slowfs: every request to the file system answered late.
+    mountpoint = os.path.join(data, "check-slowfs")
+    counts = os.path.join(data, "slowfs-counts")
+    slow = rows_for(mountpoint)
+    proc, fuse_note = mount_slowfs(os.path.join(build, "bench", "slowfs"), folder, mountpoint, args.fuse_delay_us,
+                                   counts, os.path.join(data, "slowfs-stderr.txt"))
+    try:
+        if proc is not None:
+            for r in range(args.fuse_runs):
+                for row in (slow if r % 2 == 0 else list(reversed(slow))):
+                    if row.failed:
+                        continue
+                    log("check over slowfs, %s, run %d of %d" % (row.name, r + 1, args.fuse_runs))
+                    before, cpu_before = read_counts(counts), cpu_seconds(proc.pid)
+                    if row.take(*run_captured(row.cmd, out_path, row.env), kind_of):
+                        row.requests.append(read_counts(counts) - before)
+                        row.server_cpu.append(cpu_seconds(proc.pid) - cpu_before)
+    finally:
+        if proc is not None:
+            unmount_slowfs(proc, mountpoint)
+    for row in slow:
+        if fuse_note:
+            row.skipped = fuse_note
+
     log("check: counting system calls")
+    traced = [warm[0], warm[2]]
     traces = {}
-    for name, cmd, env in tools[:2]:
-        traces[name] = strace_counts(cmd, os.path.join(data, "strace-%s.txt" % name.split()[0]), env)
+    for row in traced:
+        traces[row.name] = strace_counts(row.cmd, os.path.join(data, "strace-%s.txt" % row.name.split()[0]), row.env)
     log("check: peak memory")
-    rss = {name: peak_rss(cmd, env) for name, cmd, env in tools[:2]}
+    rss = {row.name: peak_rss(row.cmd, row.env) for row in traced}
     one = os.path.join(data, "one")
     shutil.rmtree(one, ignore_errors=True)
     os.makedirs(one)
     gendata("healthy", os.path.join(one, "take.wav"))
     calls = one_file_calls(tessmark, one, "take.wav", os.path.join(data, "strace-one.txt"))
     damaged = sum(1 for kind in kind_of.values() if kind not in HEALTHY_KINDS)
-    results["check"] = {"files": args.files, "damaged": damaged, "tools": [t[0] for t in tools], "times": times,
-                        "verdicts": found,
-                        "traces": traces, "rss": rss, "one": calls}
+    results["check"] = {"files": args.files, "damaged": damaged, "warm": warm, "cold": cold, "cold_note": cold_note,
+                        "cold_runs": args.cold_runs, "slow": slow, "fuse_note": fuse_note,
+                        "fuse_runs": args.fuse_runs, "fuse_delay_us": args.fuse_delay_us, "reference": reference,
+                        "tools": [row.name for row in traced], "traces": traces, "rss": rss, "one": calls}
 
 
 # ---------------------------------------------------------------- 2. repair
@@ -405,39 +610,156 @@ def bench_log(args, build, win_build, data, results):
 
 # ---------------------------------------------------------------- report
 
+def same_cell(row, reference):
+    """Whether row flagged the files the sequential run on the local disk flagged."""
+    ref = reference.get(row.family)
+    if ref is None:
+        return "- (no sequential run: tessmark --check --jobs 1 failed)"
+    if row is ref:
+        return "(the sequential run)"
+    only_here, only_there = sorted(row.flagged - ref.flagged), sorted(ref.flagged - row.flagged)
+    if not only_here and not only_there and not row.differs:
+        return "yes"
+    parts = []
+    if only_here or only_there:
+        parts.append("%d flagged only here, %d only there (%s)" % (
+            len(only_here), len(only_there), ", ".join((only_here + only_there)[:3])))
+    if row.differs:
+        parts.append("run %s flagged other files than run 1" % ", ".join(str(i) for i in row.differs))
+    return "**no**: " + "; ".join(parts)
+
+
+def check_table(w, rows, n, reference, slow=False):
+    base = next((r for r in rows if r.family == "libsndfile" and r.ok()), None)
+    base_rate = n / median(base.times) if base else None
+    w("| tool | median time | files per second | against the libsndfile checker | runs | files examined "
+      "| flagged for repair | healthy files flagged | damaged files missed "
+      "| the same flagged files as the sequential run on the local disk |%s" % (
+          " requests per file |" if slow else ""))
+    w("|---|---|---|---|---|---|---|---|---|---|%s" % ("---|" if slow else ""))
+    for row in rows:
+        if not row.ok():
+            why = "not run: " + row.skipped if row.skipped else "failed (%s)" % (row.failed or "no run")
+            w("| %s | %s | - | - | %d | - | - | - | - | - |%s" % (
+                row.name, why.replace("|", "\\|"), len(row.times), " - |" if slow else ""))
+            continue
+        rate = n / median(row.times)
+        flagged, wrong, missed = row.verdicts
+        w("| %s | %s | %.0f | %s | %d | %d | %d | %d | %d | %s |%s" % (
+            row.name, fmt_time(median(row.times)), rate, fmt_ratio(rate / base_rate) if base_rate else "-",
+            len(row.times), row.examined, flagged, wrong, missed, same_cell(row, reference),
+            " %.2f |" % (median(row.requests) / n) if slow and row.requests else (" - |" if slow else "")))
+
+
+def ratio_of(rows, n):
+    """tessmark --check's files per second over the libsndfile checker's, or None."""
+    t, s = rows[0], next((r for r in rows if r.family == "libsndfile"), None)
+    if not t.ok() or s is None or not s.ok():
+        return None
+    return median(s.times) / median(t.times)
+
+
+def goal_line(what, goal, ratio, before=""):
+    if ratio is None:
+        return "Goal: %s, tessmark --check at least %d× the libsndfile checker's files per second%s: not measured " \
+               "(a tool failed)." % (what, goal, before)
+    return "Goal: %s, tessmark --check at least %d× the libsndfile checker's files per second%s: %s (%s)." % (
+        what, goal, before, "**met**" if ratio >= goal else "**not met**", fmt_ratio(ratio))
+
+
+def run_lines(info, what):
+    return ["%s on %s: %s CPUs (%s), %s RAM, kernel %s, %s; disk %s." % (
+        what, info["date"], info["nproc"], info["cpu"], info["memory"], info["kernel"], info["os"], info["disk"]),
+        "Load average (1 min) at start %.1f, at end %.1f%s." % (
+            info["load_start"], info["load_end"],
+            ": other work shared the CPUs, so wall-clock times are noisy (system call counts are not)"
+            if max(info["load_start"], info["load_end"]) > 1.0 else "")]
+
+
 def report(results, info):
-    out = []
-    w = out.append
-    w("Run on %s: %s CPUs (%s), %s RAM, kernel %s, %s; disk %s." % (
-        info["date"], info["nproc"], info["cpu"], info["memory"], info["kernel"], info["os"], info["disk"]))
-    w("Load average (1 min) at start %.1f, at end %.1f%s." % (
-        info["load_start"], info["load_end"],
-        ": other work shared the CPUs, so wall-clock times are noisy (system call counts are not)"
-        if max(info["load_start"], info["load_end"]) > 1.0 else ""))
-    w("Wall-clock times are medians of the runs counted in the tables, page cache warm; the tools took "
-      "turns on the same files.")
-    w("")
+    """The results as Markdown: a list of (part, text), the parts that
+    bench/RESULTS.md keeps between markers of their own."""
+    parts = []
+
+    def part(key):
+        parts.append((key, []))
+
+    def w(line):
+        parts[-1][1].append(line)
+
+    only = info.get("only")
+    part("head")
+    if not only:
+        for line in run_lines(info, "Run"):
+            w(line)
+        w("Wall-clock times are medians of the runs counted in the tables, page cache warm unless a table says "
+          "otherwise; the tools took turns on the same files.")
+        w("")
 
     c = results.get("check")
     if c:
+        part("check")
         n = c["files"]
         first, second = c["tools"][0], c["tools"][1]
         w("### 1. Checking a folder of %d small files (%d of them damaged)" % (n, c["damaged"]))
         w("")
-        w("| tool | median time | files per second | runs | flagged for repair | healthy files flagged "
-          "| damaged files missed |")
-        w("|---|---|---|---|---|---|---|")
-        for name in c["tools"]:
-            t = median(c["times"][name])
-            flagged, wrong, missed = c["verdicts"][name]
-            w("| %s | %s | %.0f | %d | %d | %d | %d |" % (name, fmt_time(t), n / t, len(c["times"][name]), flagged,
-                                                          wrong, missed))
-        base, other = median(c["times"][first]), median(c["times"][second])
+        if only:
+            for line in run_lines(info, "Sections 1 and 4 are from a later run of `bench/run.sh --only check`"):
+                w(line)
+            w("Wall-clock times are medians of the runs counted in the tables; the tools took turns on the "
+              "same files.")
+            w("")
+        warm, cold, slow = c["warm"], c["cold"], c["slow"]
+        w("On the local disk, page cache warm (a first run of each tool, not counted, gives the verdicts and warms "
+          "the cache):")
         w("")
-        if base <= other:
-            w("tessmark --check is %s as fast as the libsndfile checker." % fmt_ratio(other / base))
+        check_table(w, warm, n, c["reference"])
+        w("")
+        w(goal_line("warm on the local disk", 3, ratio_of(warm, n), " (2.4× before --jobs)"))
+        w("")
+        w("#### The same folder, cache cold")
+        w("")
+        if c["cold_note"]:
+            w("Not measured: %s." % c["cold_note"])
+            w("")
+            check_table(w, cold, n, c["reference"])
         else:
-            w("tessmark --check is %s slower than the libsndfile checker." % fmt_ratio(base / other))
+            w("Before every run the page cache, dentries and inodes were dropped "
+              "(`sync; echo 3 > /proc/sys/vm/drop_caches`), the programs' own pages included; %d runs of each "
+              "tool." % c["cold_runs"])
+            w("")
+            check_table(w, cold, n, c["reference"])
+        w("")
+        delay = c["fuse_delay_us"]
+        w("#### The same folder over a file system that answers every request %s late (FUSE)" % fmt_time(delay / 1e6))
+        w("")
+        if c["fuse_note"]:
+            w("Not measured: %s." % c["fuse_note"])
+            w("")
+            check_table(w, slow, n, c["reference"], slow=True)
+        else:
+            requests = [sum(r.requests) for r in slow if r.requests]
+            cpu = [sum(r.server_cpu) for r in slow if r.requests]
+            w("`bench/slowfs.c` (libfuse3) mounted read-only over the folder, under `build/`: a passthrough that "
+              "sleeps %s on the thread serving each request (lookup, getattr, open, read, flush, release, the "
+              "listing's opendir, readdir, releasedir), with up to 64 threads, so requests in flight overlap as "
+              "on a network share or a card reader. Names and attributes are cached for 0 s, so every lookup, "
+              "stat and fstat is a request; pages are read through the page cache but dropped at every open; "
+              "flock locks are the kernel's own. %d run%s of each tool, in turn; requests per file counted by "
+              "the server, which used %s of CPU per request." % (
+                  fmt_time(delay / 1e6), c["fuse_runs"], "" if c["fuse_runs"] == 1 else "s",
+                  fmt_time(sum(cpu) / sum(requests)) if requests and sum(requests) else "-"))
+            w("")
+            check_table(w, slow, n, c["reference"], slow=True)
+            w("")
+            short = [r.name for r in slow if r.family == "tessmark" and r.ok() and r.examined != n]
+            if short:
+                w("**Not every file was examined over slowfs** by %s (see the files examined)." % ", ".join(short))
+            else:
+                w("Every tessmark run examined all %d files on the mount: its shared flock is granted there as "
+                  "on the local disk." % n)
+            w("")
+            w(goal_line("over the slow file system", 8, ratio_of(slow, n)))
         w("")
         w("System calls per examined file (strace -c -f over the whole run, divided by %d):" % n)
         w("")
@@ -470,6 +792,7 @@ def report(results, info):
 
     rows = results.get("repair")
     if rows:
+        part("repair")
         w("### 2. Repairing one damaged take (24-bit stereo, header declares 0 data bytes, last frame cut; "
           "sparse from 1 GiB)")
         w("")
@@ -530,6 +853,7 @@ def report(results, info):
     ln = results.get("log_native")
     lw = results.get("log_wine")
     if ln:
+        part("log")
         w("### 3. The desktop log (the application's 8 MiB LogBuffer)")
         w("")
         w("| measure | native (Linux) | under Wine (x86_64 build, Xvfb) |")
@@ -567,6 +891,7 @@ def report(results, info):
             w("")
 
     if c:
+        part("memory")
         w("### 4. Peak memory on the %d-file folder (/usr/bin/time -v)" % c["files"])
         w("")
         w("| tool | max RSS |")
@@ -574,7 +899,7 @@ def report(results, info):
         for name in c["tools"][:2]:
             w("| %s | %s |" % (name, "%.1f MiB" % (c["rss"][name] / 1024) if c["rss"][name] else "-"))
         w("")
-    return "\n".join(out)
+    return [(key, "\n".join(lines)) for key, lines in parts]
 
 
 def main():
@@ -593,40 +918,74 @@ def main():
     ap.add_argument("--wine-budget-ms", type=float, default=15000)
     ap.add_argument("--no-wine", action="store_true")
     ap.add_argument("--quick", action="store_true", help="1,000 files, no 8 GiB take, fewer runs: a smoke test")
+    ap.add_argument("--only", choices=["check"], default="",
+                    help="check: only the check's sections (warm, cold, slow file system, peak memory)")
+    ap.add_argument("--cold-runs", type=int, default=3, help="runs of each checker with the cache dropped")
+    ap.add_argument("--fuse-runs", type=int, default=1, help="runs of each checker over the slow file system")
+    ap.add_argument("--fuse-delay-us", type=int, default=1000, help="the slow file system's delay per request")
     ap.add_argument("--save", default="", help="also write the results into this Markdown file")
     args = ap.parse_args()
     args.wineprefix = os.path.abspath(os.path.join(args.data, "wineprefix"))
     if args.quick:
-        args.files, args.runs, args.repair_runs = 1000, 3, 3
+        args.files, args.runs, args.repair_runs, args.cold_runs = 1000, 3, 3, 2
         args.data = os.path.join(args.data, "quick")
 
     os.makedirs(args.data, exist_ok=True)
     info = machine()
     info["date"] = datetime.date.today().isoformat()
     info["load_start"] = load_average()
+    info["only"] = args.only
     started = time.time()
     results = {}
     bench_check(args, args.build, args.data, results)
-    bench_repair(args, args.build, args.data, results)
-    bench_log(args, args.build, args.win_build, args.data, results)
+    if not args.only:
+        bench_repair(args, args.build, args.data, results)
+        bench_log(args, args.build, args.win_build, args.data, results)
     info["load_end"] = load_average()
-    text = report(results, info)
-    text += "\nThe whole run took %.0f s.\n" % (time.time() - started)
-    print(text)
+    parts = [(key, text) for key, text in report(results, info) if text]
+    took = "The %s took %.0f s.\n" % ("check sections" if args.only else "whole run", time.time() - started)
+    if args.only:
+        parts[-1] = (parts[-1][0], parts[-1][1] + "\n" + took)
+    else:
+        parts.append(("tail", took))
+    print("\n".join(text for _, text in parts))
     if args.save:
+        save(args.save, parts, bool(args.only))
+        log("results written to %s" % args.save)
+    return 0
+
+
+def save(path, parts, only):
+    """Puts the parts into path between their markers: every part, inside
+    bench:begin and bench:end, or with only, just the parts given, in place."""
+    def marks(key):
+        return "<!-- bench:%s -->" % key, "<!-- /bench:%s -->" % key
+
+    old = open(path).read() if os.path.exists(path) else ""
+    if only:
+        new = old
+        for key, text in parts:
+            begin, end = marks(key)
+            if begin not in new or end not in new:
+                sys.exit("bench: %s has no %s markers; run without --only to make them" % (path, key))
+            head, rest = new.split(begin, 1)
+            _, tail = rest.split(end, 1)
+            new = head + begin + "\n" + text + "\n" + end + tail
+    else:
+        text = "\n".join("%s\n%s\n%s" % (marks(key)[0], text, marks(key)[1]) for key, text in parts)
         begin, end = "<!-- bench:begin -->", "<!-- bench:end -->"
-        old = open(args.save).read() if os.path.exists(args.save) else begin + "\n" + end + "\n"
         if begin in old and end in old:
             head, rest = old.split(begin, 1)
             _, tail = rest.split(end, 1)
             new = head + begin + "\n" + text + "\n" + end + tail
         else:
             new = old + "\n" + begin + "\n" + text + "\n" + end + "\n"
-        with open(args.save, "w") as f:
-            f.write(new)
-        log("results written to %s" % args.save)
-    return 0
-
+    with open(path, "w") as f:
+        f.write(new)
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        log("interrupted")
+        sys.exit(130)

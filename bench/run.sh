@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Benchmarks Tessmark against the tools people use today, side by side in
 # one run, and prints the results as Markdown tables:
-#   1. checking a folder of 10,000 small takes (tessmark --check against a
-#      libsndfile reader): files per second and system calls per file;
+#   1. checking a folder of 10,000 small takes (tessmark --check, at the
+#      default jobs and at --jobs 1, against a libsndfile reader): files per
+#      second and system calls per file, warm, cold (page cache dropped, as
+#      root) and over bench/slowfs, a FUSE file system that answers every
+#      request 1 ms late (mounted under build/bench-data, as root);
 #   2. repairing one damaged take of 10 MiB, 1 GiB and 8 GiB (tessmark in
 #      place against sox --ignore-length and ffmpeg -c copy);
 #   3. the desktop log: appending 100,000 lines, one refresh tick with a
@@ -10,10 +13,14 @@
 #   4. the scanner's peak memory.
 #
 #   bench/run.sh            build (Release, build/bench-*), generate the data
-#                           under build/bench-data, run, print (about 10 min)
+#                           under build/bench-data, run, print (about 15 min)
 #   bench/run.sh --save     the same, and put the tables into bench/RESULTS.md
 #   bench/run.sh --quick    a smoke test: 1,000 files, no 8 GiB take
 #   bench/run.sh --no-wine  leave out the log view under Wine
+#   bench/run.sh --only check
+#                           only the check's sections (1 and 4; about 6 min);
+#                           with --save, only those are replaced in
+#                           bench/RESULTS.md, the others are kept
 #
 # Installs what it needs from Debian's archive when it runs as root
 # (scripts/install-deps.sh bench). Needs about 17 GiB of free disk for a
@@ -24,14 +31,23 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 pass=()
-for arg in "$@"; do
-  case "$arg" in
+only=""
+while [ $# -gt 0 ]; do
+  case "$1" in
     --save) pass+=(--save "$root/bench/RESULTS.md") ;;
-    --quick|--no-wine) pass+=("$arg") ;;
+    --quick|--no-wine) pass+=("$1") ;;
+    --only=*) only=${1#--only=} ;;
+    --only) only=${2:-}; [ $# -gt 1 ] && shift ;;
     -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "bench/run.sh: unknown option $arg (see --help)" >&2; exit 2 ;;
+    *) echo "bench/run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
+  shift
 done
+case "$only" in
+  "") ;;
+  check) pass+=(--only check) ;;
+  *) echo "bench/run.sh: --only takes check (see --help)" >&2; exit 2 ;;
+esac
 
 . scripts/lib.sh
 scripts/install-deps.sh bench >&2 || exit 1
@@ -40,9 +56,12 @@ echo "bench/run.sh: building (Release) in build/bench-release" >&2
 tm_configure native build/bench-release build/bench-configure.log \
   -DCMAKE_BUILD_TYPE=Release -DTESSMARK_TESTS=OFF -DTESSMARK_BENCH=ON || exit 1
 tm_build build/bench-release build/bench-build.log tessmark sndcheck logbench nofsync || exit 1
+# Without libfuse3 there is no slowfs target; the bench says so and goes on.
+tm_build build/bench-release build/bench-slowfs-build.log slowfs 2>/dev/null ||
+  echo "bench/run.sh: slowfs not built (see build/bench-slowfs-build.log); no check over a slow file system" >&2
 
 win=build/bench-win64
-if printf '%s\n' "${pass[@]+"${pass[@]}"}" | grep -qx -- --no-wine; then
+if [ -n "$only" ] || printf '%s\n' "${pass[@]+"${pass[@]}"}" | grep -qx -- --no-wine; then
   win=""
 else
   echo "bench/run.sh: building the log view bench for 64-bit Windows in $win" >&2
@@ -53,5 +72,16 @@ else
   fi
 fi
 
-exec python3 bench/bench.py --build build/bench-release --win-build "$win" --data build/bench-data \
+# bench.py unmounts slowfs itself; this is for a bench.py that was killed.
+unmount_slow() {
+  for m in "$root/build/bench-data/check-slowfs" "$root/build/bench-data/quick/check-slowfs"; do
+    if grep -qs " $m " /proc/mounts; then
+      fusermount3 -u "$m" 2>/dev/null || fusermount3 -u -z "$m" 2>/dev/null || umount -l "$m"
+    fi
+  done
+}
+trap unmount_slow EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+python3 bench/bench.py --build build/bench-release --win-build "$win" --data build/bench-data \
   "${pass[@]+"${pass[@]}"}"

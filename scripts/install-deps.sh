@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh [tests] [bench]
 # tests (the default): the builds and every test suite; bench: what
 # bench/run.sh needs (its native and 64-bit Windows builds, the tools it
-# measures against, libsndfile, strace, Wine and a display).
+# measures against, libsndfile, libfuse3, strace, Wine and a display).
 set -u
 . "$(dirname "$0")/lib.sh"
 
@@ -64,6 +64,9 @@ if [ "$for_bench" = 1 ]; then
   have_cmd pkg-config || need+=(pkg-config)
   pkg-config --exists sndfile 2>/dev/null || need+=(libsndfile1-dev)
   [ -x /usr/bin/time ] || need+=(time)
+  # The check over a file system that answers each request late (bench/slowfs.c).
+  have_cmd fusermount3 || need+=(fuse3)
+  pkg-config --exists fuse3 2>/dev/null || need+=(libfuse3-dev)
 fi
 
 if [ ${#need[@]} -eq 0 ]; then
