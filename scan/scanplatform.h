@@ -70,6 +70,8 @@ int32_t ScanSignal_Init(ScanSignal* signal);
 // Releases lock (held by the caller), waits until woken, takes lock again.
 // May also return without a wake: callers test their condition in a loop.
 void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock);
+// Wakes one thread waiting on signal, if any.
+void ScanSignal_WakeOne(ScanSignal* signal);
 // Wakes every thread waiting on signal.
 void ScanSignal_WakeAll(ScanSignal* signal);
 void ScanSignal_Destroy(ScanSignal* signal);

@@ -85,6 +85,11 @@ void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock)
     pthread_cond_wait(condOf(signal), mutexOf(lock));
 }
 
+void ScanSignal_WakeOne(ScanSignal* signal)
+{
+    pthread_cond_signal(condOf(signal));
+}
+
 void ScanSignal_WakeAll(ScanSignal* signal)
 {
     pthread_cond_broadcast(condOf(signal));

@@ -90,6 +90,11 @@ void ScanSignal_Wait(ScanSignal* signal, ScanLock* lock)
     SleepConditionVariableCS(variableOf(signal), sectionOf(lock), INFINITE);
 }
 
+void ScanSignal_WakeOne(ScanSignal* signal)
+{
+    WakeConditionVariable(variableOf(signal));
+}
+
 void ScanSignal_WakeAll(ScanSignal* signal)
 {
     WakeAllConditionVariable(variableOf(signal));

@@ -171,10 +171,31 @@ static void addCounts(ScanOutcomes* to, const ScanOutcomes* from)
 
 // The queue of a parallel scan: a ring of items from head (the next to give
 // out) over take (the next to examine) to tail (the next to fill).
+// Each side is woken only when it waits. An idle examiner is woken when no
+// examiner works, or when ScanWakeBacklog files wait: on a warm cache a file
+// takes microseconds and a wake-up as long, so busy examiners take the next
+// file themselves, and more of them join only as files pile up (on slow
+// storage, at once).
+static const uint64_t ScanWakeBacklog = 8;
+
+// Files the listing gathers before it queues them under one lock.
+#define ScanListBatch 16
+
+typedef struct ScanListed {
+    char path[ScanPathCapacity];
+    size_t nameAt;
+} ScanListed;
+
 typedef struct ScanPool {
     ScanLock lock;
-    ScanSignal changed;      // an item queued, taken or given out, the listing over, an examiner gone
+    ScanSignal work;         // examiners: an item queued, the listing over
+    ScanSignal room;         // the listing: an item given out, an examiner gone
+    int32_t examiners;       // examiner threads started
+    int32_t idle;            // examiners waiting on work
+    int32_t listerWaits;     // 1 while the listing waits on room
     ScanItem* items;
+    ScanListed* gathered;    // files the listing gathered, not yet queued (listing thread only)
+    uint32_t gatheredCount;
     uint64_t capacity;
     uint64_t head;
     uint64_t take;
@@ -429,11 +450,69 @@ static void giveOut(ScanPool* pool)
     // The listing's own words may go out before an examiner passed them.
     if (pool->take < pool->head)
         pool->take = pool->head;
-    ScanSignal_WakeAll(&pool->changed);
+    if (pool->listerWaits)
+        ScanSignal_WakeOne(&pool->room);
 }
 
-// Starts the words of the next entry. In a parallel scan that is a new
-// item at the tail, once there is room; 0 when a stop came first.
+// Puts the files the listing has gathered into the queue, in order, each
+// once there is room, and wakes examiners for them. 0 when a stop came
+// first: the rest are never examined.
+static int flushListed(ScanContext* ctx)
+{
+    ScanPool* pool = ctx->pool;
+    uint32_t queued = 0;
+    ScanLock_Acquire(&pool->lock);
+    while (queued < pool->gatheredCount) {
+        while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity) {
+            if (pool->idle > 0)
+                ScanSignal_WakeAll(&pool->work);  // a full queue needs every examiner
+            pool->listerWaits = 1;
+            ScanSignal_Wait(&pool->room, &pool->lock);
+            pool->listerWaits = 0;
+        }
+        if (scanRunning.load() == 0)
+            break;
+        const ScanListed* listed = &pool->gathered[queued++];
+        ScanItem* item = &pool->items[pool->tail % pool->capacity];
+        memcpy(item->path, listed->path, strlen(listed->path) + 1);
+        item->nameAt = listed->nameAt;
+        Mem_Zero(&item->counts, sizeof(item->counts));
+        item->wordCount = 0;
+        item->textUsed = 0;
+        item->state = ItemPending;
+        pool->tail += 1;
+    }
+    const uint64_t waiting = pool->tail - pool->take;
+    uint64_t wakes = waiting / ScanWakeBacklog;
+    if (wakes == 0 && waiting > 0 && pool->idle == pool->examiners)
+        wakes = 1;
+    for (uint64_t i = 0; i < wakes && i < uint64_t(pool->idle); ++i)
+        ScanSignal_WakeOne(&pool->work);
+    ScanLock_Release(&pool->lock);
+    const int all = queued == pool->gatheredCount;
+    pool->gatheredCount = 0;
+    return all;
+}
+
+// The file at ctx->path, its name at nameAt: examined now in a one-thread
+// scan, gathered for the queue in a parallel one (P1). 0 when a stop came.
+static int listFile(ScanContext* ctx, size_t nameAt)
+{
+    ScanPool* pool = ctx->pool;
+    if (pool == nullptr) {
+        ctx->counts = &ctx->outcomes;
+        examineFile(ctx, ctx->path, ctx->path + nameAt);
+        return 1;
+    }
+    ScanListed* listed = &pool->gathered[pool->gatheredCount++];
+    memcpy(listed->path, ctx->path, strlen(ctx->path) + 1);
+    listed->nameAt = nameAt;
+    return pool->gatheredCount < ScanListBatch || flushListed(ctx);
+}
+
+// Starts the words of the listing's own on the next entry. In a parallel
+// scan that is a new item at the tail, behind the files gathered, once
+// there is room; 0 when a stop came first.
 static int beginEntry(ScanContext* ctx)
 {
     ScanPool* pool = ctx->pool;
@@ -441,9 +520,16 @@ static int beginEntry(ScanContext* ctx)
         ctx->counts = &ctx->outcomes;
         return 1;
     }
+    if (pool->gatheredCount > 0 && !flushListed(ctx))
+        return 0;
     ScanLock_Acquire(&pool->lock);
-    while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity)
-        ScanSignal_Wait(&pool->changed, &pool->lock);
+    while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity) {
+        if (pool->idle > 0)
+            ScanSignal_WakeAll(&pool->work);
+        pool->listerWaits = 1;
+        ScanSignal_Wait(&pool->room, &pool->lock);
+        pool->listerWaits = 0;
+    }
     ScanLock_Release(&pool->lock);
     if (scanRunning.load() == 0)
         return 0;
@@ -460,30 +546,19 @@ static int beginEntry(ScanContext* ctx)
     return 1;
 }
 
-// Ends the entry begun: queues it, as a file to examine at path (name at
-// nameAt in it) or as done when path is null. A one-thread scan examines
-// the file now.
-static void endEntry(ScanContext* ctx, const char* path, size_t nameAt)
+// Ends the words begun: queues them as an item that is done.
+static void endEntry(ScanContext* ctx)
 {
     ScanPool* pool = ctx->pool;
-    if (pool == nullptr) {
-        if (path != nullptr)
-            examineFile(ctx, path, path + nameAt);
+    if (pool == nullptr)
         return;
-    }
     ScanItem* item = ctx->item;
     ctx->item = nullptr;
     ctx->counts = &ctx->outcomes;
-    if (path != nullptr) {
-        memcpy(item->path, path, strlen(path) + 1);
-        item->nameAt = nameAt;
-    }
     ScanLock_Acquire(&pool->lock);
-    item->state = path != nullptr ? ItemPending : ItemDone;
+    item->state = ItemDone;
     pool->tail += 1;
-    if (path == nullptr)
-        giveOut(pool);
-    ScanSignal_WakeAll(&pool->changed);
+    giveOut(pool);
     ScanLock_Release(&pool->lock);
 }
 
@@ -518,7 +593,7 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
                 note(ctx, entryName, "not examined: %s", "path too long");
                 if (!isDir)
                     reportFile(ctx, entryName, entryName, ScanActionNotExamined, "path too long", nullptr, 0, 0);
-                endEntry(ctx, nullptr, 0);
+                endEntry(ctx);
             }
             continue;
         }
@@ -533,7 +608,7 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
                 } else {
                     ctx->counts->notOpened += 1;
                     note(ctx, shownName, "not examined: %s", "cannot list folder");
-                    endEntry(ctx, nullptr, 0);
+                    endEntry(ctx);
                 }
             }
         } else if (listing.entryIsLink && !ctx->options.followLinks) {
@@ -544,13 +619,11 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
                 } else {
                     ctx->counts->notOpened += 1;
                     note(ctx, shownName, "not examined: %s", "a link, not followed");
-                    endEntry(ctx, nullptr, 0);
+                    endEntry(ctx);
                 }
             }
-        } else if (!beginEntry(ctx)) {
+        } else if (!listFile(ctx, nameAt)) {
             ctx->outcomes.stopped = 1;
-        } else {
-            endEntry(ctx, ctx->path, nameAt);
         }
         ctx->path[folderLength] = '\0';
         if (ctx->outcomes.stopped)
@@ -579,7 +652,9 @@ static uint32_t examinerBody(void* param)
         if (scanRunning.load() == 0 || (pool->take == pool->tail && pool->listed))
             break;  // P3
         if (pool->take == pool->tail) {
-            ScanSignal_Wait(&pool->changed, &pool->lock);
+            pool->idle += 1;
+            ScanSignal_Wait(&pool->work, &pool->lock);
+            pool->idle -= 1;
             continue;
         }
         ScanItem* item = &pool->items[pool->take % pool->capacity];
@@ -596,8 +671,10 @@ static uint32_t examinerBody(void* param)
         item->state = ItemDone;
         giveOut(pool);
     }
-    // A listing that waits for room must see the stop.
-    ScanSignal_WakeAll(&pool->changed);
+    // A listing that waits for room must see the stop, and so must the
+    // examiners that wait for work.
+    ScanSignal_WakeAll(&pool->room);
+    ScanSignal_WakeAll(&pool->work);
     ScanLock_Release(&pool->lock);
     return 0;
 }
@@ -618,10 +695,12 @@ static int runParallel(ScanContext* ctx, int32_t jobs)
     pool.capacity = uint64_t(jobs) * 4;
     pool.scan = ctx;
     pool.items = static_cast<ScanItem*>(calloc(size_t(pool.capacity), sizeof(ScanItem)));
+    pool.gathered = static_cast<ScanListed*>(calloc(ScanListBatch, sizeof(ScanListed)));
     ScanExaminer* examiners = static_cast<ScanExaminer*>(calloc(size_t(jobs), sizeof(ScanExaminer)));
-    int ready = pool.items != nullptr && examiners != nullptr;
+    int ready = pool.items != nullptr && pool.gathered != nullptr && examiners != nullptr;
     int lockMade = ready && ScanLock_Init(&pool.lock) == 0;
-    int signalMade = lockMade && ScanSignal_Init(&pool.changed) == 0;
+    int workMade = lockMade && ScanSignal_Init(&pool.work) == 0;
+    int signalMade = workMade && ScanSignal_Init(&pool.room) == 0;
     int32_t started = 0;
     if (signalMade) {
         for (int32_t i = 0; i < jobs; ++i) {
@@ -636,11 +715,16 @@ static int runParallel(ScanContext* ctx, int32_t jobs)
         }
     }
     if (started > 0) {
+        ScanLock_Acquire(&pool.lock);
+        pool.examiners = started;
+        ScanLock_Release(&pool.lock);
         ctx->pool = &pool;
         runFolder(ctx);
+        if (pool.gatheredCount > 0 && !flushListed(ctx))
+            ctx->outcomes.stopped = 1;
         ScanLock_Acquire(&pool.lock);
         pool.listed = 1;
-        ScanSignal_WakeAll(&pool.changed);
+        ScanSignal_WakeAll(&pool.work);
         ScanLock_Release(&pool.lock);
         for (int32_t i = 0; i < jobs; ++i)
             ScanThread_Join(&examiners[i].thread);
@@ -650,10 +734,13 @@ static int runParallel(ScanContext* ctx, int32_t jobs)
             ctx->outcomes.stopped = 1;  // queued, never examined (P3)
     }
     if (signalMade)
-        ScanSignal_Destroy(&pool.changed);
+        ScanSignal_Destroy(&pool.room);
+    if (workMade)
+        ScanSignal_Destroy(&pool.work);
     if (lockMade)
         ScanLock_Destroy(&pool.lock);
     free(examiners);
+    free(pool.gathered);
     free(pool.items);
     return started > 0;
 }
