@@ -300,16 +300,16 @@ def cpu_seconds(pid):
 # What each system call of the examination of one healthy WAV is for.
 def justify(call, args, index_of_kind):
     if call == "newfstatat" and "AT_SYMLINK_NOFOLLOW" in args:
-        return ("listing", "the listing's test of the entry: only a regular file is opened (a FIFO or device "
-                           "named like a take must never block the scan), and a link is known as one")
+        return ("listing", "the listing's test of an entry whose type the folder does not give (a link, or a "
+                           "file system without d_type): only a regular file is opened, and a link is known as one")
     if call == "openat":
         return ("least", "open")
     if call in ("newfstatat", "fstat") and index_of_kind == 0:
-        return ("extra", "refuses a non-regular file that took the name's place between listing and open, "
-                         "before anything is read")
+        return ("least", "the size query, made by the open itself: it refuses a non-regular file that took the "
+                         "name's place between listing and open (a FIFO or device must never block the scan), "
+                         "and its length is the one the header is compared with")
     if call in ("newfstatat", "fstat"):
-        return ("least", "the size query: the file's length, to compare with what the header declares "
-                         "(the first fstat's answer could serve: avoidable)")
+        return ("extra", "a second size query (avoidable: the open's fstat has the length)")
     if call == "fcntl":
         return ("extra", "the file is opened O_NONBLOCK so that a FIFO cannot hang the open; the flag is "
                          "dropped again once the file is known to be regular (Linux ignores O_NONBLOCK on "
@@ -318,13 +318,13 @@ def justify(call, args, index_of_kind):
         return ("extra", "the sharing lock that stands in for the Win32 share modes: a check (shared lock) "
                          "never reads a file that a repair holds (exclusive lock)")
     if call == "read" and index_of_kind == 0:
-        return ("least", "the file header (RIFF/RF64 and WAVE): the one read the least needs")
+        return ("least", "the file's first 4 KiB in one request: the chunk walk finds the RIFF/RF64 header, "
+                         "fmt and the data chunk in memory")
     if call == "read":
-        return ("extra", "the chunk walk reads each chunk header and the fmt body on its own; one read of the "
-                         "first 4 KiB would cover a plain header (avoidable)")
+        return ("extra", "a part of the header behind the first 4 KiB (none in a plain header)")
     if call == "lseek":
-        return ("extra", "the chunk walk seeks to each chunk before reading it, here to where the file "
-                         "already is (avoidable)")
+        return ("extra", "puts the file pointer at the first sample byte, where the stream's sample reads expect "
+                         "it; it moves only the descriptor's offset and sends no request to a network file system")
     if call == "fsync":
         return ("extra", "the close flushes the file; a read-only handle has nothing to flush, yet the "
                          "disk is asked to commit (avoidable: flush only after a header write)")
@@ -776,10 +776,12 @@ def report(results, info):
         one = c["one"]
         on_fd = [x for x in one if x[3] != "listing"]
         least = [x for x in one if x[3] == "least"]
+        from_listing = len(one) - len(on_fd)
         w("The examination of one healthy WAV (16-bit stereo, 44-byte header), call by call (strace of "
           "tessmark --check on a folder holding only that file): %d calls on the file against the least of 4 "
-          "(open, one read, a size query, close), and %d call from the listing. The line of the result "
-          "(one write to standard output) is not counted." % (len(on_fd), len(one) - len(on_fd)))
+          "(open, one read, a size query, close), and %s. The line of the result (one write to standard "
+          "output) is not counted." % (len(on_fd), "%d from the listing" % from_listing if from_listing else
+                                       "none from the listing (the folder gives each entry's type)"))
         w("")
         w("| # | call | result | | why |")
         w("|---|---|---|---|---|")

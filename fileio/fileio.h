@@ -88,6 +88,14 @@ typedef struct FileStamp {
 // OS cannot tell. A size query for fault injection.
 int File_GetStamp(FileHandle handle, FileStamp* outStamp);
 
+// As File_Open, and *outStamp gets the length and time of last change that
+// the open measured anyway (where it asks whether the file is a regular
+// one), so that an examination needs no File_GetStamp of its own. The stamp
+// is zeroed when the OS could not tell; the open then still succeeds. A size
+// query for fault injection; forgets why an earlier File_Unchanged said no.
+int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
+                      FileStamp* outStamp);
+
 // 1 when no other program can have changed the file since stamp was taken:
 // the lease that File_Open took, if any, still stands, and the length (with
 // timeToo also the time of last change) is the stamp's. 0 otherwise, also
@@ -95,7 +103,7 @@ int File_GetStamp(FileHandle handle, FileStamp* outStamp);
 int File_Unchanged(FileHandle handle, const FileStamp* stamp, int timeToo);
 
 // Why the last File_Unchanged of the calling thread since its last
-// File_GetStamp said no.
+// File_GetStamp or File_OpenMeasured said no.
 enum {
     FileChangeNone = 0,    // it did not, or the OS could not tell
     FileChangeLength = 1,  // the length differs
@@ -110,6 +118,12 @@ const char* File_ChangeText(int change);
 // an end of file met early is a failure and stores the OS error code in
 // LastFileError. A count of 0 succeeds.
 int File_ReadExact(FileHandle handle, void* buffer, uint32_t count);
+
+// Reads at most count bytes at the file pointer in one request (an
+// interrupted call is asked again) and sets *outDone to how many came: fewer
+// at the end of the file, and some file systems give fewer elsewhere too.
+// 0 on an OS error (LastFileError, *outDone 0). A read for fault injection.
+int File_ReadUpTo(FileHandle handle, void* buffer, uint32_t count, uint32_t* outDone);
 
 // Writes exactly count bytes at the file pointer; failures as File_ReadExact.
 int File_WriteExact(FileHandle handle, const void* buffer, uint32_t count);

@@ -86,9 +86,14 @@ static bool leaseTaken(int fd)
 }
 #endif
 
-int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
+static int64_t modifiedOf(const struct stat& st)
 {
-    (void)attributes;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// File_Open; *st gets the fstat that told the file is a regular one.
+static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, struct stat* st)
+{
     *outHandle = FileHandleNone;
     FileIo_SetOpenFailure(FileOpenFailOther);
     if (FileFault_Hit(FileFaultOpen))
@@ -125,9 +130,8 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
         FileIo_SetOpenFailure(openFailure(errno, wantWrite));
         return 0;
     }
-    struct stat st;
-    const bool stated = fstat(fd, &st) == 0;
-    if (!stated || !S_ISREG(st.st_mode)) {
+    const bool stated = fstat(fd, st) == 0;
+    if (!stated || !S_ISREG(st->st_mode)) {
         if (stated)
             FileIo_SetOpenFailure(FileOpenFailNotFile);
         close(fd);
@@ -161,6 +165,35 @@ int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t a
     return 1;
 }
 
+int File_Open(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes)
+{
+    (void)attributes;
+    struct stat st;
+    return openFile(path, mode, outHandle, &st);
+}
+
+int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
+                      FileStamp* outStamp)
+{
+    (void)attributes;
+    outStamp->size = 0;
+    outStamp->modified = 0;
+    struct stat st;
+    if (!openFile(path, mode, outHandle, &st))
+        return 0;
+    FileIo_SetChange(FileChangeNone);
+    if (FileFault_Hit(FileFaultSize))
+        return 1;
+    // The open's fstat came before it emptied the file.
+    if ((mode & FileModeCreateAlways) && fstat(toFd(*outHandle), &st) != 0)
+        return 1;
+    // Taken before the lock and the lease: a writer that finished in between
+    // makes the length differ, and File_Unchanged then refuses the repair.
+    outStamp->size = static_cast<int64_t>(st.st_size);
+    outStamp->modified = modifiedOf(st);
+    return 1;
+}
+
 int File_GetSize64(FileHandle handle, int64_t* outSize)
 {
     *outSize = 0;
@@ -171,11 +204,6 @@ int File_GetSize64(FileHandle handle, int64_t* outSize)
         return 0;
     *outSize = static_cast<int64_t>(st.st_size);
     return 1;
-}
-
-static int64_t modifiedOf(const struct stat& st)
-{
-    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 int File_GetStamp(FileHandle handle, FileStamp* outStamp)
@@ -241,6 +269,25 @@ int File_ReadExact(FileHandle handle, void* buffer, uint32_t count)
         }
         done += static_cast<uint32_t>(n);
     }
+    return 1;
+}
+
+int File_ReadUpTo(FileHandle handle, void* buffer, uint32_t count, uint32_t* outDone)
+{
+    *outDone = 0;
+    if (FileFault_Hit(FileFaultRead)) {
+        LastFileError = EIO;
+        return 0;
+    }
+    ssize_t n;
+    do
+        n = read(toFd(handle), buffer, count);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        LastFileError = static_cast<uint32_t>(errno);
+        return 0;
+    }
+    *outDone = static_cast<uint32_t>(n);
     return 1;
 }
 

@@ -1,5 +1,6 @@
-// Threads and folder listings over POSIX: pthreads, sysconf, opendir/readdir, and
-// fstatat to tell what each entry is.
+// Threads and folder listings over POSIX: pthreads, sysconf, opendir/readdir,
+// and the entry's own type, or fstatat where that does not tell (links, file
+// systems that give no type).
 #include "scanplatform.h"
 
 #include <dirent.h>
@@ -133,10 +134,30 @@ int32_t DirListing_Next(DirListing* listing)
         memcpy(listing->name, entry->d_name, n + 1);
         listing->entryType = DirEntryOther;
         listing->entryIsLink = 0;
+        struct stat st{};
+        int kindKnown = 0;
+#ifdef DT_UNKNOWN
+        // Most file systems tell the kind with the entry: no stat per file.
+        switch (entry->d_type) {
+        case DT_REG:
+            listing->entryType = DirEntryFile;
+            return 1;
+        case DT_DIR:
+            listing->entryType = DirEntryDirectory;
+            return 1;
+        case DT_UNKNOWN:
+            break;
+        case DT_LNK:
+            st.st_mode = S_IFLNK;
+            kindKnown = 1;
+            break;
+        default:
+            return 1;  // FIFO, device, socket
+        }
+#endif
         // The entry's own kind first, so that a link is known as one; then
         // what it points to. A dangling link stays "other".
-        struct stat st;
-        if (fstatat(dirfd(dir), listing->name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (!kindKnown && fstatat(dirfd(dir), listing->name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return 1;
         if (S_ISLNK(st.st_mode)) {
             listing->entryIsLink = 1;

@@ -151,13 +151,13 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (stream == nullptr)
         return AiffOpenNoStream;
     Mem_Zero(stream, sizeof(AiffStream));
-    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle))
+    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined))
         return AiffOpenCannotOpen;
     ChunkCursor cursor;
     ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
 
     uint8_t form[12];
-    if (!Chunk_ReadAt(&cursor, 0, form, 12))
+    if (!Chunk_ReadHead(&cursor) || !Chunk_ReadAt(&cursor, 0, form, 12))
         return AiffOpenNoFormat;
     const int aifc = Chunk_SameId(form + 8, "AIFC");
     if (!Chunk_SameId(form, "FORM") || !(Chunk_SameId(form + 8, "AIFF") || aifc))
@@ -248,7 +248,6 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->readPos = 0;
     stream->readFrames = AiffStream_ReadFrames;
     stream->writeBytes = AiffStream_WriteBytes;
-    File_GetStamp(stream->handle, &stream->examined);
     stream->fileSize = stream->examined.size;
     stream->dataEnd = SamplesEnd(&cursor, stream, ssndBody);
     stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);

@@ -78,6 +78,20 @@ void ChunkCursor_Init(ChunkCursor* cursor, FileHandle handle, const ChunkRules* 
     cursor->rules = rules;
     cursor->filePos = filePos;
     cursor->fileSize = -1;
+    cursor->headLength = 0;
+}
+
+int Chunk_ReadHead(ChunkCursor* cursor)
+{
+    cursor->headLength = 0;
+    uint32_t got = 0;
+    if (!Chunk_SeekTo(cursor, 0) || !File_ReadUpTo(cursor->handle, cursor->head, ChunkHeadCapacity, &got)) {
+        cursor->filePos = ChunkPosUnknown;
+        return 0;
+    }
+    cursor->headLength = got;
+    cursor->filePos = got;
+    return 1;
 }
 
 int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos)
@@ -94,6 +108,19 @@ int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos)
 
 int Chunk_ReadAt(ChunkCursor* cursor, uint64_t pos, void* buffer, uint32_t count)
 {
+    if (pos < cursor->headLength) {
+        const uint32_t held = cursor->headLength - uint32_t(pos);
+        const uint32_t n = count < held ? count : held;
+        if (n > 0)
+            memcpy(buffer, cursor->head + pos, n);
+        if (n == count)
+            return 1;
+        // Only what the head block lacks comes from the file, where the
+        // head's read left the pointer when nothing moved it since.
+        buffer = static_cast<uint8_t*>(buffer) + n;
+        pos = cursor->headLength;
+        count -= n;
+    }
     if (!Chunk_SeekTo(cursor, pos))
         return 0;
     if (!File_ReadExact(cursor->handle, buffer, count)) {
@@ -116,10 +143,6 @@ int Chunk_ReadHeader(ChunkCursor* cursor, uint64_t pos, int afterOdd, ChunkHeade
             if (TakePadded(cursor, bytes, pos)) {
                 at = bytes + 1;
                 header->pos = pos + 1;
-            } else if (!Chunk_SeekTo(cursor, pos + 8)) {
-                // The pointer stands one byte into the body; the body reads
-                // that follow expect it at the body's start.
-                return 0;
             }
             memcpy(header->id, at, 4);
             header->size = Chunk_Get32(cursor->rules, at + 4);

@@ -25,14 +25,20 @@ typedef struct ChunkRules {
 extern const ChunkRules ChunkRulesRiff;
 extern const ChunkRules ChunkRulesIff;
 
-// One open file, walked chunk by chunk. The pointer is moved only when it
-// is not already where the next read begins: a plain header then reads
-// without a single seek.
+// Bytes at the start of a file that Chunk_ReadHead takes in one request:
+// the whole header of a plain recording, with room for a bext chunk.
+#define ChunkHeadCapacity 4096u
+
+// One open file, walked chunk by chunk. Reads inside the head block are
+// served from memory; the others move the pointer only when it is not
+// already where they begin.
 typedef struct ChunkCursor {
     FileHandle handle;
     const ChunkRules* rules;
-    uint64_t filePos;  // where the file pointer stands; ChunkPosUnknown
-    int64_t fileSize;  // measured when a pad-byte doubt needs it; -1 before
+    uint64_t filePos;     // where the file pointer stands; ChunkPosUnknown
+    int64_t fileSize;     // measured when a pad-byte doubt needs it; -1 before
+    uint32_t headLength;  // bytes of head that hold the file's first bytes; 0 before Chunk_ReadHead
+    uint8_t head[ChunkHeadCapacity];
 } ChunkCursor;
 
 typedef struct ChunkHeader {
@@ -47,14 +53,21 @@ extern "C" {
 
 void ChunkCursor_Init(ChunkCursor* cursor, FileHandle handle, const ChunkRules* rules, uint64_t filePos);
 
-// Reads count bytes at pos; 1 on success. On a failure the position is unknown.
+// Reads the first bytes of the file, up to ChunkHeadCapacity, in one read
+// request: those that request gives (fewer at the end of a short file, or
+// where the file system gives a part) serve every later read inside them.
+// 1 on success, also for an empty file; 0 when the read failed.
+int Chunk_ReadHead(ChunkCursor* cursor);
+
+// Reads count bytes at pos: from the head block as far as it holds them,
+// the rest from the file. 1 on success. On a failure the position is unknown.
 int Chunk_ReadAt(ChunkCursor* cursor, uint64_t pos, void* buffer, uint32_t count);
 // Moves the pointer to pos (only when it is not there); 1 on success.
 int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos);
 
 // Reads the chunk header at pos, or, when the chunk before it had an odd
-// size (afterOdd), at pos or one pad byte further on (see chunks.cpp). The
-// pointer is left at the body. 1 on success.
+// size (afterOdd), at pos or one pad byte further on (see chunks.cpp).
+// 1 on success.
 int Chunk_ReadHeader(ChunkCursor* cursor, uint64_t pos, int afterOdd, ChunkHeader* header);
 
 // Where the header after this chunk would start without its pad byte.

@@ -1,9 +1,11 @@
 // The open prologue of both streams.
 #include "stream.h"
 
-int Stream_OpenFile(char* pathBuffer, const char* path, int32_t openFlag, FileHandle* handle)
+int Stream_OpenFile(char* pathBuffer, const char* path, int32_t openFlag, FileHandle* handle, FileStamp* measured)
 {
     *handle = FileHandleNone;
+    measured->size = 0;
+    measured->modified = 0;
     if (path == nullptr)
         return 0;
     uint32_t length = 0;
@@ -18,7 +20,7 @@ int Stream_OpenFile(char* pathBuffer, const char* path, int32_t openFlag, FileHa
         mode = FileModeReadWriteExisting;  // a scan must never create a file
     else if (openFlag & 0x20)
         mode = FileModeReadShared;
-    if (!File_Open(pathBuffer, mode, handle, 128)) {
+    if (!File_OpenMeasured(pathBuffer, mode, handle, 128, measured)) {
         *handle = FileHandleNone;
         return 0;
     }

@@ -32,8 +32,9 @@ extern "C" {
 // else bit 0x20 read-only shared, else read-only exclusive. Returns 1 with
 // *handle open, or 0 with *handle FileHandleNone: no path, a path too long
 // for the buffer (refused rather than cut: a cut path names another file),
-// or the system refused the file.
-int Stream_OpenFile(char* pathBuffer, const char* path, int32_t openFlag, FileHandle* handle);
+// or the system refused the file. *measured gets the length and time of
+// last change the open measured (File_OpenMeasured; zeroed when it could not).
+int Stream_OpenFile(char* pathBuffer, const char* path, int32_t openFlag, FileHandle* handle, FileStamp* measured);
 
 #ifdef __cplusplus
 }

@@ -167,13 +167,13 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
     if (stream == nullptr)
         return WavOpenNoStream;
     Mem_Zero(stream, sizeof(WavStream));
-    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle))
+    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined))
         return WavOpenCannotOpen;
     ChunkCursor cursor;
     ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
 
     uint8_t fileHeader[12];
-    if (!Chunk_ReadAt(&cursor, 0, fileHeader, 12))
+    if (!Chunk_ReadHead(&cursor) || !Chunk_ReadAt(&cursor, 0, fileHeader, 12))
         return WavOpenNotWave;
     uint64_t pos;
     int64_t ds64DataSize = 0;
@@ -267,7 +267,6 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             else
                 stream->dataBytes = int64_t(size);
             stream->dataOffset = uint32_t(body);
-            File_GetStamp(stream->handle, &stream->examined);
             stream->fileSize = stream->examined.size;
             int64_t present = stream->fileSize - int64_t(body);
             if (size == 0xFFFFFFFFu && !(stream->flags & WavFlagRf64) && present >= int64_t(FieldLimit)) {
@@ -281,7 +280,9 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             stream->writePos = 0;
             stream->readFrames = WavStream_ReadFrames;
             stream->writeBytes = WavStream_WriteBytes;
-            stream->filePosState = 1;
+            // The head block's read left the pointer behind the header; the
+            // first sample read then needs no seek of its own.
+            stream->filePosState = Chunk_SeekTo(&cursor, body);
             return WavOpenOk;
         } else {
             if (size == 0xFFFFFFFFu)

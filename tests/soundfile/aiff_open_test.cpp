@@ -451,15 +451,29 @@ TEST(AiffOpen, FailuresWhileOpeningAreRefusals)
     TempDir dir;
     AiffLayout layout;
     std::string p = dir.write("take.aif", WithSamples(layout));
-    // Reads in order: FORM header, COMM header, COMM body, SSND header, SSND fields.
-    const int32_t expected[] = {AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoData};
-    for (uint32_t n = 1; n <= 5; ++n) {
-        SCOPED_TRACE(n);
-        AiffStream s;
-        FileFault_Arm(FileFaultRead, n, 0);
-        EXPECT_EQ(expected[n - 1], AiffStream_Open(&s, p.c_str(), 1));
-        FileFault_Disarm();
-        AiffStream_Close(&s);
+    AiffLayout far;
+    far.before = {Chunk("ANNO", Bytes(5000, 'a'), true)};
+    std::string farPath = dir.write("far.aif", WithSamples(far));
+    struct Case {
+        const char* name;
+        std::string path;
+        std::vector<int32_t> expected;  // for a failure of each read in turn
+    };
+    const std::vector<Case> cases = {
+        {"header inside the head block: that one read", p, {AiffOpenNoFormat}},
+        // The head block, then COMM header, COMM body, SSND header, SSND fields.
+        {"header behind the head block", farPath,
+         {AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoFormat, AiffOpenNoData}},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t n = 1; n <= c.expected.size() + 1; ++n) {
+            SCOPED_TRACE(testing::Message() << c.name << ", read " << n);
+            AiffStream s;
+            FileFault_Arm(FileFaultRead, n, 0);
+            EXPECT_EQ(n <= c.expected.size() ? c.expected[n - 1] : AiffOpenOk, AiffStream_Open(&s, c.path.c_str(), 1));
+            FileFault_Disarm();
+            AiffStream_Close(&s);
+        }
     }
     {
         // Without the size the file holds nothing as far as the scan can tell.
