@@ -562,6 +562,22 @@ static void endEntry(ScanContext* ctx)
     ScanLock_Release(&pool->lock);
 }
 
+// The listing's own word on an entry it passes over (P1), with a report
+// when it is a sound file. 0 when a stop came first.
+static int passOver(ScanContext* ctx, const char* name, const char* reason, int isFile)
+{
+    if (!beginEntry(ctx)) {
+        ctx->outcomes.stopped = 1;
+        return 0;
+    }
+    ctx->counts->notOpened += 1;
+    note(ctx, name, "not examined: %s", reason);
+    if (isFile)
+        reportFile(ctx, name, name, ScanActionNotExamined, reason, nullptr, 0, 0);
+    endEntry(ctx);
+    return 1;
+}
+
 // Lists the folder held in ctx->path (length folderLength) and works through
 // its entries; depth counts the levels below the scanned folder.
 static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
@@ -584,17 +600,8 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
             continue;  // a FIFO, device or socket would block or mean nothing
         const size_t length = joinPath(ctx->path, folderLength, entryName);
         if (length == 0) {
-            if (isDir || SoundFile_HasSoundExtension(entryName)) {
-                if (!beginEntry(ctx)) {
-                    ctx->outcomes.stopped = 1;
-                    break;
-                }
-                ctx->counts->notOpened += 1;
-                note(ctx, entryName, "not examined: %s", "path too long");
-                if (!isDir)
-                    reportFile(ctx, entryName, entryName, ScanActionNotExamined, "path too long", nullptr, 0, 0);
-                endEntry(ctx);
-            }
+            if ((isDir || SoundFile_HasSoundExtension(entryName)) && !passOver(ctx, entryName, "path too long", !isDir))
+                break;
             continue;
         }
         // Below the scanned folder a bare name is ambiguous: name the file by
@@ -602,26 +609,12 @@ static int scanFolder(ScanContext* ctx, size_t folderLength, int depth)
         const size_t nameAt = depth == 0 ? length - strlen(entryName) : ctx->rootLength;
         const char* shownName = ctx->path + nameAt;
         if (isDir) {
-            if (!scanFolder(ctx, length, depth + 1)) {
-                if (!beginEntry(ctx)) {
-                    ctx->outcomes.stopped = 1;
-                } else {
-                    ctx->counts->notOpened += 1;
-                    note(ctx, shownName, "not examined: %s", "cannot list folder");
-                    endEntry(ctx);
-                }
-            }
+            if (!scanFolder(ctx, length, depth + 1))
+                passOver(ctx, shownName, "cannot list folder", 0);
         } else if (listing.entryIsLink && !ctx->options.followLinks) {
             // The file it leads to may lie outside the folder.
-            if (SoundFile_HasSoundExtension(entryName)) {
-                if (!beginEntry(ctx)) {
-                    ctx->outcomes.stopped = 1;
-                } else {
-                    ctx->counts->notOpened += 1;
-                    note(ctx, shownName, "not examined: %s", "a link, not followed");
-                    endEntry(ctx);
-                }
-            }
+            if (SoundFile_HasSoundExtension(entryName))
+                passOver(ctx, shownName, "a link, not followed", 0);
         } else if (!listFile(ctx, nameAt)) {
             ctx->outcomes.stopped = 1;
         }
