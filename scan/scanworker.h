@@ -16,7 +16,7 @@
 // Files in flight per processor by default (ScanWorker_DefaultJobs): an
 // examination mostly waits for small reads, and on a share or a card reader
 // each one costs a millisecond or more, so more files than processors pay.
-#define ScanJobsPerCpu 4
+#define ScanJobsPerCpu 8
 
 // What one scan met, counted by the worker (see ScanOptions.outcomes).
 typedef struct ScanOutcomes {
