@@ -454,6 +454,27 @@ static void giveOut(ScanPool* pool)
         ScanSignal_WakeOne(&pool->room);
 }
 
+// The free item at the tail, emptied, once there is room (the pool's lock
+// held); null when a stop came first. Only the listing thread fills items,
+// and the examiners and giveOut look at nothing from tail on.
+static ScanItem* tailItem(ScanPool* pool)
+{
+    while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity) {
+        if (pool->idle > 0)
+            ScanSignal_WakeAll(&pool->work);  // a full queue needs every examiner
+        pool->listerWaits = 1;
+        ScanSignal_Wait(&pool->room, &pool->lock);
+        pool->listerWaits = 0;
+    }
+    if (scanRunning.load() == 0)
+        return nullptr;
+    ScanItem* item = &pool->items[pool->tail % pool->capacity];
+    Mem_Zero(&item->counts, sizeof(item->counts));
+    item->wordCount = 0;
+    item->textUsed = 0;
+    return item;
+}
+
 // Puts the files the listing has gathered into the queue, in order, each
 // once there is room, and wakes examiners for them. 0 when a stop came
 // first: the rest are never examined.
@@ -463,22 +484,12 @@ static int flushListed(ScanContext* ctx)
     uint32_t queued = 0;
     ScanLock_Acquire(&pool->lock);
     while (queued < pool->gatheredCount) {
-        while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity) {
-            if (pool->idle > 0)
-                ScanSignal_WakeAll(&pool->work);  // a full queue needs every examiner
-            pool->listerWaits = 1;
-            ScanSignal_Wait(&pool->room, &pool->lock);
-            pool->listerWaits = 0;
-        }
-        if (scanRunning.load() == 0)
+        ScanItem* item = tailItem(pool);
+        if (item == nullptr)
             break;
         const ScanListed* listed = &pool->gathered[queued++];
-        ScanItem* item = &pool->items[pool->tail % pool->capacity];
         memcpy(item->path, listed->path, strlen(listed->path) + 1);
         item->nameAt = listed->nameAt;
-        Mem_Zero(&item->counts, sizeof(item->counts));
-        item->wordCount = 0;
-        item->textUsed = 0;
         item->state = ItemPending;
         pool->tail += 1;
     }
@@ -523,24 +534,12 @@ static int beginEntry(ScanContext* ctx)
     if (pool->gatheredCount > 0 && !flushListed(ctx))
         return 0;
     ScanLock_Acquire(&pool->lock);
-    while (scanRunning.load() != 0 && pool->tail - pool->head >= pool->capacity) {
-        if (pool->idle > 0)
-            ScanSignal_WakeAll(&pool->work);
-        pool->listerWaits = 1;
-        ScanSignal_Wait(&pool->room, &pool->lock);
-        pool->listerWaits = 0;
-    }
+    ScanItem* item = tailItem(pool);
     ScanLock_Release(&pool->lock);
-    if (scanRunning.load() == 0)
+    if (item == nullptr)
         return 0;
-    // Only this thread fills items, and the one at the tail is free: the
-    // examiners and giveOut look at nothing from tail on.
-    ScanItem* item = &pool->items[pool->tail % pool->capacity];
     item->nameAt = 0;
     item->path[0] = '\0';
-    Mem_Zero(&item->counts, sizeof(item->counts));
-    item->wordCount = 0;
-    item->textUsed = 0;
     ctx->item = item;
     ctx->counts = &item->counts;
     return 1;
