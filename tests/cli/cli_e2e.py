@@ -13,7 +13,6 @@ With an emulator the Windows build runs under it, on the same files (Z:);
 the whole suite passes there too, --smoke keeps it to one short scan.
 """
 import argparse
-import hashlib
 import os
 import re
 import shutil
@@ -28,6 +27,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import hostfs  # noqa: E402
+from checks import check, checks, failures, sha  # noqa: E402,F401
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -36,22 +36,7 @@ with warnings.catch_warnings():
     except ImportError:  # gone from newer Pythons: sox still reads AIFF
         aifc = None
 
-failures = []
 tools = {}
-checks = [0]
-
-
-def check(cond, what):
-    checks[0] += 1
-    if not cond:
-        failures.append(what)
-        print("FAIL: " + what, flush=True)
-    return cond
-
-
-def sha(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
 
 
 def tree_hashes(folder):

@@ -9,7 +9,6 @@ repair is refused and left as it is.
 
 Usage: cli_report.py TESSMARK
 """
-import hashlib
 import json
 import os
 import shutil
@@ -20,22 +19,8 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
+from checks import check, checks, failures, sha  # noqa: E402,F401
 
-failures = []
-checks = [0]
-
-
-def check(cond, what):
-    checks[0] += 1
-    if not cond:
-        failures.append(what)
-        print("FAIL: " + what, flush=True)
-    return cond
-
-
-def sha(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
 
 
 def samples(n, seed):
