@@ -22,13 +22,13 @@ static const char* actionName(int32_t action)
 static const char* containerName(int32_t container)
 {
     switch (container) {
-    case ScanContainerWav:
+    case SoundContainerWav:
         return "wav";
-    case ScanContainerRf64:
+    case SoundContainerRf64:
         return "rf64";
-    case ScanContainerAiff:
+    case SoundContainerAiff:
         return "aiff";
-    case ScanContainerAifc:
+    case SoundContainerAifc:
         return "aifc";
     default:
         return nullptr;
@@ -38,13 +38,33 @@ static const char* containerName(int32_t container)
 static const char* encodingName(int32_t encoding)
 {
     switch (encoding) {
-    case SampleEncodingUnsigned8:
+    case SoundEncodingUnsigned:
         return "unsigned";
-    case SampleEncodingFloat:
+    case SoundEncodingFloat:
         return "float";
+    case SoundEncodingALaw:
+        return "alaw";
+    case SoundEncodingMuLaw:
+        return "mulaw";
+    case SoundEncodingImaAdpcm:
+        return "ima-adpcm";
+    case SoundEncodingMsAdpcm:
+        return "ms-adpcm";
+    case SoundEncodingGsm610:
+        return "gsm610";
+    case SoundEncodingMpeg:
+        return "mpeg";
+    case SoundEncodingOther:
+        return "other";
     default:
         return "signed";
     }
+}
+
+// A count that may not be known.
+static nlohmann::json known(int64_t value)
+{
+    return value >= 0 ? nlohmann::json(value) : nlohmann::json(nullptr);
 }
 
 int32_t CliReport_File(FILE* out, const ScanFileReport* report)
@@ -62,18 +82,20 @@ int32_t CliReport_File(FILE* out, const ScanFileReport* report)
     if (container == nullptr) {
         // Not read: nothing is known of its samples.
         for (const char* key : {"container", "rate", "channels", "bits", "encoding", "declared_bytes",
-                                "present_bytes", "frames_before", "frames_after"})
+                                "present_bytes", "missing_bytes", "frames_before", "frames_after"})
             line[key] = nullptr;
     } else {
         line["container"] = container;
         line["rate"] = report->sampleRate;
         line["channels"] = report->channels;
-        line["bits"] = report->bitsPerSample;
-        line["encoding"] = encodingName(report->sampleEncoding);
+        // Compressed formats may state no sample size.
+        line["bits"] = report->bitsPerSample > 0 ? nlohmann::json(report->bitsPerSample) : nlohmann::json(nullptr);
+        line["encoding"] = encodingName(report->encoding);
         line["declared_bytes"] = report->declaredBytes;
         line["present_bytes"] = report->presentBytes;
-        line["frames_before"] = report->framesBefore;
-        line["frames_after"] = report->framesAfter;
+        line["missing_bytes"] = report->missingBytes > 0 ? nlohmann::json(report->missingBytes) : nlohmann::json(nullptr);
+        line["frames_before"] = known(report->framesBefore);
+        line["frames_after"] = known(report->framesAfter);
     }
     return CliJson_WriteLine(out, line);
 }
@@ -89,7 +111,9 @@ int32_t CliReport_Summary(FILE* out, const ScanOutcomes* outcomes, int32_t check
     line["repaired"] = outcomes->repaired;
     line["needs_repair"] = outcomes->needRepair;
     line["failed"] = outcomes->failed;
-    line["not_examined"] = outcomes->notOpened;
+    line["not_examined"] = outcomes->notOpened + outcomes->notRecordings;
+    line["not_opened"] = outcomes->notOpened;
+    line["not_recordings"] = outcomes->notRecordings;
     line["no_samples"] = outcomes->noSamples;
     line["interrupted"] = interrupted != 0;
     line["exit_status"] = exitStatus;

@@ -328,7 +328,7 @@ int main(int argc, char** argv)
         status = ExitInterrupted;
     else if (outcomes.failed > 0 || (checkOnly && outcomes.needRepair > 0))
         status = ExitFileFailed;
-    else if (outcomes.notOpened > 0)
+    else if (outcomes.notOpened > 0 || outcomes.notRecordings > 0)
         status = ExitNotExamined;
     if (checkOnly)
         fprintf(humanOut, "%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " %s repair (not repaired: --check changes nothing)",
@@ -339,6 +339,9 @@ int main(int argc, char** argv)
                plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.repaired, outcomes.failed);
     if (outcomes.notOpened > 0)
         fprintf(humanOut, ", %" PRId64 " could not be opened", outcomes.notOpened);
+    if (outcomes.notRecordings > 0)
+        fprintf(humanOut, ", %" PRId64 " %s no recording Tessmark reads", outcomes.notRecordings,
+                plural(outcomes.notRecordings, "is", "are"));
     if (outcomes.noSamples > 0)
         fprintf(humanOut, ", %" PRId64 " %s no samples", outcomes.noSamples, plural(outcomes.noSamples, "holds", "hold"));
     fprintf(humanOut, "\n");

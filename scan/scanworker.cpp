@@ -26,6 +26,7 @@
 
 #include "fileio.h"
 #include "logbuffer.h"
+#include "render.h"
 #include "scanplatform.h"
 #include "soundfile.h"
 
@@ -86,6 +87,7 @@ typedef struct ScanContext {
     char line[ScanLineCapacity];       // the line being formatted
     SoundFile file;                    // the file in hand
     SoundFileInfo info;                // its summary
+    SoundFileVerdict verdict;          // what its examination found
 } ScanContext;
 
 static void sendLine(ScanContext* ctx, const char* line)
@@ -166,6 +168,7 @@ static void addCounts(ScanOutcomes* to, const ScanOutcomes* from)
     to->needRepair += from->needRepair;
     to->failed += from->failed;
     to->notOpened += from->notOpened;
+    to->notRecordings += from->notRecordings;
     to->noSamples += from->noSamples;
 }
 
@@ -249,10 +252,10 @@ static size_t joinPath(char* path, size_t at, const char* name)
     return at + sep + n;
 }
 
-// Passes what the scan did with the file in hand to onFile; the summary is
-// that of the open (before) and, for framesAfter, ctx->info.
+// Passes what the scan did with the file in hand to onFile: what the
+// examination found (ctx->verdict), and for framesAfter, ctx->info.
 static void reportFile(ScanContext* ctx, const char* path, const char* name, int32_t action, const char* reason,
-                       const SoundFileInfo* before, int64_t declared, int64_t present)
+                       int examined)
 {
     if (ctx->options.onFile == nullptr)
         return;
@@ -262,23 +265,22 @@ static void reportFile(ScanContext* ctx, const char* path, const char* name, int
     r.name = name;
     r.action = action;
     r.reason = reason != nullptr ? reason : "";
-    if (before != nullptr) {
-        // The handle may be closed by now: its kind is gone, the summary's stays.
-        const SoundFile* file = &ctx->file;
-        if (before->kind == SoundFileKindAiff) {
-            r.container = (file->aiff.flags & AiffFlagAifc) ? ScanContainerAifc : ScanContainerAiff;
-            r.sampleEncoding = file->aiff.sampleEncoding;
-        } else {
-            r.container = (before->flags & WavFlagRf64) ? ScanContainerRf64 : ScanContainerWav;
-            r.sampleEncoding = before->sampleEncoding;
-        }
-        r.sampleRate = before->sampleRate;
-        r.channels = before->channels;
-        r.bitsPerSample = before->bitsPerSample;
-        r.declaredBytes = declared;
-        r.presentBytes = present;
-        r.framesBefore = before->frameCount;
-        r.framesAfter = ctx->info.frameCount;
+    r.framesBefore = -1;
+    r.framesAfter = -1;
+    const SoundFileVerdict* v = &ctx->verdict;
+    // A refused file was not read as a recording, unless only its encoding refused it.
+    const int read = v->state != SoundVerdictRefused || v->reason == SoundReasonCompressed;
+    if (examined && read && v->container != SoundContainerNone) {
+        r.container = v->container;
+        r.encoding = v->encoding;
+        r.sampleRate = v->sampleRate;
+        r.channels = v->channels;
+        r.bitsPerSample = v->bitsPerSample;
+        r.declaredBytes = v->declaredBytes;
+        r.presentBytes = v->sampleBytes;
+        r.missingBytes = v->state == SoundVerdictCutShort ? v->missingBytes : 0;
+        r.framesBefore = v->frames;
+        r.framesAfter = v->encoding >= SoundEncodingCompressed ? v->frames : ctx->info.frameCount;
     }
     sendFile(ctx, &r);
 }
@@ -306,83 +308,85 @@ static void examineFile(ScanContext* ctx, const char* path, const char* name)
 {
     ScanOutcomes* out = ctx->counts;
     SoundFile* file = &ctx->file;
+    SoundFileVerdict* v = &ctx->verdict;
     const int checkOnly = ctx->options.checkOnly != 0;
+    char reason[256];
 
     Mem_Zero(file, sizeof(*file));
-    if (SoundFile_Open(file, path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite) != 0) {
-        out->notOpened += 1;  // read-only, in use, or a header the reader refuses
-        char reason[sizeof(file->errorText) + 32];
-        if (file->errorCode == SoundFileErrCannotOpen) {
-            const int failure = File_LastOpenFailure();
-            // A recorder may hold it: the log says so as it does for a failure.
-            if (failure == FileOpenFailInUse)
-                logAccessError(ctx, name);
-            snprintf(reason, sizeof(reason), "cannot open (%s)", File_OpenFailureText(failure));
-        } else {
-            snprintf(reason, sizeof(reason), "%s", file->errorText);
-        }
-        note(ctx, name, "not examined: %s", reason);
-        reportFile(ctx, path, name, ScanActionNotExamined, reason, nullptr, 0, 0);
-        return;
-    }
-    if (!file->isOpen)
-        return;  // not a sound file by its name
-
+    SoundFile_Open(file, path, checkOnly ? SoundFileOpenReadShared : SoundFileOpenReadWrite);
+    SoundFile_Examine(file, v);
     SoundFile_GetInfo(file, &ctx->info);
-    // The offset of an open file is unsigned: a data chunk placed beyond
-    // 2 GiB must not turn into a negative offset and so a false repair.
-    const int64_t dataOffset = static_cast<int64_t>(SoundFile_GetDataOffset(file));
-    const int64_t present = SoundFile_GetDataEnd(file) - dataOffset;
-    const int64_t declared = ctx->info.dataBytes;
-    const SoundFileInfo before = ctx->info;
-
-    if (present <= 0) {
+    switch (v->state) {
+    case SoundVerdictNone:
+        return;  // not a sound file by its name
+    case SoundVerdictRefused:
+        // Read-only, in use, a header the reader refuses, an encoding no
+        // repair may touch.
+        if (v->reason == SoundReasonCannotOpen) {
+            out->notOpened += 1;
+            // A recorder may hold it: the log says so as it does for a failure.
+            if (v->refusal.value == FileOpenFailInUse)
+                logAccessError(ctx, name);
+        } else {
+            out->notRecordings += 1;
+        }
+        ScanRender_Reason(v, reason, sizeof(reason));
+        note(ctx, name, "not examined: %s", reason);
+        reportFile(ctx, path, name, ScanActionNotExamined, reason, 1);
+        if (file->isOpen)
+            SoundFile_Close(file);
+        return;
+    case SoundVerdictNoSamples:
         out->noSamples += 1;  // a header without samples: nothing to cover, and no line
-        reportFile(ctx, path, name, ScanActionOk, "no samples", &before, declared, present < 0 ? 0 : present);
+        reportFile(ctx, path, name, ScanActionOk, "no samples", 1);
         SoundFile_Close(file);
         return;
-    }
-    out->examined += 1;
-    // Metadata chunks (LIST, id3, cue, pad bytes) behind complete sample
-    // data are no samples: such a file is healthy and stays untouched.
-    const int32_t trailer = present <= declared ? 0 : SoundFile_HasChunkTrailer(file);
-    if (trailer == SoundFileErrAccess) {
+    case SoundVerdictUnreadable:
         // A disk that fails while the samples' end is looked at: a repair
         // now could turn the metadata behind them into samples.
         SoundFile_Close(file);
-        snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
-        emitLine(ctx);
+        logAccessError(ctx, name);
+        out->examined += 1;
         out->failed += 1;
-        reportFile(ctx, path, name, ScanActionFailed, "cannot read what follows the samples", &before, declared, present);
+        reportFile(ctx, path, name, ScanActionFailed, "cannot read what follows the samples", 1);
         return;
-    }
-    if (present <= declared || trailer == 1) {
+    case SoundVerdictShort:
+        break;
+    default: {
+        // Complete: with metadata or a pad byte behind, or cut short.
         snprintf(ctx->line, sizeof(ctx->line), "%s HEADER OK !", name);
         emitLine(ctx);
+        out->examined += 1;
         out->headerOk += 1;
         noteBeyond32(ctx, name);
-        reportFile(ctx, path, name, ScanActionOk, trailer == 1 ? "metadata behind the samples" : nullptr, &before, declared,
-                   present);
+        const char* why = nullptr;
+        if (v->state == SoundVerdictMetadata) {
+            why = "metadata behind the samples";
+        } else if (v->state == SoundVerdictCutShort) {
+            snprintf(reason, sizeof(reason), "cut short: %" PRId64 " declared bytes are missing", v->missingBytes);
+            note(ctx, name, "%s", reason);
+            why = reason;
+        }
+        reportFile(ctx, path, name, ScanActionOk, why, 1);
         SoundFile_Close(file);
         return;
     }
+    }
 
+    out->examined += 1;
     const char* action = checkOnly ? "needs repair (not repaired, --check)" : "repair";
-    if (declared == 0)
+    if (v->reason != SoundReasonMissing)
         snprintf(ctx->line, sizeof(ctx->line), "%s header not set : %s", name, action);
     else
-        snprintf(ctx->line, sizeof(ctx->line), "%s header missing %" PRId64 " bytes : %s", name, present - declared,
+        snprintf(ctx->line, sizeof(ctx->line), "%s header missing %" PRId64 " bytes : %s", name, v->missingBytes,
                  action);
     emitLine(ctx);
     char why[64];
-    if (declared == 0)
-        snprintf(why, sizeof(why), "header not set");
-    else
-        snprintf(why, sizeof(why), "header missing %" PRId64 " bytes", present - declared);
+    ScanRender_Reason(v, why, sizeof(why));
 
     if (checkOnly) {
         out->needRepair += 1;
-        reportFile(ctx, path, name, ScanActionNeedsRepair, why, &before, declared, present);
+        reportFile(ctx, path, name, ScanActionNeedsRepair, why, 1);
         SoundFile_Close(file);
         return;
     }
@@ -405,24 +409,22 @@ static void examineFile(ScanContext* ctx, const char* path, const char* name)
         if (change != FileChangeNone)
             note(ctx, name, "not repaired: still being written? (%s)", File_ChangeText(change));
         out->failed += 1;
-        reportFile(ctx, path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", &before,
-                   declared, present);
+        reportFile(ctx, path, name, ScanActionFailed, refused != 0 ? "not journaled" : "cannot access file", 1);
         return;
     }
     SoundFile_GetInfo(file, &ctx->info);
     // The new header reaches the disk at the close: only a clean close makes
     // the file repaired, so the format line waits for it.
     if (SoundFile_Close(file) != 0) {
-        snprintf(ctx->line, sizeof(ctx->line), "%s ERR:Can't Access File", name);
-        emitLine(ctx);
+        logAccessError(ctx, name);
         out->failed += 1;
-        reportFile(ctx, path, name, ScanActionFailed, "cannot access file", &before, declared, present);
+        reportFile(ctx, path, name, ScanActionFailed, "cannot access file", 1);
         return;
     }
     logLength(ctx, name);
     out->repaired += 1;
     noteBeyond32(ctx, name);
-    reportFile(ctx, path, name, ScanActionRepaired, why, &before, declared, present);
+    reportFile(ctx, path, name, ScanActionRepaired, why, 1);
 }
 
 // Gives out, in order, every done item at the head of the queue (P2). The
@@ -572,7 +574,7 @@ static int passOver(ScanContext* ctx, const char* name, const char* reason, int 
     ctx->counts->notOpened += 1;
     note(ctx, name, "not examined: %s", reason);
     if (isFile)
-        reportFile(ctx, name, name, ScanActionNotExamined, reason, nullptr, 0, 0);
+        reportFile(ctx, name, name, ScanActionNotExamined, reason, 0);
     endEntry(ctx);
     return 1;
 }

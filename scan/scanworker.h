@@ -27,9 +27,10 @@ typedef struct ScanOutcomes {
     int64_t repaired;      // repaired, and the new header written and flushed
     int64_t needRepair;    // checkOnly: files whose header is short, left unchanged
     int64_t failed;        // "ERR:Can't Access File": the repair or the close of a repaired file failed
-    int64_t notOpened;     // sound files passed over unexamined: refused by the reader, no access,
-                           // in use, too long a path, links not followed; with recursive, also
-                           // unlistable subfolders
+    int64_t notOpened;     // sound files passed over unexamined: no access, in use, too long a path,
+                           // links not followed; with recursive, also unlistable subfolders
+    int64_t notRecordings; // sound files by name that are no recording read here: empty, not a WAV or
+                           // AIFF file, a header the reader cannot use, a compressed encoding
     int64_t noSamples;     // sound files that hold nothing behind their data offset (no line)
 } ScanOutcomes;
 
@@ -49,14 +50,6 @@ enum {
     ScanActionNotExamined = 5,  // passed over: refused by the reader, no access, in use, path too long
 };
 
-// ScanFileReport.container values.
-enum {
-    ScanContainerUnknown = 0,  // not read (not examined)
-    ScanContainerWav = 1,
-    ScanContainerRf64 = 2,
-    ScanContainerAiff = 3,
-    ScanContainerAifc = 4,
-};
 
 // What one scan did with one sound file (see ScanOptions.onFile).
 typedef struct ScanFileReport {
@@ -64,15 +57,16 @@ typedef struct ScanFileReport {
     const char* name;       // as the lines call it
     int32_t action;         // ScanAction*
     const char* reason;     // why, for every action but ScanActionOk ("" when there is nothing to say)
-    int32_t container;      // ScanContainer*, as the file was opened
+    int32_t container;      // SoundContainer* (stream.h) as the file was opened; None when not read
     uint32_t sampleRate;    // 0 and below: unknown while not examined
     int32_t channels;
     int32_t bitsPerSample;
-    int32_t sampleEncoding; // SampleEncoding* (AIFF included)
+    int32_t encoding;       // SoundEncoding* (soundfile.h)
     int64_t declaredBytes;  // sample bytes the header declared at open (whole frames)
-    int64_t presentBytes;   // sample bytes the file holds
-    int64_t framesBefore;   // frames the header declared at open
-    int64_t framesAfter;    // frames it declares after the scan
+    int64_t presentBytes;   // sample bytes the file holds (no metadata, pad byte or block padding)
+    int64_t missingBytes;   // declared bytes the file lacks (a recording cut short); 0 otherwise
+    int64_t framesBefore;   // frames the header declared at open; -1 when not known
+    int64_t framesAfter;    // frames it declares after the scan; -1 when not known
 } ScanFileReport;
 
 // Receives the report of each sound file when the scan is done with it.

@@ -47,30 +47,35 @@ const Compression* FindCompression(const uint8_t* id)
 // a writer that declares fewer frames in COMM than SSND holds, with ID3,
 // COMT or MARK behind. Those chunks must never become samples. Otherwise
 // the samples run to the end of the file.
-int64_t SamplesEnd(ChunkCursor* cursor, const AiffStream* stream, uint64_t ssndBody)
+int64_t SamplesEnd(ChunkCursor* cursor, AiffStream* stream, uint64_t ssndBody)
 {
     const uint64_t size = uint64_t(stream->fileSize);
     const uint64_t ssndEnd = ssndBody + stream->ssndChunkSize;
     if (stream->ssndChunkSize < 8 || ssndEnd >= size || ssndEnd < stream->dataOffset)
         return stream->fileSize;
-    if (Chunk_IsTrailer(cursor, ssndEnd, int(stream->ssndChunkSize & 1), size) != 1)
+    if (Chunk_FollowsAt(cursor, ssndEnd, int(stream->ssndChunkSize & 1), size) <= 0)
         return stream->fileSize;
+    stream->ssndEnd = int64_t(ssndEnd);
     const uint64_t frames = (ssndEnd - stream->dataOffset) / stream->blockAlign;
     return int64_t(stream->dataOffset + frames * stream->blockAlign);
 }
 
 // Walks from pos to the first chunk named id; 0 when the walk meets the
 // end of the file, an unreadable header, an id no writer makes, or the end
-// of the 32-bit range.
-int FindChunk(ChunkCursor* cursor, uint64_t pos, int afterOdd, const char* id, ChunkHeader* header)
+// of the 32-bit range (the refusal says which).
+int FindChunk(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize, const char* id,
+              ChunkHeader* header, StreamRefusal* refusal)
 {
+    Mem_Copy(refusal->sought, id, 4);
+    ChunkHeader prev;
+    const ChunkHeader* before = nullptr;
     for (;;) {
-        if (pos + 8 > ChunkPositionLimit || !Chunk_ReadHeader(cursor, pos, afterOdd, header))
-            return 0;
-        if (header->pos + 8 > ChunkPositionLimit || (Rules->printableIds && !Chunk_PlausibleId(header->id)))
+        if (!Chunk_Next(cursor, pos, afterOdd, fileSize, before, header, refusal))
             return 0;
         if (Chunk_SameId(header->id, id))
             return 1;
+        prev = *header;
+        before = &prev;
         pos = Chunk_End(header);
         afterOdd = Chunk_IsOdd(cursor, header);
     }
@@ -120,9 +125,10 @@ void BuildSizes(const AiffStream* stream, int64_t dataBytes, int64_t frameCount,
 {
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
     const int bounded = Bounded(stream);
+    const int64_t ssndBody = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 8;
     Chunk_Put32(Rules, h->bytes, uint32_t((bounded ? stream->fileSize : end) - 8));
     Chunk_Put32(Rules, h->bytes + 4,
-                bounded ? stream->ssndChunkSize : uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
+                bounded ? uint32_t(stream->ssndEnd - ssndBody) : uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
     Chunk_Put32(Rules, h->bytes + 8, uint32_t(frameCount));
     h->fields[0] = {4, h->bytes, 4};
     h->fields[1] = {int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 12, h->bytes + 4, 4};
@@ -151,46 +157,44 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (stream == nullptr)
         return AiffOpenNoStream;
     Mem_Zero(stream, sizeof(AiffStream));
-    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined))
+    StreamRefusal* refusal = &stream->refusal;
+    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined, refusal))
         return AiffOpenCannotOpen;
     ChunkCursor cursor;
     ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
+    // A size the open could not measure bounds nothing.
+    const uint64_t fileSize = stream->examined.size > 0 ? uint64_t(stream->examined.size) : UINT64_MAX;
 
     uint8_t form[12];
-    if (!Chunk_ReadHead(&cursor) || !Chunk_ReadAt(&cursor, 0, form, 12))
-        return AiffOpenNoFormat;
+    if (!Chunk_ReadHead(&cursor))
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonReadFailed, 0, 0, nullptr);
+    if (cursor.headLength == 0)
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonEmpty, 0, 0, nullptr);
+    if (cursor.headLength < 12 || !Chunk_ReadAt(&cursor, 0, form, 12))
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonTruncated, 0, cursor.headLength, cursor.head);
     const int aifc = Chunk_SameId(form + 8, "AIFC");
-    if (!Chunk_SameId(form, "FORM") || !(Chunk_SameId(form + 8, "AIFF") || aifc))
-        return AiffOpenNotAiff;
+    if (!Chunk_SameId(form, "FORM"))
+        return Stream_Refuse(refusal, AiffOpenNotAiff, SoundReasonNotContainer, 0, 4, form);
+    if (!(Chunk_SameId(form + 8, "AIFF") || aifc))
+        return Stream_Refuse(refusal, AiffOpenNotAiff, SoundReasonWrongForm, 8, 0, form + 8);
 
     // A chunk that would start beyond 4 GiB cannot lie inside a FORM. Ids
     // are printable: zero-filled or garbled bytes end the walk at once
     // instead of being stepped through 8 bytes at a time.
     ChunkHeader header;
-    if (!FindChunk(&cursor, 12, 0, "COMM", &header))
+    if (!FindChunk(&cursor, 12, 0, fileSize, "COMM", &header, refusal))
         return AiffOpenNoFormat;
     uint64_t pos = header.pos;
     stream->commOffset = uint32_t(pos + 8);
     // AIFF-C adds compressionType and its name to the 18 bytes of AIFF.
     const uint32_t commBytes = aifc ? 22 : 18;
     if (aifc ? header.size < commBytes : header.size != commBytes)
-        return AiffOpenNoFormat;
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonFormatShort, pos, header.size, header.id);
     const uint64_t afterComm = Chunk_End(&header);
     const int commOdd = Chunk_IsOdd(&cursor, &header);
     uint8_t comm[22];
     if (!Chunk_ReadAt(&cursor, pos + 8, comm, commBytes))
-        return AiffOpenNoFormat;
-    const Compression* compression = &Compressions[0];
-    if (aifc) {
-        stream->flags |= AiffFlagAifc;
-        Mem_Copy(stream->compressionType, comm + 18, 4);
-        compression = FindCompression(comm + 18);
-        if (compression == nullptr)
-            return AiffOpenCompressed;
-    }
-    stream->sampleOrder = compression->order;
-    stream->sampleEncoding = compression->encoding;
-
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoDataPast, pos, header.size, header.id);
     int16_t numChannels = int16_t(Chunk_Get16(Rules, comm));
     uint32_t numSampleFrames = Chunk_Get32(Rules, comm + 2);
     int16_t sampleSize = int16_t(Chunk_Get16(Rules, comm + 6));
@@ -201,9 +205,6 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->formatTag = 1;
     stream->extraFormatBytes = 0;
     stream->channels = uint16_t(numChannels);
-    if (numChannels < 1)
-        return AiffOpenNoChannels;
-
     stream->bitsPerSample = uint16_t(sampleSize);
     double rate = stream->sampleRateDouble;
     // NaN fails both comparisons; infinity and rates beyond 64 bits give 0.
@@ -211,8 +212,24 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
         stream->sampleRate = uint32_t(uint64_t(int64_t(rate)));
     else
         stream->sampleRate = 0;
+
+    // The format is known even where its encoding is refused, so that the
+    // refusal can describe the take.
+    const Compression* compression = &Compressions[0];
+    if (aifc) {
+        stream->flags |= AiffFlagAifc;
+        Mem_Copy(stream->compressionType, comm + 18, 4);
+        compression = FindCompression(comm + 18);
+        if (compression == nullptr)
+            return Stream_Refuse(refusal, AiffOpenCompressed, SoundReasonCompressed, pos, 0, comm + 18);
+    }
+    stream->sampleOrder = compression->order;
+    stream->sampleEncoding = compression->encoding;
+    if (numChannels < 1)
+        return Stream_Refuse(refusal, AiffOpenNoChannels, SoundReasonNoChannels, pos, 0, nullptr);
+
     if (sampleSize < 1)
-        return AiffOpenNoFormat;
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoFrameSize, pos, uint16_t(sampleSize), nullptr);
     uint32_t bytesPerSample = compression->sampleBytes;
     if (bytesPerSample == 0)
         bytesPerSample = uint32_t(sampleSize >> 3) + ((sampleSize & 7) ? 1u : 0u);
@@ -220,11 +237,11 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     // A frame wider than 16 bits would make every size derived from
     // blockAlign wrong (and a multiple of 65536 would make it 0).
     if (frameBytes == 0 || frameBytes > 0xFFFF)
-        return AiffOpenNoFormat;
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoFrameSize, pos, uint16_t(sampleSize), nullptr);
     stream->blockAlign = uint16_t(frameBytes);
     stream->bytesPerSecond = uint32_t(stream->blockAlign) * stream->sampleRate;
 
-    if (!FindChunk(&cursor, afterComm, commOdd, "SSND", &header))
+    if (!FindChunk(&cursor, afterComm, commOdd, fileSize, "SSND", &header, refusal))
         return AiffOpenNoFormat;
     uint64_t ssndBody = header.pos + 8;
     uint32_t size = header.size;
@@ -232,12 +249,12 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     // to the end of the file, behind the two fields if they are there.
     uint8_t fields[8];
     if (!Chunk_ReadAt(&cursor, ssndBody, fields, 8))
-        return AiffOpenNoData;
+        return Stream_Refuse(refusal, AiffOpenNoData, SoundReasonSamplesFields, header.pos, size, header.id);
     uint32_t offset = Chunk_Get32(Rules, fields);
     uint64_t dataOffset = ssndBody + 8 + uint64_t(offset);
     // The header update addresses the data through 32-bit fields.
     if (dataOffset > uint64_t(AiffMaxField))
-        return AiffOpenNoData;
+        return Stream_Refuse(refusal, AiffOpenNoData, SoundReasonTooFar, dataOffset, 0, nullptr);
     stream->ssndOffset = offset;
     stream->ssndBlockSize = Chunk_Get32(Rules, fields + 4);
     stream->ssndChunkSize = size;
@@ -417,13 +434,20 @@ int32_t AiffStream_HasChunkTrailer(AiffStream* stream)
             break;
     }
 
+    int padding = 0;
     for (int i = 0; i < count; ++i) {
         int64_t pos = starts[i];
         if (pos < end || pos > zeroEnd || pos > size)
             continue;
-        int32_t trailer = Chunk_IsTrailer(&cursor, uint64_t(pos), 0, uint64_t(size));
-        if (trailer != 0)
-            return trailer < 0 ? StreamResultIoFailed : 1;
+        if (pos == size) {
+            padding = 1;  // zeros or a pad byte to the end: no metadata
+            continue;
+        }
+        const int32_t follows = Chunk_FollowsAt(&cursor, uint64_t(pos), 0, uint64_t(size));
+        if (follows < 0)
+            return StreamResultIoFailed;
+        if (follows == ChunkFollowChunks)
+            return ChunkFollowChunks;
     }
-    return 0;
+    return padding ? ChunkFollowPad : ChunkFollowNothing;
 }

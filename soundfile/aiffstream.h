@@ -69,7 +69,10 @@ typedef struct AiffStream {
     int32_t sampleOrder;            // AiffOrder*
     int32_t sampleEncoding;         // as SoundFileInfo.sampleEncoding: 0 integer, 1 unsigned 8-bit, 2 float
     int64_t dataEnd;                // where the samples the file holds end: fileSize, or the end of an SSND
-                                    // chunk that well-formed chunks follow (as whole frames)
+                                    // chunk that well-formed chunks follow (as whole frames); SoundFile_Examine
+                                    // sets it where it finds metadata behind samples of unknown length
+    int64_t ssndEnd;                // where the SSND chunk ends when dataEnd is before the end of the file
+    StreamRefusal refusal;          // why the open refused the file
 } AiffStream;
 
 #ifdef __cplusplus
@@ -110,11 +113,11 @@ int32_t AiffStream_UpdateHeader(AiffStream* stream);
 // StreamResultIoFailed.
 int32_t AiffStream_Close(AiffStream* stream);
 
-// 1 when the bytes behind the declared sample data are only what AIFF puts
-// there (zero block padding, the SSND pad byte, well-formed chunks) up to the
-// end of the file, or more well-formed chunks than the walk follows (1024);
-// 0 otherwise (also when nothing follows);
-// StreamResultIoFailed when a move or read failed before it could tell.
+// What follows the declared sample data (a ChunkFollow* value): chunks when,
+// behind zero block padding or the SSND pad byte, metadata chunks follow
+// (Chunk_FollowsAt); padding when only zeros or the pad byte reach the end;
+// nothing otherwise (also when nothing follows). StreamResultIoFailed when a
+// move or read failed before it could tell.
 int32_t AiffStream_HasChunkTrailer(AiffStream* stream);
 
 // Sample transfer (the readFrames slot), as WavStream_ReadFrames: silence is

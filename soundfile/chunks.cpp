@@ -2,6 +2,7 @@
 // tolerance and the trailer check.
 #include "chunks.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -26,6 +27,17 @@ int Known(const ChunkRules* rules, const uint8_t* id)
         if (Chunk_SameId(id, *k))
             return 1;
     return 0;
+}
+
+// An id writers put behind their samples: a known one, but none of those
+// that carry a file's format or samples, which never stand there.
+int TrailerId(const ChunkRules* rules, const uint8_t* id)
+{
+    static const char* const structural[] = {"fmt ", "data", "ds64", "COMM", "SSND", nullptr};
+    for (const char* const* k = structural; *k != nullptr; ++k)
+        if (Chunk_SameId(id, *k))
+            return 0;
+    return Known(rules, id);
 }
 
 // An id at a place a chunk may start; ids never begin with a space.
@@ -69,7 +81,7 @@ int TakePadded(const ChunkCursor* cursor, const uint8_t peek[9], uint64_t unpadd
 
 }  // namespace
 
-const ChunkRules ChunkRulesRiff = {0, 1, 0, RiffIds};
+const ChunkRules ChunkRulesRiff = {0, 1, 1, RiffIds};
 const ChunkRules ChunkRulesIff = {1, 1, 1, IffIds};
 
 void ChunkCursor_Init(ChunkCursor* cursor, FileHandle handle, const ChunkRules* rules, uint64_t filePos)
@@ -194,6 +206,161 @@ int32_t Chunk_IsTrailer(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_
     }
     // Still chunks: metadata, however odd. A repair would make it samples
     // and could cut its last bytes as a partial frame.
+    return 1;
+}
+
+int32_t Chunk_FollowsAt(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize)
+{
+    if (pos >= fileSize)
+        return ChunkFollowNothing;
+    if (afterOdd && cursor->rules->padOdd && fileSize - pos == 1)
+        return ChunkFollowPad;
+    const int32_t trailer = Chunk_IsTrailer(cursor, pos, afterOdd, fileSize);
+    if (trailer != 0)
+        return trailer < 0 ? -1 : ChunkFollowChunks;
+    // A chunk that writers put behind samples, whole in the file: whatever
+    // a broken writer left after it (a tag stub without its size), the
+    // samples end where it begins. Sample bytes match such an id and a size
+    // that fits about once in 2^32 / 40.
+    if (fileSize - pos < 8)
+        return ChunkFollowNothing;
+    ChunkHeader header;
+    if (!Chunk_ReadHeader(cursor, pos, afterOdd, &header))
+        return -1;
+    return TrailerId(cursor->rules, header.id) && Chunk_End(&header) <= fileSize ? ChunkFollowChunks
+                                                                                  : ChunkFollowNothing;
+}
+
+namespace {
+
+// Bytes of the tail read at a time by Chunk_FindTrailer.
+const uint32_t TrailerBlockBytes = 1u << 20;
+// Chunk headers Chunk_FindTrailer reads in all: a real tail offers a few
+// candidates; a hostile one (the id "LIST" at every frame) must not cost
+// millions of reads.
+const uint32_t TrailerReadBudget = 4096;
+
+// 1 when the chunks from pos (the first one read at pos exactly) run to the
+// end of the file, or to its last pad byte; 0 when not; -1 when a read
+// failed. *budget counts the headers read.
+int32_t ChainToEnd(ChunkCursor* cursor, uint64_t pos, uint64_t fileSize, uint32_t* budget)
+{
+    int afterOdd = 0;
+    for (uint32_t n = 0; n < ChunkTrailerLimit; ++n) {
+        if (pos == fileSize || (afterOdd && fileSize - pos == 1))
+            return n > 0;
+        if (pos > fileSize || fileSize - pos < 8 || *budget == 0)
+            return 0;
+        *budget -= 1;
+        ChunkHeader header;
+        if (!Chunk_ReadHeader(cursor, pos, afterOdd, &header))
+            return -1;
+        if (!Chunk_PlausibleId(header.id) || Chunk_End(&header) > fileSize)
+            return 0;
+        pos = Chunk_End(&header);
+        afterOdd = Chunk_IsOdd(cursor, &header);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// The rule: the samples end at the first position p, counted back from the
+// end of the file, where
+//   - p lies a whole number of frames behind the first sample byte, or one
+//     pad byte more where that number of bytes leaves the chunk's body odd
+//     (the pad byte then ends the samples' chunk);
+//   - p holds a chunk header whose id writers put behind samples (TrailerId);
+//   - from p, chunks with printable ids, each fitting in the file, follow
+//     one another (pad bytes as Chunk_ReadHeader takes them) up to exactly
+//     the end of the file or its last pad byte.
+// Of several such positions the lowest wins: a LIST whose sub-chunks also
+// run to the end of the file starts the metadata, not its first sub-chunk.
+// Limits: only the last ChunkTrailerSearchBytes are searched, so a larger
+// trailer is taken for samples, as before this search existed; a chain
+// that sample bytes happen to form needs a known id at a frame boundary and
+// sizes that land exactly on the end of the file, which audio does not
+// give; a hostile file may exhaust TrailerReadBudget, and is then taken as
+// having no trailer.
+int32_t Chunk_FindTrailer(ChunkCursor* cursor, const ChunkSamples* samples, uint64_t* samplesEnd)
+{
+    const uint64_t size = samples->fileSize;
+    const uint32_t frame = samples->frameBytes;
+    if (frame == 0 || samples->lowest >= size || samples->first > samples->lowest || samples->body > samples->first)
+        return 0;
+    uint64_t low = samples->lowest;
+    if (size - low > ChunkTrailerSearchBytes)
+        low = size - ChunkTrailerSearchBytes;
+    uint8_t* block = static_cast<uint8_t*>(malloc(TrailerBlockBytes + 3));
+    if (block == nullptr)
+        return 0;
+    int32_t found = 0;
+    uint32_t budget = TrailerReadBudget;
+    cursor->fileSize = int64_t(size);
+    for (uint64_t end = size; end > low && found >= 0;) {
+        const uint64_t start = end - low > TrailerBlockBytes ? end - TrailerBlockBytes : low;
+        // Three bytes more, so that an id at the block's last bytes is whole.
+        const uint64_t readEnd = size - end >= 3 ? end + 3 : size;
+        if (!Chunk_ReadAt(cursor, start, block, uint32_t(readEnd - start))) {
+            found = -1;
+            break;
+        }
+        for (uint64_t p = end; p-- > start;) {
+            // A header needs 8 bytes; the id's 4 are in the block.
+            if (size - p < 8 || !TrailerId(cursor->rules, block + (p - start)))
+                continue;
+            const uint64_t whole = p - samples->first;
+            // The pad byte of an odd body: writers make it zero, which a
+            // last sample rarely is.
+            const int padded = cursor->rules->padOdd && p > samples->lowest && (whole - 1) % frame == 0 &&
+                               ((p - 1 - samples->body) & 1) && (p - 1 < start || block[p - 1 - start] == 0);
+            if (!padded && whole % frame != 0)
+                continue;
+            const int32_t chain = ChainToEnd(cursor, p, size, &budget);
+            if (chain < 0) {
+                found = -1;
+                break;
+            }
+            if (chain == 1) {
+                found = 1;
+                *samplesEnd = padded ? p - 1 : p;
+            }
+        }
+        end = start;
+    }
+    free(block);
+    return found;
+}
+
+int Chunk_Next(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize, const ChunkHeader* prev,
+               ChunkHeader* header, StreamRefusal* refusal)
+{
+    if (pos + 8 > ChunkPositionLimit && pos + 8 <= fileSize) {
+        Stream_Refuse(refusal, 0, SoundReasonTooFar, pos, 0, nullptr);
+        return 0;
+    }
+    if (pos >= fileSize || fileSize - pos < 8) {
+        if (prev != nullptr && pos > fileSize)
+            Stream_Refuse(refusal, 0, SoundReasonNoDataPast, prev->pos, prev->size, prev->id);
+        else
+            Stream_Refuse(refusal, 0, SoundReasonNoDataEnd, pos, 0, nullptr);
+        return 0;
+    }
+    if (!Chunk_ReadHeader(cursor, pos, afterOdd, header)) {
+        // Where the size is not known, the end of the file is what ends a walk.
+        Stream_Refuse(refusal, 0, fileSize == UINT64_MAX ? SoundReasonNoDataEnd : SoundReasonReadFailed, pos, 0, nullptr);
+        return 0;
+    }
+    if (header->pos + 8 > ChunkPositionLimit) {
+        Stream_Refuse(refusal, 0, SoundReasonTooFar, header->pos, 0, nullptr);
+        return 0;
+    }
+    if (cursor->rules->printableIds && !Chunk_PlausibleId(header->id)) {
+        static const uint8_t zeros[4] = {0, 0, 0, 0};
+        const int zero = memcmp(header->id, zeros, 4) == 0 && header->size == 0;
+        Stream_Refuse(refusal, 0, zero ? SoundReasonNoDataZeros : SoundReasonNoDataId, header->pos, 0, header->id);
+        return 0;
+    }
     return 1;
 }
 

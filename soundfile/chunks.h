@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "fileio.h"
+#include "stream.h"
 
 // Chunks are addressed through 32-bit offsets (dataOffset, the header
 // fields) in both containers; nothing at or beyond this can be used.
@@ -82,6 +83,45 @@ int Chunk_IsOdd(const ChunkCursor* cursor, const ChunkHeader* header);
 // failed before it could tell: everything looked at lies inside the measured
 // file, so a failure there is a failing disk, not an answer.
 int32_t Chunk_IsTrailer(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize);
+
+// What follows samples that a header says end at pos (pos below fileSize).
+enum {
+    ChunkFollowNothing = 0,  // nothing that reads as metadata: more samples, or garbage
+    ChunkFollowChunks = 1,   // metadata: a run of well-formed chunks to the end of the file, or a
+                             // chunk whose id writers put there and that fits in the file
+    ChunkFollowPad = 2,      // only the pad byte of an odd-sized chunk
+};
+// ChunkFollow*, or -1 when a read failed. afterOdd as for Chunk_ReadHeader.
+int32_t Chunk_FollowsAt(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize);
+
+// Samples whose end a header does not tell (see Chunk_FindTrailer).
+typedef struct ChunkSamples {
+    uint64_t body;        // the body of the chunk that holds them: an odd body is padded
+    uint64_t first;       // the first sample byte; frames count from here
+    uint64_t lowest;      // they end here or later
+    uint64_t fileSize;
+    uint32_t frameBytes;  // bytes per frame, above 0
+} ChunkSamples;
+
+// How far from the end of the file Chunk_FindTrailer looks for metadata.
+#define ChunkTrailerSearchBytes (8u << 20)
+
+// Looks for metadata chunks that a recorder wrote behind its samples before
+// it stopped, when the header does not say where the samples end (see
+// chunks.cpp for the rule and its limits). 1 with *samplesEnd when found:
+// the samples end there, a whole number of frames from first, and the
+// chunks (behind the pad byte of an odd body) run to the end of the file.
+// 0 when none is found; -1 when a read failed.
+int32_t Chunk_FindTrailer(ChunkCursor* cursor, const ChunkSamples* samples, uint64_t* samplesEnd);
+
+// Reads the header at pos of a walk that looks for a chunk (afterOdd as for
+// Chunk_ReadHeader; prev: the chunk before it, or null). 1 when it is a
+// chunk a writer makes: a printable id, inside ChunkPositionLimit. 0
+// otherwise, with why in *refusal: the chunks end at the end of the file
+// (prev may run past it), zeros, an id no writer makes, a chunk beyond
+// 4 GiB, or a failed read.
+int Chunk_Next(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize, const ChunkHeader* prev,
+               ChunkHeader* header, StreamRefusal* refusal);
 
 int Chunk_SameId(const uint8_t* id, const char* name);
 // Four printable ASCII characters, as writers make ids.

@@ -62,20 +62,15 @@ const OpenError AiffErrors[] = {
 int32_t WavOpen(SoundFile* f, const char* path, int32_t openFlag) { return WavStream_Open(&f->wav, path, openFlag); }
 int32_t WavRepair(SoundFile* f) { return WavStream_Repair(&f->wav); }
 int32_t WavClose(SoundFile* f) { return WavStream_Close(&f->wav); }
-int32_t WavTrailer(SoundFile* f) { return WavStream_HasChunkTrailer(&f->wav); }
 uint32_t WavDataOffset(const SoundFile* f) { return f->wav.dataOffset; }
+const StreamRefusal* WavRefusal(const SoundFile* f) { return &f->wav.refusal; }
 int64_t WavFileSize(const SoundFile* f) { return f->wav.fileSize; }
-int64_t WavDataEnd(const SoundFile* f) { return f->wav.fileSize; }
 int32_t AiffOpen(SoundFile* f, const char* path, int32_t openFlag) { return AiffStream_Open(&f->aiff, path, openFlag); }
 int32_t AiffRepair(SoundFile* f) { return AiffStream_Repair(&f->aiff); }
 int32_t AiffClose(SoundFile* f) { return AiffStream_Close(&f->aiff); }
-int32_t AiffTrailer(SoundFile* f) { return AiffStream_HasChunkTrailer(&f->aiff); }
 uint32_t AiffDataOffset(const SoundFile* f) { return f->aiff.dataOffset; }
+const StreamRefusal* AiffRefusal(const SoundFile* f) { return &f->aiff.refusal; }
 int64_t AiffFileSize(const SoundFile* f) { return f->aiff.fileSize; }
-int64_t AiffDataEnd(const SoundFile* f)
-{
-    return f->aiff.dataEnd > 0 && f->aiff.dataEnd < f->aiff.fileSize ? f->aiff.dataEnd : f->aiff.fileSize;
-}
 
 // One container's entry points, so that every operation of the handle is
 // written once.
@@ -87,10 +82,10 @@ struct Container {
     int32_t (*fillInfo)(SoundFile*);
     int32_t (*repair)(SoundFile*);
     int32_t (*close)(SoundFile*);
-    int32_t (*hasTrailer)(SoundFile*);
     uint32_t (*dataOffset)(const SoundFile*);
     int64_t (*fileSize)(const SoundFile*);
-    int64_t (*dataEnd)(const SoundFile*);
+    const StreamRefusal* (*refusal)(const SoundFile*);
+    int32_t family;  // SoundContainer* of its refusals
     // Fills errorText for a refusal that needs more than the table's text; may be null.
     void (*explain)(SoundFile*, int32_t result);
 };
@@ -115,9 +110,9 @@ void AiffExplain(SoundFile* file, int32_t result)
 
 const Container Containers[] = {
     {WavExtensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
-     WavTrailer, WavDataOffset, WavFileSize, WavDataEnd, nullptr},
+     WavDataOffset, WavFileSize, WavRefusal, SoundContainerWav, nullptr},
     {AiffExtensions, AiffOpenCannotOpen, AiffErrors, AiffOpen, SoundFile_FillInfoFromAiff, AiffRepair, AiffClose,
-     AiffTrailer, AiffDataOffset, AiffFileSize, AiffDataEnd, AiffExplain},
+     AiffDataOffset, AiffFileSize, AiffRefusal, SoundContainerAiff, AiffExplain},
 };
 
 const Container* ForPath(const char* path)
@@ -150,6 +145,9 @@ int32_t OpenWith(const Container* c, SoundFile* file, const char* path, int32_t 
     // After any other failure the reader leaves the file open for the close.
     if (result != c->cannotOpen)
         c->close(file);
+    file->refusal = *c->refusal(file);
+    if (file->refusal.container == SoundContainerNone)
+        file->refusal.container = c->family;
     const OpenError* e = c->errors;
     while (e->result != 0 && e->result != result)
         ++e;
@@ -302,25 +300,6 @@ int64_t SoundFile_GetFileSize(SoundFile* file)
         return -1;
     const Container* c = ForKind(file->kind);
     return c != nullptr ? c->fileSize(file) : -2;
-}
-
-int64_t SoundFile_GetDataEnd(SoundFile* file)
-{
-    if (file == nullptr || !file->isOpen)
-        return -1;
-    const Container* c = ForKind(file->kind);
-    return c != nullptr ? c->dataEnd(file) : -2;
-}
-
-int32_t SoundFile_HasChunkTrailer(SoundFile* file)
-{
-    if (file == nullptr || !file->isOpen)
-        return -1;
-    const Container* c = ForKind(file->kind);
-    if (c == nullptr)
-        return -1;
-    int32_t result = c->hasTrailer(file);
-    return result == StreamResultIoFailed ? SoundFileErrAccess : result;
 }
 
 int32_t SoundFile_GetRepairPlan(SoundFile* file, SoundFileRepairPlan* plan)

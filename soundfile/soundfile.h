@@ -65,6 +65,62 @@ typedef struct SoundFileRepairPlan {
     int64_t padBytes;     // zero bytes the close appends after keepBytes (AIFF block padding)
 } SoundFileRepairPlan;
 
+// SoundFileVerdict.state: what SoundFile_Examine found.
+enum {
+    SoundVerdictNone = 0,        // nothing to examine: no sound file by its name
+    SoundVerdictRefused = 1,     // not examined: reason and refusal say why; never changed
+    SoundVerdictNoSamples = 2,   // nothing behind the header
+    SoundVerdictComplete = 3,    // the header declares every whole frame (a pad byte may follow)
+    SoundVerdictMetadata = 4,    // complete, with metadata chunks behind the samples
+    SoundVerdictShort = 5,       // declares fewer bytes than the samples hold: a repair declares repairBytes
+    SoundVerdictCutShort = 6,    // declares more bytes than the file holds: left as it is
+    SoundVerdictUnreadable = 7,  // a read failed while looking behind the samples: left as it is
+};
+
+// SoundFileVerdict.encoding. Those from SoundEncodingCompressed on are
+// never repaired: their frames are no fixed number of bytes, or not known
+// to be.
+enum {
+    SoundEncodingUnknown = 0,
+    SoundEncodingSigned = 1,    // integer PCM
+    SoundEncodingUnsigned = 2,  // 8-bit WAV PCM
+    SoundEncodingFloat = 3,
+    SoundEncodingALaw = 4,
+    SoundEncodingMuLaw = 5,
+    SoundEncodingCompressed = 6,
+    SoundEncodingImaAdpcm = 6,
+    SoundEncodingMsAdpcm = 7,
+    SoundEncodingGsm610 = 8,
+    SoundEncodingMpeg = 9,      // MPEG audio, MP3 among it
+    SoundEncodingOther = 10,    // another compressed or unknown encoding: formatTag names it
+};
+
+// What one examination of an open file found: the one decision on whether
+// a file is healthy and where its samples end, for every caller.
+typedef struct SoundFileVerdict {
+    int32_t state;          // SoundVerdict*
+    int32_t reason;         // SoundReason*: why refused (Refused), how the header falls short (Short)
+    int32_t container;      // SoundContainer* (stream.h); refused: the family of the reader that refused it
+    int32_t encoding;       // SoundEncoding*
+    uint32_t formatTag;     // WAV: the format tag (of an extensible's sub-format); AIFF-C: the
+                            // compression type's four bytes, the first in the top byte
+    uint32_t sampleRate;
+    int32_t channels;
+    uint32_t frameBytes;    // bytes per frame (a WAV block for compressed encodings)
+    int32_t bitsPerSample;  // as the format states it; 0 where it states none
+    int64_t fileSize;
+    int64_t dataOffset;     // the first sample byte
+    int64_t declaredBytes;  // whole-frame bytes the header declares (a placeholder's as it reads)
+    int64_t samplesEnd;     // where the samples end: the end of the file, or where a pad byte,
+                            // zero block padding or metadata chunks begin
+    int64_t sampleBytes;    // samplesEnd - dataOffset: the sample bytes the file holds
+    int64_t repairBytes;    // Short: the whole-frame bytes a repair declares; else declaredBytes
+    int64_t missingBytes;   // Short: sampleBytes beyond what is declared; CutShort: declared bytes the
+                            // file lacks
+    int64_t frames;         // frames declared; for a compressed encoding the fact chunk's count, -1 when none
+    StreamRefusal refusal;  // Refused: the facts behind reason
+} SoundFileVerdict;
+
 typedef struct SoundFile {
     SoundFileInfo info;    // the summary
     int32_t isOpen;        // 1 while a file is open
@@ -75,6 +131,7 @@ typedef struct SoundFile {
     AiffStream aiff;       // the stream of kind 2
     int32_t errorCode;     // code of the last failure; 0 after a successful open
     char errorText[1024];  // message of the last failure; empty after a successful open
+    StreamRefusal refusal; // why the last open refused the file (SoundFile_Examine tells it)
 } SoundFile;
 
 #ifdef __cplusplus
@@ -116,16 +173,14 @@ uint32_t SoundFile_GetDataOffset(SoundFile* file);
 // fileSize measured at open; -1 when nothing is open, -2 for an unknown kind.
 int64_t SoundFile_GetFileSize(SoundFile* file);
 
-// Where the sample data the file holds ends: the file size, or for an AIFF
-// file whose SSND chunk is followed by well-formed chunks, the end of the
-// last whole frame in SSND. -1 when nothing is open.
-int64_t SoundFile_GetDataEnd(SoundFile* file);
-
-// 1 when only metadata (a well-formed chunk sequence, padding) follows the
-// declared sample data up to the end of the file; 0 otherwise; -1 when
-// nothing is open; SoundFileErrAccess when a read failed before it could
-// tell (the file must then be left as it is).
-int32_t SoundFile_HasChunkTrailer(SoundFile* file);
+// Decides what the file is: refused (after a failed SoundFile_Open, or for
+// an encoding a repair must not touch), without samples, complete, complete
+// with metadata behind its samples, short, cut short, or unreadable behind
+// its samples; see SoundFileVerdict and examine.cpp for the rules. Reads
+// what follows the declared samples, never changes the file. A short
+// verdict tells the next SoundFile_Repair where the samples end. 0; -1
+// without a handle or verdict.
+int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* verdict);
 
 // Internal: fill the summary from the stream in use and mark the handle open.
 int32_t SoundFile_FillInfoFromWav(SoundFile* file);

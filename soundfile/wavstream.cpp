@@ -78,21 +78,22 @@ uint32_t SizeField(const HeaderPlan* plan, uint64_t value)
     return fits ? uint32_t(value) : 0xFFFFFFFFu;
 }
 
-// Fills block with the header block of plan; returns its length.
-uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64_t end, uint64_t dataBytes,
+// Fills block with the header block of plan for a file whose chunks end at
+// riffEnd; returns its length.
+uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64_t riffEnd, uint64_t dataBytes,
                          uint8_t block[48])
 {
     Mem_Zero(block, 48);
     uint32_t length = 12;
     memcpy(block, plan->form == FormRf64 ? "RF64" : "RIFF", 4);
-    uint32_t riffSize = end < SizeLimit ? uint32_t(end - 8) : 0xFFFFFFFFu;
-    Chunk_Put32(Rules, block + 4, plan->form == FormRiff ? SizeField(plan, end - 8) : riffSize);
+    uint32_t riffSize = riffEnd < SizeLimit ? uint32_t(riffEnd - 8) : 0xFFFFFFFFu;
+    Chunk_Put32(Rules, block + 4, plan->form == FormRiff ? SizeField(plan, riffEnd - 8) : riffSize);
     memcpy(block + 8, "WAVE", 4);
     if (plan->form != FormRiff) {
         memcpy(block + 12, plan->form == FormRf64 ? "ds64" : "JUNK", 4);
         Chunk_Put32(Rules, block + 16, plan->chunkSize);
         if (plan->form == FormRf64) {
-            Chunk_Put64(Rules, block + 20, end - 8);
+            Chunk_Put64(Rules, block + 20, riffEnd - 8);
             Chunk_Put64(Rules, block + 28, dataBytes);
             Chunk_Put64(Rules, block + 36, uint64_t(stream->frameCount));
             Chunk_Put32(Rules, block + 44, 0);  // no table
@@ -124,14 +125,21 @@ struct WavHeader {
     HeaderField dataSize;
 };
 
+// 1 when metadata chunks follow the samples (SoundFile_Examine found them).
+int Bounded(const WavStream* stream)
+{
+    return stream->samplesEnd > 0 && stream->samplesEnd < stream->fileSize;
+}
+
 // 0 when the header cannot be written in place.
 int BuildHeader(const WavStream* stream, WavHeader* h)
 {
     uint64_t dataBytes = stream->dataBytes < 0 ? 0 : uint64_t(stream->dataBytes);
-    uint64_t end = uint64_t(stream->dataOffset) + dataBytes;
-    if (!PlanHeader(stream, end, &h->plan))
+    // The RIFF size covers the chunks behind the samples too.
+    uint64_t riffEnd = Bounded(stream) ? uint64_t(stream->fileSize) : uint64_t(stream->dataOffset) + dataBytes;
+    if (!PlanHeader(stream, riffEnd, &h->plan))
         return 0;
-    h->fields[0] = {0, h->block, FillHeaderBlock(stream, &h->plan, end, dataBytes, h->block)};
+    h->fields[0] = {0, h->block, FillHeaderBlock(stream, &h->plan, riffEnd, dataBytes, h->block)};
     h->fieldCount = 1;
     if (stream->factOffset != 0) {
         // Non-PCM writers count the frames here too; RF64 keeps the exact
@@ -160,6 +168,45 @@ int WriteHeader(WavStream* stream)
     return 1;
 }
 
+// The fmt fields the reader keeps. 0 when the chunk cannot be used (the
+// refusal then says why).
+int32_t ReadFormat(WavStream* stream, ChunkCursor* cursor, const ChunkHeader* header)
+{
+    const uint64_t body = header->pos + 8;
+    if (header->size < 16)
+        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonFormatShort, header->pos, header->size, nullptr);
+    // The basic 16 bytes, and an extensible format's sub-format where the
+    // chunk holds it.
+    uint8_t fmt[40];
+    const uint32_t wanted = header->size >= 40 ? 40 : 16;
+    if (!Chunk_ReadAt(cursor, body, fmt, wanted))
+        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonNoDataPast, header->pos, header->size, header->id);
+    uint16_t channels = Chunk_Get16(Rules, fmt + 2);
+    if (channels == 0)
+        return Stream_Refuse(&stream->refusal, WavOpenNoChannels, SoundReasonNoChannels, header->pos, 0, nullptr);
+    uint16_t blockAlign = Chunk_Get16(Rules, fmt + 12);
+    uint16_t bitsPerSample = Chunk_Get16(Rules, fmt + 14);
+    stream->formatBits = bitsPerSample;
+    // Some old writers leave bitsPerSample 0; the block size tells it.
+    if (bitsPerSample == 0)
+        bitsPerSample = uint16_t((blockAlign / channels) * 8);
+    stream->formatTag = Chunk_Get16(Rules, fmt);
+    stream->encodingTag = stream->formatTag;
+    // The sub-format GUID begins with the tag it stands for (PCM 1, float 3,
+    // and the ambisonic variants alike).
+    if (stream->formatTag == 0xFFFE && wanted == 40) {
+        const uint32_t sub = Chunk_Get32(Rules, fmt + 24);
+        stream->encodingTag = sub <= 0xFFFF ? uint16_t(sub) : 0xFFFF;
+    }
+    stream->channels = channels;
+    stream->sampleRate = Chunk_Get32(Rules, fmt + 4);
+    stream->bytesPerSecond = Chunk_Get32(Rules, fmt + 8);
+    stream->blockAlign = blockAlign;
+    stream->bitsPerSample = bitsPerSample;
+    stream->extraFormatBytes = 0;
+    return WavOpenOk;
+}
+
 }  // namespace
 
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
@@ -167,14 +214,21 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
     if (stream == nullptr)
         return WavOpenNoStream;
     Mem_Zero(stream, sizeof(WavStream));
-    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined))
+    StreamRefusal* refusal = &stream->refusal;
+    if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined, refusal))
         return WavOpenCannotOpen;
     ChunkCursor cursor;
     ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
+    // A size the open could not measure bounds nothing.
+    const uint64_t fileSize = stream->examined.size > 0 ? uint64_t(stream->examined.size) : UINT64_MAX;
 
     uint8_t fileHeader[12];
-    if (!Chunk_ReadHead(&cursor) || !Chunk_ReadAt(&cursor, 0, fileHeader, 12))
-        return WavOpenNotWave;
+    if (!Chunk_ReadHead(&cursor))
+        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonReadFailed, 0, 0, nullptr);
+    if (cursor.headLength == 0)
+        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonEmpty, 0, 0, nullptr);
+    if (cursor.headLength < 12 || !Chunk_ReadAt(&cursor, 0, fileHeader, 12))
+        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonTruncated, 0, cursor.headLength, cursor.head);
     uint64_t pos;
     int64_t ds64DataSize = 0;
     int afterOdd = 0;
@@ -182,11 +236,12 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
         pos = 12;
     } else if (Chunk_SameId(fileHeader, "RF64")) {
         stream->flags |= WavFlagRf64;
+        refusal->container = SoundContainerRf64;
         uint8_t ds64[36];
         if (!Chunk_ReadAt(&cursor, 12, ds64, 36))
-            return WavOpenNotWave;
+            return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonNoDs64, 12, 0, nullptr);
         if (!Chunk_SameId(ds64, "ds64"))
-            return WavOpenNoDs64;
+            return Stream_Refuse(refusal, WavOpenNoDs64, SoundReasonNoDs64, 12, 0, ds64);
         stream->ds64Size = Chunk_Get32(Rules, ds64 + 4);
         uint64_t dataSize = Chunk_Get64(Rules, ds64 + 16);
         uint64_t sampleCount = Chunk_Get64(Rules, ds64 + 24);
@@ -200,46 +255,31 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
         pos = 20 + uint64_t(stream->ds64Size);
         afterOdd = int(stream->ds64Size & 1);
     } else {
-        return WavOpenNotWave;
+        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonNotContainer, 0, 4, fileHeader);
     }
     if (!Chunk_SameId(fileHeader + 8, "WAVE"))
-        return WavOpenNotWave;
+        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonWrongForm, 8, 0, fileHeader + 8);
 
-    // Every round moves pos on by at least 8 bytes and the walk ends once
-    // pos leaves the 32-bit range, so it always ends.
+    // Every round moves pos on by at least 8 bytes, and the walk ends at an
+    // id no writer makes (zeros never written over, garbage), once pos
+    // leaves the 32-bit range or the file: it always ends, and soon.
+    int haveFormat = 0;
+    Mem_Copy(refusal->sought, "data", 4);
+    ChunkHeader header;
+    ChunkHeader prev;
+    const ChunkHeader* before = nullptr;
     for (;;) {
-        if (pos + 8 > ChunkPositionLimit)
-            return WavOpenNoData;
-        ChunkHeader header;
-        if (!Chunk_ReadHeader(&cursor, pos, afterOdd, &header))
+        if (!Chunk_Next(&cursor, pos, afterOdd, fileSize, before, &header, refusal))
             return WavOpenNoData;
         pos = header.pos;
-        if (pos + 8 > ChunkPositionLimit)
-            return WavOpenNoData;
         uint32_t size = header.size;
         uint64_t body = pos + 8;
 
         if (Chunk_SameId(header.id, "fmt ")) {
-            if (size < 16)
-                return WavOpenNoData;
-            uint8_t fmt[16];
-            if (!Chunk_ReadAt(&cursor, body, fmt, 16))
-                return WavOpenNoData;
-            uint16_t channels = Chunk_Get16(Rules, fmt + 2);
-            if (channels == 0)
-                return WavOpenNoChannels;
-            uint16_t blockAlign = Chunk_Get16(Rules, fmt + 12);
-            uint16_t bitsPerSample = Chunk_Get16(Rules, fmt + 14);
-            // Some old writers leave bitsPerSample 0; the block size tells it.
-            if (bitsPerSample == 0)
-                bitsPerSample = uint16_t((blockAlign / channels) * 8);
-            stream->formatTag = Chunk_Get16(Rules, fmt);
-            stream->channels = channels;
-            stream->sampleRate = Chunk_Get32(Rules, fmt + 4);
-            stream->bytesPerSecond = Chunk_Get32(Rules, fmt + 8);
-            stream->blockAlign = blockAlign;
-            stream->bitsPerSample = bitsPerSample;
-            stream->extraFormatBytes = 0;
+            const int32_t format = ReadFormat(stream, &cursor, &header);
+            if (format != WavOpenOk)
+                return format;
+            haveFormat = 1;
         } else if (Chunk_SameId(header.id, "bext")) {
             stream->flags |= WavFlagBext;
             Mem_Zero(&stream->bext, sizeof(BextRecord));
@@ -249,15 +289,20 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             uint8_t scratch[BextReadLimit];
             Mem_Zero(scratch, sizeof(scratch));
             if (!Chunk_ReadAt(&cursor, body, scratch, length))
-                return WavOpenNoData;
+                return Stream_Refuse(refusal, WavOpenNoData, SoundReasonNoDataPast, pos, size, header.id);
             Mem_Copy(&stream->bext, scratch, sizeof(BextRecord));
         } else if (Chunk_SameId(header.id, "fact") && size >= 4) {
-            stream->factOffset = uint32_t(body);
+            uint8_t count[4];
+            if (Chunk_ReadAt(&cursor, body, count, 4)) {
+                stream->factOffset = uint32_t(body);
+                stream->factFrames = Chunk_Get32(Rules, count);
+            }
         } else if (Chunk_SameId(header.id, "data")) {
             // No frame size to count frames by: a data chunk before any fmt
             // chunk, or a fmt chunk that declares a block size of 0.
             if (stream->blockAlign == 0)
-                return WavOpenNoData;
+                return Stream_Refuse(refusal, WavOpenNoData, haveFormat ? SoundReasonNoFrameSize : SoundReasonNoFormat,
+                                     body, 0, nullptr);
             if (size == 0xFFFFFFFFu)
                 // RF64 takes the length from ds64. A plain RIFF file holds
                 // this placeholder while a recorder is still writing: the
@@ -286,12 +331,14 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             return WavOpenOk;
         } else {
             if (size == 0xFFFFFFFFu)
-                return WavOpenUnknownSize;
+                return Stream_Refuse(refusal, WavOpenUnknownSize, SoundReasonUnknownSize, pos, size, header.id);
             if (pos == 12 && Chunk_SameId(header.id, "JUNK") && size >= Ds64TableBytes)
                 stream->junkSize = size;
         }
         // Sizes of 2 GiB and more (a damaged size field, a huge metadata
         // chunk) are skipped as the unsigned numbers they are.
+        prev = header;
+        before = &prev;
         pos = Chunk_End(&header);
         afterOdd = Chunk_IsOdd(&cursor, &header);
     }
@@ -306,7 +353,9 @@ int32_t WavStream_Repair(WavStream* stream)
     // A size below the data offset was not measured: there is nothing to go by.
     if (stream->fileSize < int64_t(stream->dataOffset))
         return StreamResultIoFailed;
-    int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / stream->blockAlign;
+    const int bounded = Bounded(stream);
+    const int64_t samplesEnd = bounded ? stream->samplesEnd : stream->fileSize;
+    int64_t frames = (samplesEnd - int64_t(stream->dataOffset)) / stream->blockAlign;
     int64_t bytes = frames * stream->blockAlign;
     uint64_t end = uint64_t(stream->dataOffset) + uint64_t(bytes);
     WavStream repaired = *stream;
@@ -322,6 +371,12 @@ int32_t WavStream_Repair(WavStream* stream)
     const int grows = bytes > stream->dataBytes;
     stream->frameCount = frames;
     stream->dataBytes = bytes;
+    if (bounded) {
+        // Nothing to cut: the chunks behind the samples stay as they are,
+        // and the close writes the header, the data size last (C1).
+        stream->headerDirty = 1;
+        return 0;
+    }
     // The header block before the cut, and the data size too where the cut
     // is what completes the file (C2).
     if (!WriteFiller(stream, &h.plan) ||
@@ -338,6 +393,8 @@ int64_t WavStream_RepairKeepBytes(const WavStream* stream)
     if (stream == nullptr || stream->handle == FileHandleNone || stream->dataOffset == 0 || stream->blockAlign == 0 ||
         stream->fileSize < int64_t(stream->dataOffset))
         return -1;
+    if (Bounded(stream))
+        return stream->fileSize;
     const int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / stream->blockAlign;
     return int64_t(stream->dataOffset) + frames * stream->blockAlign;
 }
@@ -395,6 +452,6 @@ int32_t WavStream_HasChunkTrailer(WavStream* stream)
     ChunkCursor_Init(&cursor, stream->handle, Rules, ChunkPosUnknown);
     // Behind an odd-sized data chunk: its pad byte, or the next chunk at
     // once from writers that omit it.
-    int32_t trailer = Chunk_IsTrailer(&cursor, pos, int(stream->dataBytes & 1), fileSize);
-    return trailer < 0 ? StreamResultIoFailed : trailer;
+    const int32_t follows = Chunk_FollowsAt(&cursor, pos, int(stream->dataBytes & 1), fileSize);
+    return follows < 0 ? StreamResultIoFailed : follows;
 }

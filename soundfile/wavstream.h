@@ -79,6 +79,12 @@ typedef struct WavStream {
     uint32_t ds64Size;              // declared size of the ds64 chunk body (RF64 only)
     uint32_t junkSize;              // body size of a JUNK chunk right after the file header; 0 if none
     uint32_t factOffset;            // file offset of a fact chunk's sample count; 0 if none
+    uint32_t factFrames;            // the fact chunk's sample count as read
+    uint16_t formatBits;            // bitsPerSample as the fmt chunk states it (0: not stated)
+    uint16_t encodingTag;           // formatTag, or for an extensible fmt the tag of its sub-format
+    int64_t samplesEnd;             // where the samples end when metadata chunks follow them (set by
+                                    // SoundFile_Examine); 0: at the end of the file
+    StreamRefusal refusal;          // why the open refused the file
 } WavStream;
 
 #ifdef __cplusplus
@@ -91,7 +97,9 @@ extern "C" {
 // still open and the caller closes it with WavStream_Close.
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 
-// Recomputes frameCount and dataBytes from fileSize, writes the header block
+// Recomputes frameCount and dataBytes from fileSize (or samplesEnd, which
+// the repair then neither cuts nor pads: the chunks behind it stay, and the
+// close writes the header), writes the header block
 // for them (and the data size too where it does not grow), cuts the file
 // after the last whole frame and marks the header dirty, in the order
 // commit.h states. Returns 0, or StreamResultIoFailed when a write, the move
@@ -115,10 +123,9 @@ int32_t WavStream_UpdateHeader(WavStream* stream);
 // the flush or the close failed. A second close does nothing and returns 0.
 int32_t WavStream_Close(WavStream* stream);
 
-// 1 when the bytes behind the declared sample data (and its pad byte) are
-// exactly a well-formed chunk sequence reaching the end of the file, or
-// begin with more well-formed chunks than the walk follows (1024): metadata
-// that a repair must not turn into samples. 0 otherwise (also when nothing
+// What follows the declared sample data, a ChunkFollow* value (see
+// Chunk_FollowsAt): metadata chunks that a repair must not turn into
+// samples, the pad byte alone, or nothing of the kind (also when nothing
 // follows the declared data). StreamResultIoFailed when a move or read
 // failed before it could tell.
 int32_t WavStream_HasChunkTrailer(WavStream* stream);

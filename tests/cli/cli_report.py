@@ -55,9 +55,9 @@ def run(exe, *args):
 
 
 FILE_KEYS = {"type", "path", "name", "action", "reason", "container", "rate", "channels", "bits", "encoding",
-             "declared_bytes", "present_bytes", "frames_before", "frames_after"}
+             "declared_bytes", "present_bytes", "missing_bytes", "frames_before", "frames_after"}
 SUMMARY_KEYS = {"type", "check_only", "examined", "ok", "repaired", "needs_repair", "failed", "not_examined",
-                "no_samples", "interrupted", "exit_status"}
+                "not_opened", "not_recordings", "no_samples", "interrupted", "exit_status"}
 
 
 def parse_lines(out, what):

@@ -3,16 +3,26 @@
 
 namespace {
 
-// Samples declared in full, a LIST chunk, and one stray byte: not a chunk
-// sequence to the end of the file, so every byte behind the data counts as
-// samples, and the repair cuts the stray byte as a partial frame.
-Bytes ChunkAndStrayByte()
+// Samples declared in full, a chunk no writer is known to put there, and
+// one stray byte: not a chunk sequence to the end of the file, so every byte
+// behind the data counts as samples, and the repair cuts the stray byte as a
+// partial frame. (A LIST chunk there ends the samples: see below.)
+Bytes ChunkAndStrayByte(const char* id = "zzzz")
 {
     ByteWriter info;
     info.text("INFO").raw(Chunk("ICMT", Bytes{'t', 'a', 'k', 'e', ' ', '1', 0}, false, true));
-    Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(400, 31)), Chunk("LIST", info.bytes)});
+    Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(400, 31)), Chunk(id, info.bytes)});
     file.push_back(0);
     return file;
+}
+
+TEST(FuzzFindings, KnownChunkAndStrayByteBehindTheSamples)
+{
+    TempDir dir(MemoryFolder());
+    const Bytes original = ChunkAndStrayByte("LIST");
+    const std::string path = dir.write("take.wav", original);
+    EXPECT_EQ((Lines{OkLine("take.wav")}), ScanRun().run(dir.path()));
+    EXPECT_EQ(original, ReadFileBytes(path));
 }
 
 TEST(FuzzFindings, ChunkAndStrayByteBehindTheSamples)

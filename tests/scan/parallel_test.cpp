@@ -94,6 +94,7 @@ void ExpectSameCounts(const ScanOutcomes& a, const ScanOutcomes& b)
     EXPECT_EQ(a.needRepair, b.needRepair);
     EXPECT_EQ(a.failed, b.failed);
     EXPECT_EQ(a.notOpened, b.notOpened);
+    EXPECT_EQ(a.notRecordings, b.notRecordings);
     EXPECT_EQ(a.noSamples, b.noSamples);
 }
 

@@ -427,11 +427,12 @@ TEST_F(ScanPassesOver, RefusedHeadersAndFilesInUse)
     EXPECT_EQ(Lines{"busy.wav ERR:Can't Access File"}, scan.run(dir.path()));
     File_Close(held);
     EXPECT_EQ(damaged, After("busy.wav"));
-    EXPECT_EQ(3, scan.outcomes.notOpened);
+    EXPECT_EQ(1, scan.outcomes.notOpened);
+    EXPECT_EQ(2, scan.outcomes.notRecordings) << "opened, but no recording read here";
     EXPECT_EQ(0, scan.outcomes.examined);
     EXPECT_EQ(Sorted(Lines{"busy.wav: not examined: cannot open (in use by another program)",
-                           "notes.wav: not examined: Error openning WAV file",
-                           "take3.aifc: not examined: AIFF-C compression 'ima4' is not supported"}),
+                           "notes.wav: not examined: not a WAV or RF64 file: it begins with 'aaaa'",
+                           "take3.aifc: not examined: compressed (IMA ADPCM, AIFF-C 'ima4'): not repaired"}),
               Sorted(scan.notes));
 }
 

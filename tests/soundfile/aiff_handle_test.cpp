@@ -51,7 +51,9 @@ TEST(AiffHandle, OpensAndSummarises)
         EXPECT_EQ(80000, info.dataBytes);
         EXPECT_EQ(72u, SoundFile_GetDataOffset(h.get()));
         EXPECT_EQ(80072, SoundFile_GetFileSize(h.get()));
-        EXPECT_EQ(0, SoundFile_HasChunkTrailer(h.get()));
+        SoundFileVerdict verdict;
+        EXPECT_EQ(0, SoundFile_Examine(h.get(), &verdict));
+        EXPECT_EQ(SoundVerdictComplete, verdict.state);
         EXPECT_EQ(0, SoundFile_Close(h.get()));
         EXPECT_FALSE(h->isOpen);
     }
@@ -145,7 +147,9 @@ TEST(AiffHandle, RepairReachesTheDiskAtClose)
     std::string p = dir.write("take.aif", original);
     Handle h;
     ASSERT_EQ(0, SoundFile_Open(h.get(), p.c_str(), 1));
-    ASSERT_EQ(0, SoundFile_HasChunkTrailer(h.get()));
+    SoundFileVerdict verdict;
+    ASSERT_EQ(0, SoundFile_Examine(h.get(), &verdict));
+    ASSERT_EQ(SoundVerdictShort, verdict.state);
     ASSERT_EQ(0, SoundFile_Repair(h.get()));
     SoundFileInfo info;
     ASSERT_EQ(0, SoundFile_GetInfo(h.get(), &info));

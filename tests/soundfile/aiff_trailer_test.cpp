@@ -4,6 +4,7 @@
 
 #include "filefault.h"
 #include "scanning.h"
+#include "chunks.h"
 #include "streams.h"
 
 namespace {
@@ -52,8 +53,10 @@ std::vector<TrailerCase> Cases()
         c.push_back({"odd chunks with pad bytes", BuildAiff(s), 1});
         s.after = {Chunk("NAME", Bytes(5, 'n'), true, false), Chunk("ANNO", Bytes(7, 'a'), true, false)};
         c.push_back({"odd chunks whose writer left out the pad", BuildAiff(s), 1});
+        // The samples end where a known chunk begins, whatever a broken
+        // writer left behind it.
         s.after = {Chunk("NAME", Bytes(5, 'n'), true, true), Bytes({1, 2, 3})};
-        c.push_back({"chunk followed by junk", BuildAiff(s), 0});
+        c.push_back({"chunk followed by junk", BuildAiff(s), ChunkFollowChunks});
         s.after = {Chunk("NAME", Bytes(5, 'n'), true, true, 20)};
         c.push_back({"chunk reaching beyond the end", BuildAiff(s), 0});
         s.after = {Chunk(std::string("NA\x01", 3) + "E", Bytes(6, 'n'), true)};
@@ -62,7 +65,7 @@ std::vector<TrailerCase> Cases()
     {
         AiffLayout s = OddSsnd();
         s.ssndPad = true;
-        c.push_back({"pad byte of an odd SSND", BuildAiff(s), 1});
+        c.push_back({"pad byte of an odd SSND", BuildAiff(s), ChunkFollowPad});
         s.after = {Chunk("ANNO", Bytes(4, 'a'), true)};
         c.push_back({"pad byte and a chunk", BuildAiff(s), 1});
         s.ssndPad = false;
@@ -87,10 +90,10 @@ std::vector<TrailerCase> Cases()
         s.blockSize = 4096;
         Bytes f = BuildAiff(s);
         f.resize(4096, 0);
-        c.push_back({"zero padding to the block size", f, 1});
+        c.push_back({"zero padding to the block size", f, ChunkFollowPad});
         Bytes partial = f;
         partial.resize(1000);
-        c.push_back({"padding cut short", partial, 1});
+        c.push_back({"padding cut short", partial, ChunkFollowPad});
         Bytes chunkBehind = f;
         Bytes name = Chunk("NAME", Bytes(4, 'n'), true);
         chunkBehind.insert(chunkBehind.end(), name.begin(), name.end());
@@ -138,7 +141,7 @@ TEST(AiffTrailer, WhatFollowsTheSamples)
         EXPECT_EQ(t.file, ReadFileBytes(p));
         // A scan leaves metadata alone and repairs only what is samples.
         std::string outcome = ScanOnce(p);
-        if (t.expected == 1) {
+        if (t.expected != ChunkFollowNothing) {
             EXPECT_EQ("ok", outcome);
         }
         if (outcome == "ok") {

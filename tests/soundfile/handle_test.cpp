@@ -25,7 +25,9 @@ void ExpectClosedAnswers(SoundFile* f)
     EXPECT_EQ(0, memcmp(&zero, &info, sizeof(info)));
     EXPECT_EQ(0xFFFFFFFFu, SoundFile_GetDataOffset(f));
     EXPECT_EQ(-1, SoundFile_GetFileSize(f));
-    EXPECT_EQ(-1, SoundFile_HasChunkTrailer(f));
+    SoundFileVerdict verdict;
+    EXPECT_EQ(0, SoundFile_Examine(f, &verdict));
+    EXPECT_TRUE(verdict.state == SoundVerdictNone || verdict.state == SoundVerdictRefused);
     EXPECT_EQ(int32_t(SoundFileErrNotOpen), SoundFile_Repair(f));
     EXPECT_STREQ("File not openned", f->errorText);
     EXPECT_EQ(int32_t(SoundFileErrNotOpen), SoundFile_Close(f));
@@ -442,7 +444,8 @@ TEST(HandleMisuse, NullHandleAndUnknownKind)
     EXPECT_EQ(0, info.kind) << "the destination is zeroed";
     EXPECT_EQ(0xFFFFFFFFu, SoundFile_GetDataOffset(nullptr));
     EXPECT_EQ(-1, SoundFile_GetFileSize(nullptr));
-    EXPECT_EQ(-1, SoundFile_HasChunkTrailer(nullptr));
+    SoundFileVerdict verdict;
+    EXPECT_EQ(-1, SoundFile_Examine(nullptr, &verdict));
     EXPECT_EQ(-1, SoundFile_FillInfoFromWav(nullptr));
     EXPECT_EQ(-1, SoundFile_FillInfoFromAiff(nullptr));
 
@@ -455,7 +458,7 @@ TEST(HandleMisuse, NullHandleAndUnknownKind)
     EXPECT_EQ(-1, SoundFile_Repair(h.get()));
     EXPECT_EQ(0u, SoundFile_GetDataOffset(h.get()));
     EXPECT_EQ(-2, SoundFile_GetFileSize(h.get()));
-    EXPECT_EQ(-1, SoundFile_HasChunkTrailer(h.get()));
+    EXPECT_EQ(-1, SoundFile_Examine(h.get(), &verdict));
     EXPECT_EQ(-1, SoundFile_Close(h.get()));
     EXPECT_EQ(0, h->isOpen);
     EXPECT_EQ(9, h->kind);
@@ -463,7 +466,7 @@ TEST(HandleMisuse, NullHandleAndUnknownKind)
     WavStream_Close(&h->wav);
 }
 
-TEST(HandleTrailer, DispatchesToTheOpenStream)
+TEST(HandleVerdict, DispatchesToTheOpenStream)
 {
     TempDir dir;
     std::string wavPath = dir.write("take.wav", RiffFile({StereoFmt(), ChunkHead("data", 400), PatternBytes(400),
@@ -472,17 +475,22 @@ TEST(HandleTrailer, DispatchesToTheOpenStream)
     AiffLayout annotated(2, 16, 100, PatternBytes(400));
     annotated.after = {Chunk("ANNO", Bytes(10, 'a'), true)};
     std::string aiffPath = dir.write("loop.aif", BuildAiff(annotated));
-    Handle h;
-    ASSERT_EQ(0, SoundFile_Open(h.get(), wavPath.c_str(), 1));
-    EXPECT_EQ(1, SoundFile_HasChunkTrailer(h.get()));
-    ASSERT_EQ(0, SoundFile_Close(h.get()));
-    ASSERT_EQ(0, SoundFile_Open(h.get(), plainPath.c_str(), 1));
-    EXPECT_EQ(0, SoundFile_HasChunkTrailer(h.get()));
-    ASSERT_EQ(0, SoundFile_Close(h.get()));
-    ASSERT_EQ(0, SoundFile_Open(h.get(), aiffPath.c_str(), 1));
-    EXPECT_EQ(AiffStream_HasChunkTrailer(&h->aiff), SoundFile_HasChunkTrailer(h.get()));
-    ASSERT_EQ(0, SoundFile_Close(h.get()));
-    EXPECT_EQ(-1, SoundFile_HasChunkTrailer(h.get()));
+    struct Case {
+        std::string path;
+        int32_t state;
+        int64_t sampleBytes;
+    };
+    for (const Case& c : {Case{wavPath, SoundVerdictMetadata, 400}, Case{plainPath, SoundVerdictShort, 400},
+                          Case{aiffPath, SoundVerdictMetadata, 400}}) {
+        SCOPED_TRACE(c.path);
+        Handle h;
+        ASSERT_EQ(0, SoundFile_Open(h.get(), c.path.c_str(), 1));
+        SoundFileVerdict verdict;
+        ASSERT_EQ(0, SoundFile_Examine(h.get(), &verdict));
+        EXPECT_EQ(c.state, verdict.state);
+        EXPECT_EQ(c.sampleBytes, verdict.sampleBytes);
+        ASSERT_EQ(0, SoundFile_Close(h.get()));
+    }
 }
 
 }  // namespace

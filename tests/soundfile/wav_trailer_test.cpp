@@ -1,7 +1,8 @@
-// Metadata behind the sample data: recognised only when it is exactly a
-// well-formed chunk sequence up to the end of the file.
+// Metadata behind the sample data: a well-formed chunk sequence up to the
+// end of the file, or a chunk whose id writers put there.
 #include <gtest/gtest.h>
 
+#include "chunks.h"
 #include "streams.h"
 
 namespace {
@@ -41,7 +42,7 @@ TEST(WavTrailer, ChunksBehindTheSamples)
         {"LIST after data", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list}), 1},
         {"odd data, pad, LIST", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, Bytes(1, 0), list}), 1},
         {"odd data without pad, LIST", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, list}), 1},
-        {"odd data and its pad only", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, Bytes(1, 0)}), 1},
+        {"odd data and its pad only", RiffFile({MonoFmt(), ChunkHead("data", 401), odd, Bytes(1, 0)}), ChunkFollowPad},
         {"nothing behind", RiffFile({StereoFmt(), ChunkHead("data", 400), even}), 0},
         {"odd data, nothing behind", RiffFile({MonoFmt(), ChunkHead("data", 401), odd}), 0},
         {"garbage behind", RiffFile({StereoFmt(), ChunkHead("data", 400), even, PatternBytes(100, 3)}), 0},
@@ -58,7 +59,11 @@ TEST(WavTrailer, ChunksBehindTheSamples)
                                                                                          false, 27)}),
          0},
         {"id with control bytes", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("LI\x01T", PatternBytes(26))}), 0},
-        {"partial header after a chunk", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list, Bytes{'L', 'I', 'S'}}), 0},
+        // A known chunk ends the samples, whatever a broken writer left
+        // behind it (a tag stub without its size).
+        {"partial header after a chunk", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list, Bytes{'L', 'I', 'S'}}), 1},
+        {"tag stub after a chunk", RiffFile({StereoFmt(), ChunkHead("data", 400), even, list, Bytes{'i', 'd', '3', ' '}}), 1},
+        {"unknown chunk, then garbage", RiffFile({StereoFmt(), ChunkHead("data", 400), even, Chunk("zzzz", PatternBytes(8)), Bytes{1, 2, 3}}), 0},
         {"data declared longer than the file", RiffFile({StereoFmt(), ChunkHead("data", 800), even, list}), 0},
         {"RF64 length from ds64",
          RiffFile({Chunk("ds64", Ds64Body(0, 400, 100)), StereoFmt(), ChunkHead("data", 0xFFFFFFFF), even, list}, 0xFFFFFFFF,

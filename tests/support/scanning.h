@@ -71,22 +71,25 @@ struct ScanRun {
     std::string logText() const { return app->logBuffer.text ? app->logBuffer.text : ""; }
 };
 
-// What the scan does with one file: repair it when more bytes follow the
-// data offset than the header declares and they are not metadata.
-// Returns "ok", "repaired", "failed" or "skipped" (not opened).
+// What the scan does with one file, as its examination decides: repair it
+// when the verdict is short. Returns "ok", "repaired", "failed" (the repair,
+// or the look behind the samples, failed) or "skipped" (not opened, or
+// refused).
 inline std::string ScanOnce(const std::string& path)
 {
     std::unique_ptr<SoundFile> file(new SoundFile());
-    if (SoundFile_Open(file.get(), path.c_str(), SoundFileOpenReadWrite) != 0 || !file->isOpen)
+    SoundFile_Open(file.get(), path.c_str(), SoundFileOpenReadWrite);
+    SoundFileVerdict verdict;
+    SoundFile_Examine(file.get(), &verdict);
+    if (!file->isOpen)
         return "skipped";
     std::string outcome = "ok";
-    if (SoundFile_GetDataEnd(file.get()) - int64_t(SoundFile_GetDataOffset(file.get())) > file->info.dataBytes) {
-        const int32_t trailer = SoundFile_HasChunkTrailer(file.get());
-        if (trailer == 0)
-            outcome = SoundFile_Repair(file.get()) == 0 ? "repaired" : "failed";
-        else if (trailer != 1)
-            outcome = "failed";  // could not look behind the samples
-    }
+    if (verdict.state == SoundVerdictShort)
+        outcome = SoundFile_Repair(file.get()) == 0 ? "repaired" : "failed";
+    else if (verdict.state == SoundVerdictUnreadable)
+        outcome = "failed";
+    else if (verdict.state == SoundVerdictRefused)
+        outcome = "skipped";
     if (SoundFile_Close(file.get()) != 0 && outcome == "repaired")
         outcome = "failed";
     return outcome;
