@@ -2,6 +2,7 @@
 // and the close must neither fault nor change the file, and an open stream
 // must describe a usable layout.
 #include "aiffstream.h"
+#include "chunks.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(stream.dataBytes == stream.frameCount * stream.blockAlign, "dataBytes");
         FUZZ_CHECK(stream.fileSize == int64_t(size), "fileSize");
         int32_t trailer = AiffStream_HasChunkTrailer(&stream);
-        FUZZ_CHECK(trailer == 0 || trailer == 1, "trailer %d", trailer);
+        FUZZ_CHECK(trailer >= ChunkFollowNothing && trailer <= ChunkFollowPad, "trailer %d", trailer);
         static uint8_t frames[4 * 65535];
         stream.readPos = 0;
         stream.readFrames(&stream, frames, uint32_t(stream.blockAlign) * 4u, 1);
@@ -28,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         FUZZ_CHECK(result >= AiffOpenNotAiff && result <= AiffOpenCompressed, "result %d", result);
     }
+    if (result != 0)
+        FUZZ_CHECK(stream.refusal.reason != SoundReasonNone, "a refusal says why (result %d)", result);
     if (stream.handle != FileHandleNone)
         FUZZ_CHECK(AiffStream_Close(&stream) == 0, "close");
     Bytes after = ReadFileBytes(path);

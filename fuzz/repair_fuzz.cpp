@@ -29,9 +29,11 @@ struct Layout {
     int opened;             // 1 when the file opened read-only
     int aiff;               // 1 for an AIFF file
     int64_t fileSize;       // length of the file
-    int64_t dataEnd;        // where the samples end (AIFF: before chunks behind SSND)
+    int64_t dataEnd;        // where the samples end (before metadata behind them)
     int64_t dataOffset;     // first sample byte
     int64_t declared;       // whole-frame bytes the header declares
+    int64_t missing;        // bytes the verdict says the header lacks
+    int32_t reason;         // how the header falls short (SoundReason*)
     uint32_t blockAlign;    // bytes per frame
     uint32_t flags;         // WavFlag* of a WAV file
     uint32_t ds64Size;      // declared ds64 body size (RF64)
@@ -39,23 +41,29 @@ struct Layout {
     uint32_t commOffset;    // AIFF COMM body
     uint32_t ssndOffset;    // AIFF SSND offset field
     uint32_t ssndBlockSize; // AIFF SSND block size
-    int healthy;            // 1 when the scan must leave it alone: nothing missing, or metadata behind
+    int healthy;            // 1 when the scan must leave it alone: the verdict is not short
 };
 
+// The file as the one examination sees it.
 Layout Examine(const std::string& path)
 {
     static SoundFile file;
     Layout l;
     memset(&l, 0, sizeof(l));
     memset(&file, 0, sizeof(file));
-    if (SoundFile_Open(&file, path.c_str(), SoundFileOpenReadShared) != 0 || !file.isOpen)
+    SoundFile_Open(&file, path.c_str(), SoundFileOpenReadShared);
+    SoundFileVerdict verdict;
+    SoundFile_Examine(&file, &verdict);
+    if (!file.isOpen)
         return l;
     l.opened = 1;
     l.aiff = file.kind == SoundFileKindAiff;
     l.fileSize = SoundFile_GetFileSize(&file);
-    l.dataEnd = SoundFile_GetDataEnd(&file);
+    l.dataEnd = verdict.samplesEnd;
     l.dataOffset = int64_t(SoundFile_GetDataOffset(&file));
     l.declared = file.info.dataBytes;
+    l.missing = verdict.missingBytes;
+    l.reason = verdict.reason;
     if (l.aiff) {
         l.blockAlign = file.aiff.blockAlign;
         l.commOffset = file.aiff.commOffset;
@@ -67,8 +75,7 @@ Layout Examine(const std::string& path)
         l.ds64Size = file.wav.ds64Size;
         l.factOffset = file.wav.factOffset;
     }
-    const int64_t present = l.dataEnd - l.dataOffset;
-    l.healthy = present <= 0 || present <= l.declared || SoundFile_HasChunkTrailer(&file) == 1;
+    l.healthy = verdict.state != SoundVerdictShort;
     SoundFile_Close(&file);
     return l;
 }
@@ -202,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Bytes before(bytes, bytes + length);
     const Layout l = Examine(path);
     const int64_t present = l.dataEnd - l.dataOffset;
-    // Chunks behind an AIFF SSND: the repair sets the counts, cuts nothing.
+    // Metadata behind the samples: the repair sets the sizes, cuts nothing.
     const bool bounded = l.dataEnd < l.fileSize;
 
     if (plan.nth != 0) {
@@ -238,10 +245,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (plan.nth == 0) {
         FUZZ_CHECK(got.size() == 2, "%zu lines, first '%s'", got.size(), got.empty() ? "" : got[0].c_str());
         char expected[128];
-        if (l.declared == 0)
+        if (l.reason != SoundReasonMissing)
             snprintf(expected, sizeof(expected), " header not set : repair");
         else
-            snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", present - l.declared);
+            snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", l.missing);
         FUZZ_CHECK(got[0] == name + expected, "line '%s', expected '%s%s'", got[0].c_str(), name.c_str(), expected);
         FUZZ_CHECK(StartsWith(got[1], name + " (") && got[1].find(" ch) Length:") != std::string::npos,
                    "no failure without a failing disk: '%s'", got[1].c_str());
@@ -269,7 +276,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(std::equal(before.begin() + l.dataOffset, before.begin() + end, after.begin() + l.dataOffset),
                "a sample byte changed");
     if (bounded || strayPad)
-        FUZZ_CHECK(std::equal(before.begin() + end, before.end(), after.begin() + end), "a chunk behind SSND changed");
+        FUZZ_CHECK(std::equal(before.begin() + end, before.end(), after.begin() + end),
+                   "metadata behind the samples changed");
     else
         for (int64_t at = end; at < int64_t(after.size()); ++at)
             FUZZ_CHECK(after[size_t(at)] == 0, "block padding holds no zero at %" PRId64, at);

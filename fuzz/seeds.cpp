@@ -46,6 +46,14 @@ Seeds WavSeeds()
         {"rf64", BuildWav({ds64, stereo}, samples, 0xFFFFFFFF, Bytes(), 0xFFFFFFFF, "RF64")},
         {"rf64-table", BuildWav({ds64Table, stereo}, samples, 0xFFFFFFFF, Bytes(), 0xFFFFFFFF, "RF64")},
         {"rf64-data-size", BuildWav({ds64, stereo}, samples, 200, Bytes(), 0xFFFFFFFF, "RF64")},
+        // Metadata written behind samples whose size was never set.
+        {"unset-list-behind", BuildWav({stereo}, PatternBytes(400), 0, Cat({listChunk, Chunk("id3 ", PatternBytes(9), false, true)}))},
+        {"unset-odd-pad-list", RiffFile({FmtChunk(1, 8000, 8), ChunkHead("data", 0), PatternBytes(41), Bytes(1, 0), listChunk})},
+        {"sox-placeholder", BuildWav({stereo}, samples, 0x7FFFF000)},
+        {"list-then-stub", BuildWav({stereo}, PatternBytes(400), -1, Cat({listChunk, Bytes{'i', 'd', '3', ' '}}))},
+        {"ima-adpcm", BuildWav({Chunk("fmt ", WavFmtBody(0x11, 1, 8000, 4, 256)), Chunk("fact", Bytes{0xF9, 1, 0, 0})}, PatternBytes(512), 0, listChunk)},
+        {"mp3", BuildWav({Chunk("fmt ", WavFmtBody(0x55, 1, 8000, 0, 1152))}, PatternBytes(1152))},
+        {"zeros-after-fmt", Cat({RiffFile({stereo}), Bytes(256, 0)})},
     };
 }
 
@@ -90,6 +98,14 @@ Seeds AiffSeeds()
             name.pop_back();
         out.push_back({name, BuildAiff(c)});
     }
+    AiffLayout trailer = plain;
+    trailer.ssndSize = 0;
+    trailer.after = {Chunk("COMT", PatternBytes(9, 3), true, true), Chunk("MARK", Bytes(2, 0), true)};
+    out.push_back({"unset-comt-behind", BuildAiff(trailer)});
+    AiffLayout pipe = plain;
+    pipe.frames = 0x1FC00000;
+    pipe.ssndSize = 0x7F000008;
+    out.push_back({"sox-placeholder", BuildAiff(pipe)});
     AiffLayout stray = blocks;
     stray.frames = 100;
     out.push_back({"stray-bytes-blocksize", BuildAiff(stray)});

@@ -1,6 +1,7 @@
 // The WAV reader on any bytes: opening, the trailer check, a few frame reads
 // and the close must neither fault nor change the file, and an open stream
 // must describe a usable layout.
+#include "chunks.h"
 #include "fuzz_support.h"
 #include "wavstream.h"
 
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(stream.frameCount == stream.dataBytes / stream.blockAlign, "frameCount");
         FUZZ_CHECK(stream.fileSize == int64_t(size), "fileSize");
         int32_t trailer = WavStream_HasChunkTrailer(&stream);
-        FUZZ_CHECK(trailer == 0 || trailer == 1, "trailer %d", trailer);
+        FUZZ_CHECK(trailer >= ChunkFollowNothing && trailer <= ChunkFollowPad, "trailer %d", trailer);
         static uint8_t frames[4 * 65535];
         stream.readPos = 0;
         stream.readFrames(&stream, frames, uint32_t(stream.blockAlign) * 4u, 1);
@@ -29,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(result >= WavOpenCannotOpen && result <= WavOpenNoChannels, "result %d", result);
         FUZZ_CHECK(result != WavOpenCannotOpen, "a readable file could not be opened");
     }
+    if (result != 0)
+        FUZZ_CHECK(stream.refusal.reason != SoundReasonNone, "a refusal says why (result %d)", result);
     if (stream.handle != FileHandleNone)
         FUZZ_CHECK(WavStream_Close(&stream) == 0, "close");
     Bytes after = ReadFileBytes(path);
