@@ -161,17 +161,10 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined, refusal))
         return AiffOpenCannotOpen;
     ChunkCursor cursor;
-    ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
-    // A size the open could not measure bounds nothing.
-    const uint64_t fileSize = stream->examined.size > 0 ? uint64_t(stream->examined.size) : UINT64_MAX;
-
     uint8_t form[12];
-    if (!Chunk_ReadHead(&cursor))
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonReadFailed, 0, 0, nullptr);
-    if (cursor.headLength == 0)
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonEmpty, 0, 0, nullptr);
-    if (cursor.headLength < 12 || !Chunk_ReadAt(&cursor, 0, form, 12))
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonTruncated, 0, cursor.headLength, cursor.head);
+    uint64_t fileSize;
+    if (!Chunk_Begin(&cursor, stream->handle, Rules, &stream->examined, form, &fileSize, refusal))
+        return AiffOpenNoFormat;
     const int aifc = Chunk_SameId(form + 8, "AIFC");
     if (!Chunk_SameId(form, "FORM"))
         return Stream_Refuse(refusal, AiffOpenNotAiff, SoundReasonNotContainer, 0, 4, form);

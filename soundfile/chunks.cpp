@@ -106,6 +106,20 @@ int Chunk_ReadHead(ChunkCursor* cursor)
     return 1;
 }
 
+int Chunk_Begin(ChunkCursor* cursor, FileHandle handle, const ChunkRules* rules, const FileStamp* measured,
+                uint8_t header[12], uint64_t* fileSize, StreamRefusal* refusal)
+{
+    ChunkCursor_Init(cursor, handle, rules, 0);
+    *fileSize = measured->size > 0 ? uint64_t(measured->size) : UINT64_MAX;
+    if (!Chunk_ReadHead(cursor))
+        return Stream_Refuse(refusal, 0, SoundReasonReadFailed, 0, 0, nullptr);
+    if (cursor->headLength == 0)
+        return Stream_Refuse(refusal, 0, SoundReasonEmpty, 0, 0, nullptr);
+    if (cursor->headLength < 12 || !Chunk_ReadAt(cursor, 0, header, 12))
+        return Stream_Refuse(refusal, 0, SoundReasonTruncated, 0, cursor->headLength, cursor->head);
+    return 1;
+}
+
 int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos)
 {
     if (cursor->filePos == pos)

@@ -60,6 +60,13 @@ void ChunkCursor_Init(ChunkCursor* cursor, FileHandle handle, const ChunkRules* 
 // 1 on success, also for an empty file; 0 when the read failed.
 int Chunk_ReadHead(ChunkCursor* cursor);
 
+// Starts the walk of a file just opened: the head block and the 12-byte file
+// header in header; *fileSize the length the open measured, or UINT64_MAX
+// where it could not (a bound of nothing). 1 on success; 0 with why in
+// *refusal: a failed read, an empty file, fewer than 12 bytes.
+int Chunk_Begin(ChunkCursor* cursor, FileHandle handle, const ChunkRules* rules, const FileStamp* measured,
+                uint8_t header[12], uint64_t* fileSize, StreamRefusal* refusal);
+
 // Reads count bytes at pos: from the head block as far as it holds them,
 // the rest from the file. 1 on success. On a failure the position is unknown.
 int Chunk_ReadAt(ChunkCursor* cursor, uint64_t pos, void* buffer, uint32_t count);

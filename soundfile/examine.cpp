@@ -56,38 +56,23 @@ struct Facts {
     int64_t boundedEnd;   // E3: where an SSND chunk with metadata behind ends the samples; 0: none
 };
 
+// The WAV format tags whose encoding is known; any other is compressed or
+// unknown, and never repaired.
+const struct {
+    uint16_t tag;
+    int32_t encoding;
+} WavTags[] = {{1, SoundEncodingSigned},      {3, SoundEncodingFloat},     {6, SoundEncodingALaw},
+               {7, SoundEncodingMuLaw},       {2, SoundEncodingMsAdpcm},   {0x11, SoundEncodingImaAdpcm},
+               {0x31, SoundEncodingGsm610},   {0x50, SoundEncodingMpeg},   {0x55, SoundEncodingMpeg}};
+
 void WavEncoding(const WavStream* wav, SoundFileVerdict* v)
 {
-    switch (wav->encodingTag) {
-    case 1:
-        v->encoding = wav->bitsPerSample == 8 ? SoundEncodingUnsigned : SoundEncodingSigned;
-        break;
-    case 3:
-        v->encoding = SoundEncodingFloat;
-        break;
-    case 6:
-        v->encoding = SoundEncodingALaw;
-        break;
-    case 7:
-        v->encoding = SoundEncodingMuLaw;
-        break;
-    case 2:
-        v->encoding = SoundEncodingMsAdpcm;
-        break;
-    case 0x11:
-        v->encoding = SoundEncodingImaAdpcm;
-        break;
-    case 0x31:
-        v->encoding = SoundEncodingGsm610;
-        break;
-    case 0x50:
-    case 0x55:
-        v->encoding = SoundEncodingMpeg;
-        break;
-    default:
-        v->encoding = SoundEncodingOther;
-        break;
-    }
+    v->encoding = SoundEncodingOther;
+    for (const auto& t : WavTags)
+        if (t.tag == wav->encodingTag)
+            v->encoding = t.encoding;
+    if (v->encoding == SoundEncodingSigned && wav->bitsPerSample == 8)
+        v->encoding = SoundEncodingUnsigned;
     v->formatTag = wav->encodingTag;
 }
 

@@ -218,17 +218,10 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
     if (!Stream_OpenFile(stream->path, path, openFlag, &stream->handle, &stream->examined, refusal))
         return WavOpenCannotOpen;
     ChunkCursor cursor;
-    ChunkCursor_Init(&cursor, stream->handle, Rules, 0);
-    // A size the open could not measure bounds nothing.
-    const uint64_t fileSize = stream->examined.size > 0 ? uint64_t(stream->examined.size) : UINT64_MAX;
-
     uint8_t fileHeader[12];
-    if (!Chunk_ReadHead(&cursor))
-        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonReadFailed, 0, 0, nullptr);
-    if (cursor.headLength == 0)
-        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonEmpty, 0, 0, nullptr);
-    if (cursor.headLength < 12 || !Chunk_ReadAt(&cursor, 0, fileHeader, 12))
-        return Stream_Refuse(refusal, WavOpenNotWave, SoundReasonTruncated, 0, cursor.headLength, cursor.head);
+    uint64_t fileSize;
+    if (!Chunk_Begin(&cursor, stream->handle, Rules, &stream->examined, fileHeader, &fileSize, refusal))
+        return WavOpenNotWave;
     uint64_t pos;
     int64_t ds64DataSize = 0;
     int afterOdd = 0;
