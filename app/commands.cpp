@@ -12,6 +12,7 @@
 #include "logbuffer.h"
 #include "resources/resource.h"
 #include "scanworker.h"
+#include "texts.h"
 
 enum { AppFileBufferSize = 260 };
 
@@ -108,9 +109,9 @@ static void App_StartFolderScan(HWND window)
         return;
     LogBuffer_Reset(&TheApp.logBuffer);
     char line[AppFolderPathCapacity + 16];
-    snprintf(line, sizeof(line), "Scanning %s", TheApp.folderPath);
+    snprintf(line, sizeof(line), TextScanning, TheApp.folderPath);
     LogBuffer_AppendLine(&TheApp.logBuffer, line);
-    ScanWorker_Start(&TheApp);
+    ScanWorker_Start(TheApp.folderPath, &TheApp.logBuffer);
 }
 
 void App_OnCommand(HWND window, WPARAM wParam, LPARAM)

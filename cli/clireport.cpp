@@ -106,15 +106,8 @@ int32_t CliReport_Summary(FILE* out, const ScanOutcomes* outcomes, int32_t check
     nlohmann::json line = nlohmann::json::object();
     line["type"] = "summary";
     line["check_only"] = checkOnly != 0;
-    line["examined"] = outcomes->examined;
-    line["ok"] = outcomes->headerOk;
-    line["repaired"] = outcomes->repaired;
-    line["needs_repair"] = outcomes->needRepair;
-    line["failed"] = outcomes->failed;
-    line["not_examined"] = outcomes->notOpened + outcomes->notRecordings;
-    line["not_opened"] = outcomes->notOpened;
-    line["not_recordings"] = outcomes->notRecordings;
-    line["no_samples"] = outcomes->noSamples;
+    for (size_t i = 0; i < ScanOutcomeFieldCount; ++i)
+        line[ScanOutcomeFields[i].key] = ScanOutcomes_Get(outcomes, &ScanOutcomeFields[i]);
     line["interrupted"] = interrupted != 0;
     line["exit_status"] = exitStatus;
     return CliJson_WriteLine(out, line);

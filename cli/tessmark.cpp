@@ -12,7 +12,9 @@
 #include "clireport.h"
 #include "fileio.h"
 #include "scanplatform.h"
+#include "render.h"
 #include "scanworker.h"
+#include "texts.h"
 #include "tessmark_version.h"
 
 enum {
@@ -64,7 +66,7 @@ static const char* const usageText =
     "With --undo: 0 when every recorded file was put back or was already as\n"
     "before; 1 when one was refused; 2 when FILE cannot be read.\n";
 
-static AppState app;            // the worker's folder; its log stays unused here
+static char folderPath[ScanPathCapacity];  // the folder as the worker takes it
 static ScanOutcomes outcomes;   // counted by the worker
 static int32_t lineNumber;      // the number of the last line printed
 static volatile sig_atomic_t interrupted;
@@ -91,7 +93,7 @@ static void printLine(const char* line, void* context)
     (void)context;
     lineNumber += 1;
     char out[ScanPathCapacity + 256];
-    int n = snprintf(out, sizeof(out), "#%04i ", static_cast<int>(lineNumber));
+    int n = snprintf(out, sizeof(out), TextLineNumber, static_cast<int>(lineNumber));
     size_t at = appendShown(out, static_cast<size_t>(n), sizeof(out), line);
     out[at++] = '\n';
     out[at] = '\0';
@@ -187,11 +189,6 @@ static int32_t parseJobs(const char* text)
     return n <= ScanMaxJobs ? n : 0;
 }
 
-static const char* plural(int64_t n, const char* one, const char* many)
-{
-    return n == 1 ? one : many;
-}
-
 int main(int argc, char** argv)
 {
     CliPlatform_Utf8Arguments(&argc, &argv);
@@ -217,7 +214,7 @@ int main(int argc, char** argv)
             if (strcmp(arg, "--") == 0) {
                 optionsEnded = 1;
             } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-                printf(usageText, ScanMaxJobs, ScanJobsPerCpu, ScanWorker_DefaultJobs());
+                printf(usageText, ScanMaxJobs, ScanJobsPerCpu, ScanPool_DefaultJobs());
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
                 printf("tessmark %s\n", TessmarkVersionText);
@@ -269,16 +266,16 @@ int main(int argc, char** argv)
     size_t n = strlen(folder);
     while (n > 1 && Path_IsSeparator(folder[n - 1]) && !(n == 3 && folder[1] == ':'))
         --n;
-    if (n == 0 || n >= sizeof(app.folderPath)) {
+    if (n == 0 || n >= sizeof(folderPath)) {
         fprintf(stderr, "tessmark: cannot list folder '%s': %s\n", folder, n == 0 ? "empty name" : "path too long");
         return ExitUsage;
     }
-    memcpy(app.folderPath, folder, n);
-    app.folderPath[n] = '\0';
+    memcpy(folderPath, folder, n);
+    folderPath[n] = '\0';
 
     DirListing probe;
     errno = 0;
-    if (!DirListing_Open(&probe, app.folderPath)) {
+    if (!DirListing_Open(&probe, folderPath)) {
         const char* reason = CliPlatform_ListFailure(errno);
         if (reason != nullptr)
             fprintf(stderr, "tessmark: cannot list folder '%s': %s\n", folder, reason);
@@ -298,7 +295,9 @@ int main(int argc, char** argv)
     options.checkOnly = checkOnly;
     options.recursive = recursive;
     options.followLinks = followLinks;
-    options.jobs = jobs > 0 ? jobs : ScanWorker_DefaultJobs();
+    options.jobs = jobs > 0 ? jobs : ScanPool_DefaultJobs();
+    // Without --jobs, files in flight only where they come slowly.
+    options.adaptive = jobs <= 0;
     options.onLine = printLine;
     options.onNote = printNote;
     options.onFile = onFileReport;
@@ -310,10 +309,10 @@ int main(int argc, char** argv)
     ScanWorker_SetOptions(&options);
     CliPlatform_CatchInterrupts(onInterrupt);
 
-    char scanning[sizeof(app.folderPath) + 16];
-    snprintf(scanning, sizeof(scanning), "Scanning %s", app.folderPath);
+    char scanning[sizeof(folderPath) + 16];
+    snprintf(scanning, sizeof(scanning), TextScanning, folderPath);
     printLine(scanning, nullptr);
-    ScanWorker_Start(&app);
+    ScanWorker_Start(folderPath, nullptr);
     ScanWorker_Wait();
 
     if (CliJournal_Close(&journal) != 0 || journalFailed)
@@ -330,20 +329,8 @@ int main(int argc, char** argv)
         status = ExitFileFailed;
     else if (outcomes.notOpened > 0 || outcomes.notRecordings > 0)
         status = ExitNotExamined;
-    if (checkOnly)
-        fprintf(humanOut, "%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " %s repair (not repaired: --check changes nothing)",
-               outcomes.examined, plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.needRepair,
-               plural(outcomes.needRepair, "needs", "need"));
-    else
-        fprintf(humanOut, "%" PRId64 " %s examined: %" PRId64 " OK, %" PRId64 " repaired, %" PRId64 " failed", outcomes.examined,
-               plural(outcomes.examined, "file", "files"), outcomes.headerOk, outcomes.repaired, outcomes.failed);
-    if (outcomes.notOpened > 0)
-        fprintf(humanOut, ", %" PRId64 " could not be opened", outcomes.notOpened);
-    if (outcomes.notRecordings > 0)
-        fprintf(humanOut, ", %" PRId64 " %s no recording Tessmark reads", outcomes.notRecordings,
-                plural(outcomes.notRecordings, "is", "are"));
-    if (outcomes.noSamples > 0)
-        fprintf(humanOut, ", %" PRId64 " %s no samples", outcomes.noSamples, plural(outcomes.noSamples, "holds", "hold"));
+    char summary[512];
+    fputs(ScanRender_Summary(&outcomes, checkOnly, summary, sizeof(summary)), humanOut);
     fprintf(humanOut, "\n");
     fflush(humanOut);
     if (jsonOut) {

@@ -90,13 +90,15 @@ void OnLine(const char* line, void*)
 // jobs: 0 for the one-thread scan, 2 for the queue of a parallel one.
 std::vector<std::string> Scan(const std::string& folder, int32_t jobs)
 {
-    static AppState app;
+    static LogBuffer log;
+    static ScanTarget target;
     static ScanOptions options;
     static int ready = 0;
     if (!ready)
-        LogBuffer_Init(&app.logBuffer, 0x10000);
-    LogBuffer_Reset(&app.logBuffer);
-    snprintf(app.folderPath, sizeof(app.folderPath), "%s", folder.c_str());
+        LogBuffer_Init(&log, 0x10000);
+    LogBuffer_Reset(&log);
+    snprintf(target.folderPath, sizeof(target.folderPath), "%s", folder.c_str());
+    target.logBuffer = &log;
     lines.clear();
     if (!ready) {
         options.onLine = OnLine;
@@ -104,13 +106,13 @@ std::vector<std::string> Scan(const std::string& folder, int32_t jobs)
         // The first scan runs on the worker thread as the program does; it
         // leaves the run flag set, so later scans run the same body here,
         // without a thread per input.
-        ScanWorker_Start(&app);
+        ScanWorker_Start(target.folderPath, &log);
         ScanWorker_Wait();
         ready = 1;
     } else {
         options.jobs = jobs;
         ScanWorker_SetOptions(&options);
-        ScanWorker_Run(&app);
+        ScanWorker_Run(&target);
     }
     return lines;
 }

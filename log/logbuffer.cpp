@@ -5,6 +5,7 @@
 
 #include "fileio.h"
 #include "loglock.h"
+#include "texts.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -107,7 +108,7 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
         if (!log->overflowReported) {
             markWriteAtUsed(log);
             snprintf(log->text + log->used, static_cast<size_t>(blockSize - log->used),
-                     "****** Not Enough Memory in TXT Buffer (%i char / %i max)*******", static_cast<int>(log->used),
+                     TextLogFull, static_cast<int>(log->used),
                      static_cast<int>(log->capacity));
             log->overflowReported = 1;
             log->changed = 1;
@@ -119,7 +120,7 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
     log->lineCount += 1;
     char* at = log->text + log->used;
     // The room test leaves the prefix, the line end and the NUL to the slack.
-    int prefix = snprintf(at, static_cast<size_t>(blockSize - log->used), "#%04i ", static_cast<int>(log->lineCount));
+    int prefix = snprintf(at, static_cast<size_t>(blockSize - log->used), TextLineNumber, static_cast<int>(log->lineCount));
     memcpy(at + prefix, line, static_cast<size_t>(n));
     log->used += prefix + static_cast<int32_t>(n);
     char last = log->text[log->used - 1];

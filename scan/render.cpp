@@ -1,177 +1,166 @@
+// The one place that turns results into the log's lines, the notes and the
+// reports, and the outcomes into the summary line.
 #include "render.h"
 
 #include <inttypes.h>
 #include <stdio.h>
 
 #include "fileio.h"
+#include "texts.h"
 
 namespace {
 
-const char* FamilyName(int32_t container)
+// Room for a name as the lines call it and the longest of their texts.
+const size_t LineCapacity = 1024 + 160;
+
+// Why a file was passed over or failed, in a few words.
+const char* Why(const ScanResult* r, char* out, size_t capacity)
 {
-    switch (container) {
-    case SoundContainerAiff:
-    case SoundContainerAifc:
-        return "an AIFF";
-    case SoundContainerRf64:
-        return "an RF64";
+    switch (r->why) {
+    case ScanWhyNotJournaled:
+        return "not journaled";
+    case ScanWhyCannotAccess:
+        return "cannot access file";
+    case ScanWhyLink:
+        return "a link, not followed";
+    case ScanWhyPathTooLong:
+        return "path too long";
+    case ScanWhyCannotList:
+        return "cannot list folder";
     default:
-        return "a WAV or RF64";
+        break;
     }
+    const SoundFileVerdict* v = &r->verdict;
+    if (v->state == SoundVerdictUnreadable)
+        return "cannot read what follows the samples";
+    if (v->state == SoundVerdictNoSamples)
+        return "no samples";
+    if (v->state == SoundVerdictMetadata)
+        return "metadata behind the samples";
+    if (v->state == SoundVerdictCutShort) {
+        snprintf(out, capacity, "cut short: %" PRId64 " declared bytes are missing", v->missingBytes);
+        return out;
+    }
+    if (v->state == SoundVerdictComplete)
+        return "";
+    return ScanRender_Reason(v, out, capacity);
 }
 
-// Four bytes as the user can read them: as text when printable, else hex.
-void Shown(const uint8_t* bytes, uint32_t count, char* out, size_t capacity)
+void Line(const ScanRenderSink* sink, char* line)
 {
-    int printable = count > 0;
-    for (uint32_t i = 0; i < count; ++i)
-        printable = printable && bytes[i] >= 0x20 && bytes[i] < 0x7F;
-    if (printable) {
-        snprintf(out, capacity, "'%.*s'", int(count), reinterpret_cast<const char*>(bytes));
-        return;
-    }
-    size_t at = 0;
-    out[0] = '\0';
-    for (uint32_t i = 0; i < count && at + 4 < capacity; ++i)
-        at += size_t(snprintf(out + at, capacity - at, i == 0 ? "%02X" : " %02X", bytes[i]));
+    sink->line(line, sink->lineContext);
 }
 
-const char* CompressedName(int32_t encoding)
+void Note(const ScanRenderSink* sink, const char* name, const char* text)
 {
-    switch (encoding) {
-    case SoundEncodingImaAdpcm:
-        return "IMA ADPCM";
-    case SoundEncodingMsAdpcm:
-        return "MS ADPCM";
-    case SoundEncodingGsm610:
-        return "GSM 6.10";
-    case SoundEncodingMpeg:
-        return "MPEG audio";
-    case SoundEncodingALaw:
-        return "A-law";
-    case SoundEncodingMuLaw:
-        return "mu-law";
-    default:
-        return nullptr;
+    if (sink->note != nullptr)
+        sink->note(name, text, sink->noteContext);
+}
+
+// The lines a short header gives: what it lacks, and what became of it.
+void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sink, char* line)
+{
+    const char* action = r->action == ScanActionNeedsRepair ? "needs repair (not repaired, --check)" : TextRepair;
+    if (r->verdict.reason != SoundReasonMissing)
+        snprintf(line, LineCapacity, TextHeaderNotSet, name, action);
+    else
+        snprintf(line, LineCapacity, TextHeaderMissing, name, r->verdict.missingBytes, action);
+    Line(sink, line);
+    if (r->action == ScanActionFailed) {
+        snprintf(line, LineCapacity, TextCannotAccess, name);
+        Line(sink, line);
+        if (r->change != FileChangeNone) {
+            char text[128];
+            snprintf(text, sizeof(text), "not repaired: still being written? (%s)", File_ChangeText(r->change));
+            Note(sink, name, text);
+        }
+    } else if (r->action == ScanActionRepaired) {
+        const int64_t seconds = r->durationMs / 1000;
+        const int64_t hours = seconds / 3600;
+        const int64_t rest = seconds - hours * 3600;
+        snprintf(line, LineCapacity, TextFormatLine, name, int(r->verdict.sampleRate), int(r->verdict.channels), hours,
+                 rest / 60, rest % 60);
+        Line(sink, line);
     }
 }
 
 }  // namespace
 
-const char* ScanRender_EncodingName(const SoundFileVerdict* v, char* out, size_t capacity)
+void ScanRender_Report(const ScanResult* r, const char* path, const char* name, char* reason, size_t capacity,
+                       ScanFileReport* out)
 {
-    const char* named = CompressedName(v->encoding);
-    uint8_t type[4] = {uint8_t(v->formatTag >> 24), uint8_t(v->formatTag >> 16), uint8_t(v->formatTag >> 8),
-                       uint8_t(v->formatTag)};
-    char id[24];
-    Shown(type, 4, id, sizeof(id));
-    if (v->container == SoundContainerAifc && v->encoding >= SoundEncodingCompressed)
-        snprintf(out, capacity, "%s%sAIFF-C %s", named != nullptr ? named : "", named != nullptr ? ", " : "", id);
-    else if (named != nullptr && v->encoding == SoundEncodingMpeg && v->formatTag == 0x55)
-        snprintf(out, capacity, "MP3");
-    else if (named != nullptr)
-        snprintf(out, capacity, "%s", named);
-    else if (v->encoding == SoundEncodingFloat)
-        snprintf(out, capacity, "%d-bit float", int(v->bitsPerSample));
-    else if (v->encoding == SoundEncodingSigned || v->encoding == SoundEncodingUnsigned)
-        snprintf(out, capacity, "%d-bit PCM", int(v->bitsPerSample));
-    else
-        snprintf(out, capacity, "format 0x%04X", unsigned(v->formatTag & 0xFFFF));
-    return out;
+    Mem_Zero(out, sizeof(*out));
+    out->path = path;
+    out->name = name;
+    out->action = r->action;
+    out->reason = Why(r, reason, capacity);
+    out->framesBefore = -1;
+    out->framesAfter = -1;
+    const SoundFileVerdict* v = &r->verdict;
+    if (!r->read || v->container == SoundContainerNone)
+        return;
+    out->container = v->container;
+    out->encoding = v->encoding;
+    out->sampleRate = v->sampleRate;
+    out->channels = v->channels;
+    out->bitsPerSample = v->bitsPerSample;
+    out->declaredBytes = v->declaredBytes;
+    out->presentBytes = v->sampleBytes;
+    out->missingBytes = v->state == SoundVerdictCutShort ? v->missingBytes : 0;
+    out->framesBefore = v->frames;
+    out->framesAfter = r->framesAfter;
 }
 
-const char* ScanRender_Reason(const SoundFileVerdict* v, char* out, size_t capacity)
+void ScanRender_Give(const ScanResult* r, const char* path, const char* name, const ScanRenderSink* sink)
 {
-    const StreamRefusal* r = &v->refusal;
-    char id[24];
-    Shown(r->bytes, 4, id, sizeof(id));
-    // The chunk a walk sought, as people name it: "data", "SSND".
-    char sought[5] = {0, 0, 0, 0, 0};
-    for (int i = 0; i < 4 && r->sought[i] > 0x20 && r->sought[i] < 0x7F; ++i)
-        sought[i] = char(r->sought[i]);
-    const uint64_t pos = r->pos;
-    const int aiff = r->container == SoundContainerAiff || r->container == SoundContainerAifc;
-    switch (v->reason) {
-    case SoundReasonNotSet:
-        snprintf(out, capacity, "header not set");
-        break;
-    case SoundReasonPlaceholder:
-        snprintf(out, capacity, "header not set (a placeholder size)");
-        break;
-    case SoundReasonMissing:
-        snprintf(out, capacity, "header missing %" PRId64 " bytes", v->missingBytes);
-        break;
-    case SoundReasonCannotOpen:
-        snprintf(out, capacity, "cannot open (%s)",
-                 r->value == FileOpenFailNone ? "path too long" : File_OpenFailureText(int(r->value)));
-        break;
-    case SoundReasonEmpty:
-        snprintf(out, capacity, "empty (0 bytes)");
-        break;
-    case SoundReasonTruncated:
-        Shown(r->bytes, r->value < 4 ? r->value : 4, id, sizeof(id));
-        snprintf(out, capacity, "only %u bytes (%s): too short for %s header", unsigned(r->value), id,
-                 FamilyName(r->container));
-        break;
-    case SoundReasonNotContainer:
-        snprintf(out, capacity, "not %s file: it begins with %s", FamilyName(r->container), id);
-        break;
-    case SoundReasonWrongForm:
-        snprintf(out, capacity, aiff ? "not an AIFF file: a FORM of type %s" : "not a WAV file: a RIFF form of type %s",
-                 id);
-        break;
-    case SoundReasonNoDs64:
-        snprintf(out, capacity, "an RF64 file without its ds64 chunk");
-        break;
-    case SoundReasonNoFormat:
-        snprintf(out, capacity, "no fmt chunk before the samples at offset %" PRIu64, pos);
-        break;
-    case SoundReasonFormatShort:
-        if (aiff)
-            snprintf(out, capacity, "COMM chunk of %u bytes, too short", unsigned(r->value));
-        else
-            snprintf(out, capacity, "fmt chunk of %u bytes, too short (16 needed)", unsigned(r->value));
-        break;
-    case SoundReasonNoChannels:
-        snprintf(out, capacity, "a channel count of 0");
-        break;
-    case SoundReasonNoFrameSize:
-        if (aiff)
-            snprintf(out, capacity, "no usable frame size (sample size %d)", int(int16_t(r->value)));
-        else
-            snprintf(out, capacity, "the fmt chunk gives a frame size of 0");
-        break;
-    case SoundReasonNoDataEnd:
-        snprintf(out, capacity, "no %s chunk; the chunks end at the end of the file (offset %" PRIu64 ")", sought,
-                 pos);
-        break;
-    case SoundReasonNoDataZeros:
-        snprintf(out, capacity, "no %s chunk; zeros from offset %" PRIu64, sought, pos);
-        break;
-    case SoundReasonNoDataId:
-        snprintf(out, capacity, "no %s chunk; no chunk id (%s) at offset %" PRIu64, sought, id, pos);
-        break;
-    case SoundReasonNoDataPast:
-        snprintf(out, capacity, "no %s chunk; chunk %s at offset %" PRIu64 " runs past the end of the file", sought,
-                 id, pos);
-        break;
-    case SoundReasonUnknownSize:
-        snprintf(out, capacity, "chunk %s at offset %" PRIu64 " declares no size", id, pos);
-        break;
-    case SoundReasonSamplesFields:
-        snprintf(out, capacity, "the SSND chunk at offset %" PRIu64 " ends before its sample data", pos);
-        break;
-    case SoundReasonCompressed: {
-        char name[48];
-        snprintf(out, capacity, "compressed (%s): not repaired", ScanRender_EncodingName(v, name, sizeof(name)));
-        break;
+    if (r->action == ScanActionNone)
+        return;
+    char line[LineCapacity];
+    char reason[256];
+    const SoundFileVerdict* v = &r->verdict;
+    const int isFile = !r->unreported;
+    if (r->action == ScanActionNotExamined) {
+        // A recorder may hold it: the log says so as it does for a failure.
+        if (v->reason == SoundReasonCannotOpen && v->refusal.value == FileOpenFailInUse) {
+            snprintf(line, LineCapacity, TextCannotAccess, name);
+            Line(sink, line);
+        }
+        snprintf(line, LineCapacity, "not examined: %s", Why(r, reason, sizeof(reason)));
+        Note(sink, name, line);
+    } else if (v->state == SoundVerdictShort) {
+        ShortLines(r, name, sink, line);
+    } else if (v->state == SoundVerdictUnreadable) {
+        snprintf(line, LineCapacity, TextCannotAccess, name);
+        Line(sink, line);
+    } else if (v->state != SoundVerdictNoSamples) {
+        snprintf(line, LineCapacity, TextHeaderOk, name);
+        Line(sink, line);
+        if (v->state == SoundVerdictCutShort)
+            Note(sink, name, Why(r, reason, sizeof(reason)));
     }
-    case SoundReasonTooFar:
-        snprintf(out, capacity, "a chunk beyond 4 GiB (offset %" PRIu64 ")", pos);
-        break;
-    default:
-        snprintf(out, capacity, "a read failed at offset %" PRIu64, pos);
-        break;
+    if ((r->flags & WavFlagBeyond32) && (r->action == ScanActionOk || r->action == ScanActionRepaired))
+        Note(sink, name,
+             "more than 4 GiB of samples in a plain RIFF file: programs that stop at 4 GiB see only part of them");
+    if (isFile && sink->report != nullptr) {
+        ScanFileReport report;
+        ScanRender_Report(r, path, name, reason, sizeof(reason), &report);
+        sink->report(&report, sink->reportContext);
+    }
+}
+
+const char* ScanRender_Summary(const ScanOutcomes* o, int32_t checkOnly, char* out, size_t capacity)
+{
+    size_t at = 0;
+    out[0] = '\0';
+    for (size_t i = 0; i < ScanOutcomeFieldCount && at < capacity; ++i) {
+        const ScanOutcomeField* f = &ScanOutcomeFields[i];
+        const int64_t n = ScanOutcomes_Get(o, f);
+        const int shown = f->shown == ScanShownAlways || (f->shown == ScanShownRepairing && !checkOnly) ||
+                          (f->shown == ScanShownChecking && checkOnly) || (f->shown == ScanShownWhenAny && n > 0);
+        if (!shown)
+            continue;
+        const char* glue = i == 0 ? "" : i == 1 ? ": " : ", ";
+        at += size_t(snprintf(out + at, capacity - at, "%s%" PRId64 " %s", glue, n, n == 1 ? f->one : f->many));
     }
     return out;
 }

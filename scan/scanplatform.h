@@ -79,6 +79,9 @@ void ScanSignal_Destroy(ScanSignal* signal);
 // Processors this process may run on; at least 1.
 int32_t ScanPlatform_CpuCount(void);
 
+// A monotonic clock in microseconds, for telling fast storage from slow.
+int64_t ScanPlatform_Microseconds(void);
+
 // Opens the listing of folder (a path without a pattern; a trailing separator
 // is allowed). 1 when it can be listed, 0 when it cannot (missing, no access,
 // not a folder, empty path or too long a path); the record is then closed.

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 static_assert(sizeof(pthread_t) <= sizeof(((ScanThread*)nullptr)->handleStorage), "pthread_t must fit");
@@ -105,6 +106,13 @@ int32_t ScanPlatform_CpuCount(void)
 {
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : n > 4096 ? 4096 : static_cast<int32_t>(n);
+}
+
+int64_t ScanPlatform_Microseconds(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 int32_t DirListing_Open(DirListing* listing, const char* folder)

@@ -116,6 +116,17 @@ int32_t ScanPlatform_CpuCount(void)
     return n < 1 ? 1 : n;
 }
 
+int64_t ScanPlatform_Microseconds(void)
+{
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    // Whole seconds first: count times a million would overflow after days.
+    const int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+    return count.QuadPart / perSecond * 1000000 + count.QuadPart % perSecond * 1000000 / perSecond;
+}
+
 static void takeType(DirListing* listing, DWORD attributes, DWORD reparseTag)
 {
     // Symbolic links and junctions name another file; other reparse points

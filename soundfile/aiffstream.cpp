@@ -260,7 +260,9 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     stream->writeBytes = AiffStream_WriteBytes;
     stream->fileSize = stream->examined.size;
     stream->dataEnd = SamplesEnd(&cursor, stream, ssndBody);
-    stream->filePosState = Chunk_SeekTo(&cursor, dataOffset);
+    // A check reads no sample: the move to the first one would be a request
+    // of its own, for nothing.
+    stream->filePosState = (openFlag & 0x100) ? cursor.filePos == dataOffset : Chunk_SeekTo(&cursor, dataOffset);
     return AiffOpenOk;
 }
 

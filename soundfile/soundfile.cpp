@@ -2,6 +2,8 @@
 // results into error codes and messages, and keeps the format summary.
 #include "soundfile.h"
 
+#include "texts.h"
+
 #include <stdio.h>
 
 namespace {
@@ -43,20 +45,20 @@ struct OpenError {
 };
 
 const OpenError WavErrors[] = {
-    {WavOpenCannotOpen, SoundFileErrCannotOpen, "Cannot open WAV file"},
-    {WavOpenNoData, SoundFileErrCannotRead, "Cannot Read WAV Format"},
-    {WavOpenUnknownSize, SoundFileErrNoAudio, "No audio data present in file"},
-    {WavOpenNoChannels, SoundFileErrCorrupted, "WAV Format Corrupted"},
-    {0, SoundFileErrWav, "Error openning WAV file"},
+    {WavOpenCannotOpen, SoundFileErrCannotOpen, TextCannotOpenWav},
+    {WavOpenNoData, SoundFileErrCannotRead, TextCannotReadWav},
+    {WavOpenUnknownSize, SoundFileErrNoAudio, TextNoAudio},
+    {WavOpenNoChannels, SoundFileErrCorrupted, TextWavCorrupted},
+    {0, SoundFileErrWav, TextWavFailed},
 };
 
 const OpenError AiffErrors[] = {
-    {AiffOpenCannotOpen, SoundFileErrCannotOpen, "Cannot open AIFF file"},
-    {AiffOpenNoFormat, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
-    {AiffOpenNoData, SoundFileErrNoAudio, "No audio data present in file"},
-    {AiffOpenNoChannels, SoundFileErrCorrupted, "AIFF Format Corrupted"},
-    {AiffOpenCompressed, SoundFileErrCannotRead, "Cannot Read AIFF Format"},
-    {0, SoundFileErrAiff, "Error openning AIFF file"},
+    {AiffOpenCannotOpen, SoundFileErrCannotOpen, TextCannotOpenAiff},
+    {AiffOpenNoFormat, SoundFileErrCannotRead, TextCannotReadAiff},
+    {AiffOpenNoData, SoundFileErrNoAudio, TextNoAudio},
+    {AiffOpenNoChannels, SoundFileErrCorrupted, TextAiffCorrupted},
+    {AiffOpenCompressed, SoundFileErrCannotRead, TextCannotReadAiff},
+    {0, SoundFileErrAiff, TextAiffFailed},
 };
 
 int32_t WavOpen(SoundFile* f, const char* path, int32_t openFlag) { return WavStream_Open(&f->wav, path, openFlag); }
@@ -164,7 +166,7 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag)
     if (file == nullptr)
         return -1;
     if (file->isOpen) {
-        SetError(file, SoundFileErrAlreadyOpen, "File Already Openned");
+        SetError(file, SoundFileErrAlreadyOpen, TextAlreadyOpen);
         return SoundFileErrAlreadyOpen;
     }
     Mem_Zero(file, sizeof(SoundFile));
@@ -174,7 +176,7 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag)
     const Container* c = path != nullptr ? ForPath(path) : nullptr;
     if (c != nullptr)
         return OpenWith(c, file, path, openFlag);
-    SetError(file, SoundFileErrUnknownType, "Unknown File Type");
+    SetError(file, SoundFileErrUnknownType, TextUnknownType);
     return 0;
 }
 
@@ -240,7 +242,7 @@ int32_t SoundFile_Repair(SoundFile* file)
     if (file == nullptr)
         return -1;
     if (!file->isOpen) {
-        SetError(file, SoundFileErrNotOpen, "File not openned");
+        SetError(file, SoundFileErrNotOpen, TextNotOpen);
         return SoundFileErrNotOpen;
     }
     const Container* c = ForKind(file->kind);
@@ -260,7 +262,7 @@ int32_t SoundFile_Close(SoundFile* file)
     if (file == nullptr)
         return -1;
     if (!file->isOpen) {
-        SetError(file, SoundFileErrNotOpen, "File Already Closed");
+        SetError(file, SoundFileErrNotOpen, TextAlreadyClosed);
         return SoundFileErrNotOpen;
     }
     file->isOpen = 0;

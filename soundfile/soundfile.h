@@ -19,6 +19,8 @@ enum {
 enum {
     SoundFileOpenReadWrite = 0x01,   // read and write, unshared (the scan)
     SoundFileOpenReadShared = 0x20,  // read only, others may read (checking only)
+    SoundFileOpenHeaderOnly = 0x100, // with either: no samples will be read, so the open leaves the file
+                                     // pointer where its reads left it (filePosState tells)
 };
 
 // Error codes kept in SoundFile.errorCode.

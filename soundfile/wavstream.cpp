@@ -320,7 +320,9 @@ int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag)
             stream->writeBytes = WavStream_WriteBytes;
             // The head block's read left the pointer behind the header; the
             // first sample read then needs no seek of its own.
-            stream->filePosState = Chunk_SeekTo(&cursor, body);
+            // A check reads no sample: the move to the first one would be a request
+            // of its own, for nothing.
+            stream->filePosState = (openFlag & 0x100) ? cursor.filePos == body : Chunk_SeekTo(&cursor, body);
             return WavOpenOk;
         } else {
             if (size == 0xFFFFFFFFu)

@@ -93,7 +93,8 @@ extern "C" {
 
 // Opens path and walks the chunks to the data chunk; see the WavOpen* results.
 // openFlag: bit 0x01 read and write (never creates a file), else bit 0x20
-// read-only shared, else read-only exclusive. After results 3 to 7 the file is
+// read-only shared, else read-only exclusive; bit 0x100: no samples will be
+// read, so the pointer is not moved to the first one. After results 3 to 7 the file is
 // still open and the caller closes it with WavStream_Close.
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
 

@@ -42,11 +42,18 @@ void CheckEveryFailure(const Recording& r)
             WriteFileBytes(path, r.bytes);
             FaultGuard guard;
             ScanRun scan;
-            uint32_t callsAtFirstLine = 0;
-            scan.onLine = [&](const std::string&) {
-                if (scan.lines.size() == 1)
-                    callsAtFirstLine = FileFault_Count(cls.op);
+            // The calls made when the examination is done and the repair begins.
+            struct Count {
+                uint32_t op;
+                uint32_t calls;
+            } atRepair{cls.op, 0};
+            scan.options.beforeRepair = [](const ScanFileReport*, SoundFile*, void* context) {
+                Count* c = static_cast<Count*>(context);
+                c->calls = FileFault_Count(c->op);
+                return int32_t(0);
             };
+            scan.options.repairContext = &atRepair;
+            const uint32_t& callsAtFirstLine = atRepair.calls;
             FileFault_Arm(cls.op, nth, persistent ? cls.op : 0);
             Lines lines = scan.run(dir.path());
             FileFault_Disarm();

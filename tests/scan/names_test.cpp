@@ -55,18 +55,17 @@ TEST(ScanNames, EveryScriptIsRepairedAndNamedInTheLog)
     for (const std::string& name : NamesInThreeScripts())
         ASSERT_TRUE(WriteFileBytes(folder + PathSep() + name, UnfinishedWav(samples)));
 
-    std::unique_ptr<AppState> app(new AppState());
-    ASSERT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x10000));
-    snprintf(app->folderPath, sizeof app->folderPath, "%s", folder.c_str());
+    std::unique_ptr<LogBuffer> logBuffer(new LogBuffer());
+    ASSERT_EQ(0, LogBuffer_Init(logBuffer.get(), 0x10000));
     ScanOutcomes outcomes{};
     ScanOptions options{};
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
-    ScanWorker_Start(app.get());
+    ScanWorker_Start(folder.c_str(), logBuffer.get());
     ScanWorker_Wait();
     ScanWorker_SetOptions(nullptr);
-    const std::string log = app->logBuffer.text;
-    LogBuffer_Free(&app->logBuffer);
+    const std::string log = logBuffer->text;
+    LogBuffer_Free(logBuffer.get());
 
     EXPECT_EQ(3, outcomes.repaired);
     EXPECT_EQ(0, outcomes.notOpened);

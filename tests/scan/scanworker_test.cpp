@@ -627,18 +627,27 @@ TEST_P(ScanWhileWritten, TakeThatChangesWhileCheckedIsNotRepaired)
         GTEST_SKIP() << "this file system grants no lease";
     FaultGuard guard;
     FileFault_RefuseLeases(i.leases ? 0 : 1);
-    Bytes expected;
-    scan.onLine = [&](const std::string&) {
-        if (scan.lines.size() == 1)
-            expected = i.act(path, damaged);
+    // Between the examination and the repair's first write.
+    struct Act {
+        const Interference* i;
+        std::string path;
+        Bytes before;
+        Bytes expected;
+    } act{&i, path, damaged, Bytes()};
+    scan.options.beforeRepair = [](const ScanFileReport*, SoundFile*, void* context) {
+        Act* a = static_cast<Act*>(context);
+        a->expected = a->i->act(a->path, a->before);
+        return int32_t(0);
     };
+    scan.options.repairContext = &act;
     Lines lines = scan.run(dir.path());
+    const Bytes& expected = act.expected;
     EXPECT_EQ((Lines{"take.wav header not set : repair", "take.wav ERR:Can't Access File"}), lines);
     EXPECT_EQ(Lines{std::string("take.wav: not repaired: still being written? (") + i.why + ")"}, scan.notes);
     EXPECT_EQ(expected, After("take.wav")) << "every byte stays";
     EXPECT_EQ(1, scan.outcomes.failed);
     EXPECT_EQ(0, scan.outcomes.repaired);
-    scan.onLine = nullptr;
+    scan.options.beforeRepair = nullptr;
     ExpectRepairedOnceLeft(uint32_t(expected.size() - 44) / 4 * 4);
 }
 
@@ -730,10 +739,8 @@ TEST(ScanCheckOnly, ReportsWithoutChangingAnything)
 
     // The desktop's defaults come back with null options.
     ScanWorker_SetOptions(nullptr);
-    scan.app->folderPath[0] = 0;
-    snprintf(scan.app->folderPath, sizeof scan.app->folderPath, "%s", dir.path().c_str());
-    LogBuffer_Reset(&scan.app->logBuffer);
-    ScanWorker_Start(scan.app.get());
+    LogBuffer_Reset(scan.log.get());
+    scan.restart();
     ScanWorker_Wait();
     std::string log = scan.logText();
     EXPECT_NE(std::string::npos, log.find("a.wav header not set : repair\r\n"));
@@ -779,7 +786,10 @@ TEST(ScanStop, StopBetweenFilesFinishesTheFileInHand)
     for (const char* n : {"a.wav", "b.wav", "c.wav", "d.wav"})
         dir.write(n, damaged);
     // The stop comes while the first file is in hand, before its repair.
-    scan.onLine = [](const std::string&) { ScanWorker_RequestStop(); };
+    scan.options.beforeRepair = [](const ScanFileReport*, SoundFile*, void*) {
+        ScanWorker_RequestStop();
+        return int32_t(0);
+    };
     Lines lines = scan.run(dir.path());
     ASSERT_EQ(2u, lines.size());
     std::string name = lines[0].substr(0, 5);
@@ -800,21 +810,30 @@ TEST(ScanStop, StopFromTheWindowThreadWaitsForTheFileInHand)
     Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
     for (const char* n : {"a.wav", "b.wav", "c.wav"})
         dir.write(n, damaged);
-    std::mutex m;
-    std::condition_variable cv;
-    bool inHand = false, release = false;
-    scan.onLine = [&](const std::string&) {
-        std::unique_lock<std::mutex> lock(m);
-        if (inHand)
-            return;
-        inHand = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
+    // The first file is held in hand, right before its repair.
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool inHand = false, release = false;
+    } gate;
+    scan.options.beforeRepair = [](const ScanFileReport*, SoundFile*, void* context) {
+        Gate* g = static_cast<Gate*>(context);
+        std::unique_lock<std::mutex> lock(g->m);
+        if (!g->inHand) {
+            g->inHand = true;
+            g->cv.notify_all();
+            g->cv.wait(lock, [g] { return g->release; });
+        }
+        return int32_t(0);
     };
+    scan.options.repairContext = &gate;
+    std::mutex& m = gate.m;
+    std::condition_variable& cv = gate.cv;
+    bool& release = gate.release;
     scan.start(dir.path());
     {
         std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] { return inHand; });
+        cv.wait(lock, [&] { return gate.inHand; });
     }
     std::atomic<bool> stopped{false};
     std::thread window([&] {
@@ -846,7 +865,7 @@ TEST(ScanStop, StopRequestedBeforeTheStartHolds)
     EXPECT_EQ(Lines{}, scan.run(dir.path()));
     EXPECT_EQ(1, scan.outcomes.stopped);
     EXPECT_EQ(0, scan.outcomes.examined);
-    ScanWorker_Start(scan.app.get());  // another start does not forget it either
+    scan.restart();  // another start does not forget it either
     ScanWorker_Wait();
     EXPECT_EQ(0, scan.outcomes.examined);
     for (const char* n : {"a.wav", "b.wav"})
@@ -865,7 +884,7 @@ TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
     ScanRun scan;
     dir.write("a.wav", Wav(2, 48000, 16, 1000, PatternBytes(1000)));
     scan.start(dir.path());
-    ScanWorker_Start(scan.app.get());  // the folder and options stay as they are
+    scan.restart();  // the folder and options stay as they are
     ScanWorker_Wait();
     // The first scan may or may not have reached the file before its stop.
     ASSERT_GE(scan.lines.size(), 1u);

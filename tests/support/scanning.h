@@ -20,7 +20,8 @@ typedef std::vector<std::string> Lines;
 
 // One scan of a folder through the public interface, on the worker thread.
 struct ScanRun {
-    std::unique_ptr<AppState> app{new AppState()};
+    std::unique_ptr<LogBuffer> log{new LogBuffer()};  // the log the lines also go to, as the window's
+    std::string folder;
     ScanOutcomes outcomes{};
     ScanOptions options{};
     Lines lines;
@@ -29,7 +30,7 @@ struct ScanRun {
 
     ScanRun()
     {
-        EXPECT_EQ(0, LogBuffer_Init(&app->logBuffer, 0x100000));
+        EXPECT_EQ(0, LogBuffer_Init(log.get(), 0x100000));
         options.onLine = [](const char* line, void* context) {
             ScanRun* self = static_cast<ScanRun*>(context);
             self->lines.push_back(line);
@@ -47,28 +48,30 @@ struct ScanRun {
     {
         ScanWorker_Stop();
         ScanWorker_SetOptions(nullptr);
-        LogBuffer_Free(&app->logBuffer);
+        LogBuffer_Free(log.get());
     }
     ScanRun(const ScanRun&) = delete;
     ScanRun& operator=(const ScanRun&) = delete;
 
-    void start(const std::string& folder)
+    void start(const std::string& path)
     {
         lines.clear();
         notes.clear();
-        LogBuffer_Reset(&app->logBuffer);
-        snprintf(app->folderPath, sizeof(app->folderPath), "%s", folder.c_str());
+        LogBuffer_Reset(log.get());
+        folder = path;
         ScanWorker_SetOptions(&options);
-        ScanWorker_Start(app.get());
+        ScanWorker_Start(folder.c_str(), log.get());
     }
-    Lines run(const std::string& folder)
+    Lines run(const std::string& path)
     {
-        start(folder);
+        start(path);
         ScanWorker_Wait();
         return lines;
     }
     // The log as the window would show it.
-    std::string logText() const { return app->logBuffer.text ? app->logBuffer.text : ""; }
+    std::string logText() const { return log->text ? log->text : ""; }
+    // Starts the worker on the same folder again, the options as they are.
+    void restart() { ScanWorker_Start(folder.c_str(), log.get()); }
 };
 
 // What the scan does with one file, as its examination decides: repair it

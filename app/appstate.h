@@ -1,6 +1,6 @@
-// The application's one global record. The scan worker is given its address
-// and uses only folderPath and logBuffer; the window fields are Win32 handles
-// kept as opaque pointers so that the core builds on every platform.
+// The application's one global record. The scan worker is given its
+// folderPath and its logBuffer; the window fields are Win32 handles kept as
+// opaque pointers.
 #ifndef TESSMARK_APPSTATE_H
 #define TESSMARK_APPSTATE_H
 

@@ -1,0 +1,41 @@
+// The system's fixed texts: the lines a scan logs, the log's line number and
+// its out-of-room message, and the sound file handle's messages. People
+// compare logs across versions, scripts parse them, and the window's tests
+// read them back: they are fixed, letter for letter. Change none of them;
+// add new texts elsewhere.
+#ifndef TESSMARK_TEXTS_H
+#define TESSMARK_TEXTS_H
+
+#include <inttypes.h>
+
+// The log's line number, before every line.
+#define TextLineNumber "#%04i "
+// Once, when the log is full: characters held, capacity.
+#define TextLogFull "****** Not Enough Memory in TXT Buffer (%i char / %i max)*******"
+
+// The first line of a scan: the folder.
+#define TextScanning "Scanning %s"
+// A file's lines: its name first.
+#define TextHeaderOk "%s HEADER OK !"
+#define TextHeaderNotSet "%s header not set : %s"
+#define TextHeaderMissing "%s header missing %" PRId64 " bytes : %s"
+#define TextRepair "repair"
+#define TextCannotAccess "%s ERR:Can't Access File"
+#define TextFormatLine "%s (%iHz / %i ch) Length:%02" PRId64 ":%02" PRId64 ":%02" PRId64
+
+// The sound file handle's messages (SoundFile.errorText).
+#define TextUnknownType "Unknown File Type"
+#define TextCannotOpenWav "Cannot open WAV file"
+#define TextCannotReadWav "Cannot Read WAV Format"
+#define TextNoAudio "No audio data present in file"
+#define TextWavCorrupted "WAV Format Corrupted"
+#define TextWavFailed "Error openning WAV file"
+#define TextCannotOpenAiff "Cannot open AIFF file"
+#define TextCannotReadAiff "Cannot Read AIFF Format"
+#define TextAiffCorrupted "AIFF Format Corrupted"
+#define TextAiffFailed "Error openning AIFF file"
+#define TextAlreadyOpen "File Already Openned"
+#define TextNotOpen "File not openned"
+#define TextAlreadyClosed "File Already Closed"
+
+#endif
