@@ -7,6 +7,7 @@
 #include "clijson.h"
 #include "cliplatform.h"
 #include "clisha256.h"
+#include "commit.h"
 #include "soundfile.h"
 
 // Bytes of a header kept in one record at most: beyond it a header (a huge
@@ -214,23 +215,29 @@ static int undoOne(const UndoRecord& r, const char** why)
         *why = stamp.size < headerBytes ? "changed since its repair" : "cannot read it";
     } else {
         const int64_t z = stamp.size;
-        // What lies behind the kept bytes must be the removed bytes (uncut)
-        // or zero padding the repair added.
+        // What lies behind the kept bytes must be the removed bytes (uncut),
+        // zero padding the repair added, or the removed bytes over that
+        // padding, not yet cut: an undo stopped before its cut (C4).
         int tailOk = 0;
+        int undoStopped = 0;
         if (z == r.size) {
             tailOk = readRange(handle, r.keep, r.size - r.keep, &tail) && tail == r.removed;
-        } else if (z >= r.keep && z <= r.keep + r.pad) {
-            tailOk = readRange(handle, r.keep, z - r.keep, &tail) && tail.find_first_not_of('\0') == std::string::npos;
+        } else if (z >= r.keep && z <= r.keep + r.pad && readRange(handle, r.keep, z - r.keep, &tail)) {
+            const size_t removed = r.removed.size();
+            undoStopped = z > r.size && tail.compare(0, removed, r.removed) == 0 &&
+                          tail.find_first_not_of('\0', removed) == std::string::npos;
+            tailOk = undoStopped || tail.find_first_not_of('\0') == std::string::npos;
         }
         int asLeft = 0;
         if (tailOk && z == r.size && head == r.header) {
             result = 1;  // as before the repair
         } else if (r.done) {
             // Exactly: the hash, since a change within the clock's tick keeps
-            // the time. An undo stopped between its writes left the length
-            // back and the repaired header.
+            // the time. An undo stopped between its writes left the original
+            // bytes under the repaired header (C4).
             asLeft = tailOk && head == r.doneHeader &&
-                     ((z == r.doneSize && hashFile(handle, z) == r.doneSha256) || (z == r.size && z != r.doneSize));
+                     ((z == r.doneSize && !undoStopped && hashFile(handle, z) == r.doneSha256) ||
+                      (z == r.size && z != r.doneSize) || undoStopped);
         } else {
             // A repair stopped before its end: only size fields of the header
             // can differ, which the length check above bounds; the rest must
@@ -239,15 +246,12 @@ static int undoOne(const UndoRecord& r, const char** why)
         }
         if (asLeft) {
             // Padding may cover where the removed bytes were: they go back
-            // over it, and what remains of it is cut.
-            int ok = File_SeekTo(handle, r.keep) &&
-                     File_WriteExact(handle, r.removed.data(), static_cast<uint32_t>(r.removed.size()));
-            if (ok && z > r.size)
-                ok = File_SeekTo(handle, r.size) && File_Truncate(handle);
-            // The length first, then the header: stopped in between, the file
-            // is one a scan repairs again.
-            ok = ok && File_Flush(handle) && File_SeekTo(handle, 0) &&
-                 File_WriteExact(handle, r.header.data(), static_cast<uint32_t>(headerBytes)) && File_Flush(handle);
+            // over it, and what remains of it is cut (C4).
+            const HeaderField tail = {r.keep, reinterpret_cast<const uint8_t*>(r.removed.data()),
+                                      static_cast<uint32_t>(r.removed.size())};
+            const HeaderField header = {0, reinterpret_cast<const uint8_t*>(r.header.data()),
+                                        static_cast<uint32_t>(headerBytes)};
+            int ok = Commit_Restore(handle, &tail, z > r.size ? r.size : -1, &header);
             ok = ok && CliPlatform_SetModified(handle, r.mtimeNs) == 0;
             result = ok ? 0 : -1;
             if (!ok)

@@ -40,9 +40,10 @@ enum {
 extern "C" {
 #endif
 
-// OS error code of the most recent failed File_ReadExact or File_WriteExact;
-// 0 at start, never cleared.
-extern uint32_t LastFileError;
+// OS error code of the calling thread's most recent failed File_ReadExact
+// or File_WriteExact; 0 at start, never cleared. One per thread: the
+// examiners of a parallel scan read and write at once.
+extern thread_local uint32_t LastFileError;
 
 // Opens path with the mode word; *outHandle gets the handle, or FileHandleNone
 // on failure. attributes is the new file's attributes (128 normal; Win32 only).

@@ -13,7 +13,7 @@
 #include <strings.h>
 #endif
 
-uint32_t LastFileError = 0;
+thread_local uint32_t LastFileError = 0;
 
 // Per thread: scans may examine files on several threads at once.
 static thread_local int lastOpenFailure = FileOpenFailNone;

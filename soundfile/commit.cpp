@@ -1,5 +1,5 @@
-// The header rewrite in the order that survives a crash (rules C1 to C3
-// in commit.h).
+// The header rewrite and its undo in the order that survives a crash
+// (rules C1 to C4 in commit.h).
 #include "commit.h"
 
 namespace {
@@ -33,6 +33,15 @@ int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, con
 int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last)
 {
     return WriteFields(handle, fields, count) && WriteField(handle, last) && File_Flush(handle);
+}
+
+int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, const HeaderField* header)
+{
+    if (!WriteField(handle, tail))
+        return 0;
+    if (cutAt >= 0 && !(File_SeekTo(handle, cutAt) && File_Truncate(handle)))
+        return 0;
+    return File_Flush(handle) && WriteField(handle, header) && File_Flush(handle);
 }
 
 int Commit_Zeros(FileHandle handle, uint64_t count)

@@ -22,6 +22,11 @@
 //       scan takes as complete at every point: zeros up to the block size
 //       read as padding, and the FORM size already written covers the
 //       samples.
+//   C4. An undo puts the bytes a repair removed back behind the kept ones
+//       (over any padding, which it then cuts) and flushes them before it
+//       writes the old header back, and flushes that. Stopped in between,
+//       the file holds every original byte under the repaired header: the
+//       undo, run again, knows it by its length and finishes it.
 #ifndef TESSMARK_COMMIT_H
 #define TESSMARK_COMMIT_H
 
@@ -53,6 +58,11 @@ int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, 
 // the first failure or refusal, with nothing after it done.
 int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt,
                const FileStamp* examined);
+
+// An undo's writes in the order C4 asks for: tail (the removed bytes), the
+// cut at cutAt (none when below 0), a flush, then header and a flush. 1 on
+// success; 0 at the first failure, with nothing after it done.
+int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, const HeaderField* header);
 
 // Writes count zero bytes at the file pointer. 1 on success.
 int Commit_Zeros(FileHandle handle, uint64_t count);

@@ -129,6 +129,40 @@ TEST_P(JournaledRepair, UndoesARepairThatDiedAndTheScanThatCompletedIt)
     }
 }
 
+// C4: an undo that dies before any of its writes, cut or flushes leaves a
+// file the next undo puts back.
+TEST_P(JournaledRepair, UndoThatDiedAtAnyPointIsFinishedByTheNext)
+{
+    if (r.healthy)
+        return;  // no repair to journal: RecordsNothingOfAHealthyFile
+    const std::string journal = journals.file("undo.journal");
+    WriteFileBytes(path, r.bytes);
+    ScanJournaled(dir, journal, 0);
+    const Bytes repaired = ReadFileBytes(path);
+    uint32_t undoChanges = 0;
+    {
+        FaultGuard guard;
+        FileFault_Arm(Changes, 0, 0);
+        Undo(journal);
+        undoChanges = FileFault_Count(Changes);
+    }
+    ASSERT_GE(undoChanges, 2u);
+    for (uint32_t nth = 1; nth <= undoChanges; ++nth) {
+        SCOPED_TRACE(::testing::Message() << "the undo dies before change " << nth << " of " << undoChanges);
+        WriteFileBytes(path, repaired);
+        {
+            FaultGuard guard;
+            FileFault_Arm(Changes, nth, Dead);
+            Undo(journal);
+        }
+        const CliUndoOutcome outcome = Undo(journal);
+        EXPECT_EQ(0, outcome.refused);
+        EXPECT_EQ(r.bytes, ReadFileBytes(path)) << "the second undo puts back every byte";
+        if (::testing::Test::HasFailure())
+            return;
+    }
+}
+
 TEST_P(JournaledRepair, RefusesAFileChangedSinceItsRepair)
 {
     if (r.healthy)
