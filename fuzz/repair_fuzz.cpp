@@ -20,6 +20,7 @@
 #include "fuzz_support.h"
 #include "scanworker.h"
 #include "soundfile.h"
+#include "texts.h"
 
 namespace {
 
@@ -178,9 +179,17 @@ FaultPlan PlanOf(uint8_t bits, uint8_t n)
     return plan;
 }
 
+// A fixed line of the log for the file name.
+std::string Logged(const char* text, const std::string& name)
+{
+    char line[256];
+    snprintf(line, sizeof(line), text, name.c_str());
+    return line;
+}
+
 bool IsOk(const std::vector<std::string>& lines, const std::string& name)
 {
-    return lines.empty() || (lines.size() == 1 && lines[0] == name + " HEADER OK !");
+    return lines.empty() || (lines.size() == 1 && lines[0] == Logged(TextHeaderOk, name));
 }
 
 }  // namespace
@@ -222,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const Bytes left = ReadFileBytes(path);
         FUZZ_CHECK(!l.opened || Examine(path).opened, "a failure left a file that no longer opens");
         const bool repaired = faulted.size() == 2 && StartsWith(faulted[1], name + " (");
-        const bool failed = (faulted.size() == 1 || faulted.size() == 2) && faulted.back() == name + " ERR:Can't Access File";
+        const bool failed = (faulted.size() == 1 || faulted.size() == 2) && faulted.back() == Logged(TextCannotAccess, name);
         FUZZ_CHECK(IsOk(faulted, name) || repaired || failed, "%zu lines, last '%s'", faulted.size(),
                    faulted.back().c_str());
         if (faulted.size() < 2 || l.healthy)
@@ -246,12 +255,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(l.blockAlign > 0, "a repair without a frame size");
     if (plan.nth == 0) {
         FUZZ_CHECK(got.size() == 2, "%zu lines, first '%s'", got.size(), got.empty() ? "" : got[0].c_str());
-        char expected[128];
+        char expected[256];
         if (l.reason != SoundReasonMissing)
-            snprintf(expected, sizeof(expected), " header not set : repair");
+            snprintf(expected, sizeof(expected), TextHeaderNotSet, name.c_str(), TextRepair);
         else
-            snprintf(expected, sizeof(expected), " header missing %" PRId64 " bytes : repair", l.missing);
-        FUZZ_CHECK(got[0] == name + expected, "line '%s', expected '%s%s'", got[0].c_str(), name.c_str(), expected);
+            snprintf(expected, sizeof(expected), TextHeaderMissing, name.c_str(), l.missing, TextRepair);
+        FUZZ_CHECK(got[0] == expected, "line '%s', expected '%s'", got[0].c_str(), expected);
         FUZZ_CHECK(StartsWith(got[1], name + " (") && got[1].find(" ch) Length:") != std::string::npos,
                    "no failure without a failing disk: '%s'", got[1].c_str());
     } else {

@@ -11,6 +11,7 @@ Usage: cli_report.py TESSMARK
 """
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -54,10 +55,24 @@ def run(exe, *args):
     return p.returncode, p.stdout, p.stderr
 
 
-FILE_KEYS = {"type", "path", "name", "action", "reason", "container", "rate", "channels", "bits", "encoding",
-             "declared_bytes", "present_bytes", "missing_bytes", "frames_before", "frames_after"}
-SUMMARY_KEYS = {"type", "check_only", "examined", "ok", "repaired", "needs_repair", "failed", "not_examined",
-                "not_opened", "not_recordings", "no_samples", "interrupted", "exit_status"}
+def readme_keys():
+    """The keys the README's --json table promises, for file lines and for the summary."""
+    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+    keys = {"file": set(), "summary": set()}
+    for row in open(readme, encoding="utf-8"):
+        cells = [c.strip() for c in row.split("|")]
+        if len(cells) < 4 or not cells[1].startswith("`"):
+            continue
+        names = set(re.findall(r"`([a-z_]+)`", cells[1]))
+        for kind in ("file", "summary"):
+            if cells[2] == kind or cells[2] == "every line":
+                keys[kind] |= names
+    keys["file"] -= {"path_bytes", "name_bytes"}
+    return keys["file"], keys["summary"]
+
+
+# The report's keys are those the README lists: every line checks against them.
+FILE_KEYS, SUMMARY_KEYS = readme_keys()
 
 
 def parse_lines(out, what):
