@@ -20,6 +20,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GENDATA = os.path.join(HERE, "gendata.py")
+sys.path.insert(0, HERE)
+import syscalls  # noqa: E402
 
 MiB = 1 << 20
 GiB = 1 << 30
@@ -298,40 +300,10 @@ def cpu_seconds(pid):
         return 0.0
 
 
-# What each system call of the examination of one healthy WAV is for.
+# What each system call of the examination of one healthy WAV is for: the
+# table the strace test holds tessmark to.
 def justify(call, args, index_of_kind):
-    if call == "newfstatat" and "AT_SYMLINK_NOFOLLOW" in args:
-        return ("listing", "the listing's test of an entry whose type the folder does not give (a link, or a "
-                           "file system without d_type): only a regular file is opened, and a link is known as one")
-    if call == "openat":
-        return ("least", "open")
-    if call in ("newfstatat", "fstat") and index_of_kind == 0:
-        return ("least", "the size query, made by the open itself: it refuses a non-regular file that took the "
-                         "name's place between listing and open (a FIFO or device must never block the scan), "
-                         "and its length is the one the header is compared with")
-    if call in ("newfstatat", "fstat"):
-        return ("extra", "a second size query (avoidable: the open's fstat has the length)")
-    if call == "fcntl":
-        return ("extra", "the file is opened O_NONBLOCK so that a FIFO cannot hang the open; the flag is "
-                         "dropped again once the file is known to be regular (Linux ignores O_NONBLOCK on "
-                         "regular files, so the pair is avoidable there)")
-    if call == "flock":
-        return ("extra", "the sharing lock that stands in for the Win32 share modes: a check (shared lock) "
-                         "never reads a file that a repair holds (exclusive lock)")
-    if call == "read" and index_of_kind == 0:
-        return ("least", "the file's first 4 KiB in one request: the chunk walk finds the RIFF/RF64 header, "
-                         "fmt and the data chunk in memory")
-    if call == "read":
-        return ("extra", "a part of the header behind the first 4 KiB (none in a plain header)")
-    if call == "lseek":
-        return ("extra", "puts the file pointer at the first sample byte, where the stream's sample reads expect "
-                         "it; it moves only the descriptor's offset and sends no request to a network file system")
-    if call == "fsync":
-        return ("extra", "the close flushes the file; a read-only handle has nothing to flush, yet the "
-                         "disk is asked to commit (avoidable: flush only after a header write)")
-    if call == "close":
-        return ("least", "close")
-    return ("extra", "(not classified)")
+    return syscalls.describe(call, args, index_of_kind) or ("extra", "(not classified)")
 
 
 def joined_strace_lines(lines):

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "logbuffer.h"
+#include "texts.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,15 +46,17 @@ double median(std::vector<double> v)
 // The lines a scan of a card gives: OK lines, repairs with their format line.
 const char* scanLine(int i, char* buffer, size_t size)
 {
+    char name[32];
+    snprintf(name, sizeof(name), "take_%05d.wav", i % 5 == 1 ? i - 1 : i);
     switch (i % 5) {
     case 0:
-        snprintf(buffer, size, "take_%05d.wav header not set : repair", i);
+        snprintf(buffer, size, TextHeaderNotSet, name, TextRepair);
         break;
     case 1:
-        snprintf(buffer, size, "take_%05d.wav (48000Hz / 2 ch) Length:00:%02d:%02d", i - 1, (i / 60) % 60, i % 60);
+        snprintf(buffer, size, TextFormatLine, name, 48000, 2, int64_t(0), int64_t((i / 60) % 60), int64_t(i % 60));
         break;
     default:
-        snprintf(buffer, size, "take_%05d.wav HEADER OK !", i);
+        snprintf(buffer, size, TextHeaderOk, name);
         break;
     }
     return buffer;

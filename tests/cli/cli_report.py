@@ -339,6 +339,51 @@ def suite_buffering(exe, work):
     check(lines == 402 and 0 < writes <= lines // 20, "a pipe gets them in blocks: %d lines, %d writes" % (lines, writes))
 
 
+def file_calls(trace, name):
+    """The calls on the descriptor opened on name, from its open to its close."""
+    calls, fd = [], None
+    for line in open(trace):
+        m = re.match(r"^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\w+)", line)
+        if not m:
+            continue
+        call, args, result = m.groups()
+        if fd is None:
+            if call == "openat" and args.split(",")[1].strip().endswith('/%s"' % name):
+                fd = result
+                calls.append((call, args))
+        elif re.match(r"^%s\b" % re.escape(fd), args):
+            calls.append((call, args))
+            if call == "close":
+                break
+    return calls
+
+
+def suite_calls(exe, work):
+    """The check of a healthy take makes the calls the benchmark's table
+    describes, and no more than it allows."""
+    if not shutil.which("strace"):
+        print("strace missing: the calls of a check are not counted")
+        return
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+    import syscalls
+    folder = os.path.join(work, "calls")
+    os.mkdir(folder)
+    for name, data in (("take.wav", wav(2, 44100, 16, samples(4000, 7))), ("take.aif", aiff(2, 44100, 16, samples(4000, 8), 1000))):
+        path = write(folder, name, data)
+        trace = os.path.join(work, name + ".strace")
+        subprocess.run(["strace", "-f", "-o", trace, exe, "--check", folder], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        calls = file_calls(trace, name)
+        seen = {}
+        for call, args in calls:
+            kind = "stat" if call in ("newfstatat", "fstat") else call
+            index = seen.get(kind, 0)
+            seen[kind] = index + 1
+            check(syscalls.describe(call, args, index) is not None, "%s: %s(%s) is in the table" % (name, call, args))
+        check(0 < len(calls) <= syscalls.MOST_CALLS, "%s: %d calls on the file: %r" % (name, len(calls), calls))
+        os.remove(path)
+
+
 def main():
     exe = os.path.abspath(sys.argv[1])
     work = tempfile.mkdtemp(prefix="tessmark-report-")
@@ -346,6 +391,7 @@ def main():
         suite_json(exe, work)
         suite_undo(exe, work)
         suite_buffering(exe, work)
+        suite_calls(exe, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "scanning.h"
 #include "soundfile.h"
 #include "testfiles.h"
+#include "texts.h"
 
 // An AIFF recording as the recorder left it: 48 kHz, SSND declaring its
 // offset and block size only; the bytes its offset skips are not zero.
@@ -96,14 +98,22 @@ Reference Undisturbed(const Recording& r, const TempDir& dir);
 // whole frame, and the scan after that finds nothing to do.
 void ExpectNextScanFinishes(const Recording& r, const Reference& ref, const TempDir& dir);
 
+// A fixed line of the log for the file name.
+inline std::string Logged(const char* text, const std::string& name)
+{
+    char line[2048];
+    snprintf(line, sizeof(line), text, name.c_str());
+    return line;
+}
+
 inline std::string OkLine(const std::string& name)
 {
-    return name + " HEADER OK !";
+    return Logged(TextHeaderOk, name);
 }
 
 inline std::string ErrLine(const std::string& name)
 {
-    return name + " ERR:Can't Access File";
+    return Logged(TextCannotAccess, name);
 }
 
 #endif
