@@ -291,12 +291,9 @@ static void logAccessError(ScanContext* ctx, const char* name)
 
 static void logLength(ScanContext* ctx, const char* name)
 {
-    int64_t seconds = ctx->info.durationMs / 1000;
-    int64_t hours = seconds / 3600;
-    int64_t rest = seconds - hours * 3600;
-    snprintf(ctx->line, sizeof(ctx->line), "%s (%iHz / %i ch) Length:%02" PRId64 ":%02" PRId64 ":%02" PRId64, name,
-             static_cast<int>(ctx->info.sampleRate), static_cast<int>(ctx->info.channels), hours, rest / 60,
-             rest % 60);
+    char format[96];
+    SoundFile_DescribeFormat(format, sizeof(format), ctx->info.sampleRate, ctx->info.channels, ctx->info.durationMs);
+    snprintf(ctx->line, sizeof(ctx->line), "%s %s", name, format);
     emitLine(ctx);
 }
 
