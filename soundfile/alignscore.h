@@ -27,8 +27,8 @@ enum {
 };
 
 // Windows spread over the samples, and the bytes of each.
-#define AlignWindowCount 64u
-#define AlignWindowBytes 8192u
+#define AlignWindowCount 48u
+#define AlignWindowBytes 4096u
 // The channel counts the other layouts are tried with: 1 to this.
 #define AlignOtherChannels 8u
 #define AlignMaxOthers 40u
