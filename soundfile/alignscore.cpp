@@ -23,8 +23,6 @@ const double SilenceVariance = 1e-10;
 const uint32_t ShiftRoom = 8;
 const uint32_t MaxPhases = 8;
 const uint32_t MaxLayouts = AlignMaxOthers + 1;
-// Readings within this factor of the smoothest read about as well.
-const double AboutAsWell = 1.5;
 
 // Misread floats take any exponent: kept finite and bounded so that they
 // read as the noise they are.
@@ -319,13 +317,13 @@ int32_t AlignScore_Run(AlignScore* job)
         if (beats && (bestBeating < 0 || means[i] < bestBeating))
             bestBeating = means[i];
     }
-    // Of the layouts that read about as well, the one nearest the sibling's
-    // names the mistake: 16-bit stereo also reads as smooth 32-bit mono.
+    // Of the layouts that beat the sibling's, the one nearest it names the
+    // mistake: 16-bit stereo also reads as smooth 32-bit mono.
     const int clear = bestBeating >= 0;
     uint32_t pick = 0;
     for (uint32_t i = 1; i < layoutCount; ++i) {
         const int beats = means[i] < NoiseLimit && means[i] * Bar(&job->layout, &layouts[i]) < job->roughness;
-        if (clear ? !(beats && means[i] <= AboutAsWell * bestBeating) : false)
+        if (clear && !beats)
             continue;
         if (pick == 0 || (clear ? Nearer(&job->layout, &layouts[i], &layouts[pick]) : means[i] < means[pick]))
             pick = i;

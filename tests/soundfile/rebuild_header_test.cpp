@@ -78,7 +78,8 @@ TEST_P(RebuildSibling, HeaderReadsBack)
             EXPECT_EQ(std::string::npos, std::string(header.begin(), header.end()).find(id)) << id;
         const std::string path = dir.write("out" + std::string(t.extension),
                                            Cat({header, PatternBytes(size_t(bytes), 5), Bytes(shape.padBytes, 0)}));
-        SoundFile file;
+        static SoundFile file;
+        memset(&file, 0, sizeof(file));
         ASSERT_EQ(0, SoundFile_Open(&file, path.c_str(), SoundFileOpenReadShared));
         ASSERT_TRUE(file.isOpen);
         EXPECT_EQ(int64_t(frames), file.info.frameCount);
