@@ -73,8 +73,9 @@ int32_t WavTemplate(RebuildTemplate* t, SoundFile* file)
     ChunkCursor_Init(&cursor, w->handle, &ChunkRulesRiff, ChunkPosUnknown);
     uint64_t pos = 12;
     int afterOdd = 0;
-    // Each round moves on by 8 bytes at least; the data chunk ends the walk.
-    while (t->formatLength == 0 && pos + 8 < w->dataOffset) {
+    // Each round moves on by 8 bytes at least; the data chunk ends the
+    // walk. As for the reader, the last fmt chunk is the one that counts.
+    while (pos + 8 < w->dataOffset) {
         ChunkHeader h;
         if (!Chunk_ReadHeader(&cursor, pos, afterOdd, &h))
             return Refuse(t->reason, "cannot read its chunks");
@@ -85,6 +86,9 @@ int32_t WavTemplate(RebuildTemplate* t, SoundFile* file)
     }
     if (t->formatLength < 16)
         return Refuse(t->reason, "its fmt chunk was not found");
+    if (Chunk_Get16(&ChunkRulesRiff, t->format + 2) != w->channels ||
+        Chunk_Get16(&ChunkRulesRiff, t->format + 12) != w->blockAlign)
+        return Refuse(t->reason, "its fmt chunk is not the one its reader took");
     uint16_t tag = w->formatTag;
     if (tag == 0xFFFE && t->formatLength >= 26)
         tag = Chunk_Get16(&ChunkRulesRiff, t->format + 24);  // the subformat
