@@ -861,7 +861,7 @@ def report(results, info):
           "page cache warm; the rebuild flushes its file before it renames it, so cp is also timed with a "
           "`sync` of its copy.")
         w("")
-        w("| tool | time | speed, share of tessmark's |")
+        w("| tool | time | tessmark's time ÷ this |")
         w("|---|---|---|")
         t = median(rb["times"]["tessmark --template"])
         for name in ("cp", "cp + sync", "tessmark --template"):

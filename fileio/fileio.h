@@ -177,6 +177,12 @@ int File_AllowHoles(FileHandle handle);
 int File_CopyRange(FileHandle from, int64_t fromPos, FileHandle to, int64_t toPos, uint32_t count, void* buffer,
                    uint32_t bufferSize);
 
+// Asks the system to start writing count bytes at pos of an open file to
+// the disk without waiting for them (Linux sync_file_range), so that a
+// flush at the end of a long copy finds little left to write. 1, also where
+// the system has no such request (nothing is done there).
+int File_StartWriteback(FileHandle handle, int64_t pos, int64_t count);
+
 // Ends path at its last separator (the separator is replaced by NUL). A path
 // without one is left unchanged.
 void Path_StripFileName(char* path);

@@ -503,3 +503,16 @@ int File_CopyRange(FileHandle from, int64_t fromPos, FileHandle to, int64_t toPo
 #endif
     return copyThrough(toFd(from), fromPos, toFd(to), toPos, count, buffer, bufferSize);
 }
+
+int File_StartWriteback(FileHandle handle, int64_t pos, int64_t count)
+{
+#ifdef __linux__
+    // Only a hint: a refusal leaves the writing to the flush.
+    sync_file_range(toFd(handle), static_cast<off_t>(pos), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)handle;
+    (void)pos;
+    (void)count;
+#endif
+    return 1;
+}

@@ -237,8 +237,12 @@ int32_t CopySparse(RebuildJob* job, FileHandle src, uint64_t from, uint64_t to, 
         for (uint64_t at = uint64_t(start); at < uint64_t(end);) {
             const uint64_t left = uint64_t(end) - at;
             const uint32_t piece = left < RebuildCopyPiece ? uint32_t(left) : RebuildCopyPiece;
-            if (!File_CopyRange(src, int64_t(at), dst, int64_t(dstAt + (at - from)), piece, buffer, RebuildBufferBytes))
+            const int64_t to = int64_t(dstAt + (at - from));
+            if (!File_CopyRange(src, int64_t(at), dst, to, piece, buffer, RebuildBufferBytes))
                 return 0;
+            // The disk writes while the copy goes on: the flush before the
+            // rename then waits for the last piece only.
+            File_StartWriteback(dst, to, piece);
             at += piece;
             *done += piece;
             if (job->progress != nullptr && job->progress(job->progressContext, *done, total) != 0)
