@@ -16,6 +16,8 @@
 
 namespace {
 
+const double Pi = 3.14159265358979323846;
+
 struct Format {
     const char* name;
     uint16_t sampleBytes;
@@ -69,7 +71,7 @@ Bytes Take(const SampleLayout& l, uint32_t frames, bool same = false)
         for (uint32_t c = 0; c < l.channels; ++c, p += l.sampleBytes) {
             const double k = same ? 0 : c;
             const double t = n / 48000.0;
-            const double x = 0.3 * sin(2 * M_PI * (220 + 70 * k) * t) + 0.15 * sin(2 * M_PI * (1250 + 310 * k) * t + k);
+            const double x = 0.3 * sin(2 * Pi * (220 + 70 * k) * t) + 0.15 * sin(2 * Pi * (1250 + 310 * k) * t + k);
             Put(l, x, p);
         }
     return b;
