@@ -6,10 +6,12 @@ everything under build/.
   gendata.py healthy PATH       one healthy 16-bit stereo WAV of one second
   gendata.py take PATH BYTES    one damaged take of BYTES bytes (sparse above 64 MiB)
   gendata.py damage PATH BYTES  puts the damage back after a repair
+  gendata.py rebuild DIR BYTES  DIR/take.wav of BYTES bytes whose header is gone, DIR/sibling.wav
 
 A damaged take is what a recorder leaves when its power fails: the header
 declares 0 data bytes, every sample is in the file, and the last frame is cut.
 """
+import math
 import os
 import random
 import struct
@@ -177,6 +179,33 @@ def make_healthy(path):
         f.write(wav(os.urandom(48000 * 4), 2, 48000, 16, rng))
 
 
+def make_rebuild(folder, size):
+    """A take of size bytes whose header is gone (its first 4 KiB zeroed),
+    24-bit stereo sound throughout, and a short sibling with its header."""
+    frames = (4 << 20) // 6
+    block = bytearray(frames * 6)
+    for n in range(frames):
+        t = n / TAKE_RATE
+        for c, f in enumerate((220.0, 330.0)):
+            v = int(0.4 * 8388607 * math.sin(2 * math.pi * f * t + c))
+            block[n * 6 + c * 3:n * 6 + c * 3 + 3] = (v & 0xFFFFFF).to_bytes(3, "little")
+    header = take_header()
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "sibling.wav"), "wb") as f:
+        chunks = [chunk(b"JUNK", b"\0" * 28), fmt_chunk(TAKE_CHANNELS, TAKE_RATE, TAKE_BITS),
+                  head(b"data", len(block) // 8 // 6 * 6)]
+        f.write(riff(chunks + [block[:len(block) // 8 // 6 * 6]]))
+    with open(os.path.join(folder, "take.wav"), "wb") as f:
+        f.write(header)
+        left = size - len(header)
+        while left > 0:
+            f.write(block[:min(left, len(block))])
+            left -= len(block)
+        f.seek(0)
+        f.write(bytes(4096))
+        os.fsync(f.fileno())
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "healthy":
         make_healthy(argv[2])
@@ -184,6 +213,8 @@ def main(argv):
         make_folder(argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[1] == "take":
         make_take(argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[1] == "rebuild":
+        make_rebuild(argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[1] == "damage":
         damage(argv[2], int(argv[3]))
     else:

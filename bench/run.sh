@@ -10,7 +10,9 @@
 #      place against sox --ignore-length and ffmpeg -c copy);
 #   3. the desktop log: appending 100,000 lines, one refresh tick with a
 #      full 8 MiB log (natively, and the log view under Wine);
-#   4. the scanner's peak memory.
+#   4. the scanner's peak memory;
+#   5. rebuilding a 2 GiB take whose header is gone (tessmark --template)
+#      beside cp of the same file.
 #
 #   bench/run.sh            build (Release, build/bench-*), generate the data
 #                           under build/bench-data, run, print (about 15 min)
@@ -21,6 +23,8 @@
 #                           only the check's sections (1 and 4; about 6 min);
 #                           with --save, only those are replaced in
 #                           bench/RESULTS.md, the others are kept
+#   bench/run.sh --only rebuild
+#                           only section 5 (about 3 min, 4 GiB of free disk)
 #
 # Installs what it needs from Debian's archive when it runs as root
 # (scripts/install-deps.sh bench). Needs about 17 GiB of free disk for a
@@ -45,8 +49,8 @@ while [ $# -gt 0 ]; do
 done
 case "$only" in
   "") ;;
-  check) pass+=(--only check) ;;
-  *) echo "bench/run.sh: --only takes check (see --help)" >&2; exit 2 ;;
+  check|rebuild) pass+=(--only "$only") ;;
+  *) echo "bench/run.sh: --only takes check or rebuild (see --help)" >&2; exit 2 ;;
 esac
 
 . scripts/lib.sh

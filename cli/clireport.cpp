@@ -112,3 +112,50 @@ int32_t CliReport_Summary(FILE* out, const ScanOutcomes* outcomes, int32_t check
     line["exit_status"] = exitStatus;
     return CliJson_WriteLine(out, line);
 }
+
+int32_t CliReport_Rebuild(FILE* out, const RebuildJob* job, int32_t rebuilt)
+{
+    nlohmann::json line = nlohmann::json::object();
+    line["type"] = "rebuild";
+    CliJson_PutName(&line, "path", job->path);
+    line["action"] = rebuilt ? "rebuilt" : "refused";
+    // A forced take keeps the verdict it overrode as its reason.
+    if (job->reason[0] != '\0')
+        line["reason"] = job->reason;
+    else
+        line["reason"] = nullptr;
+    if (rebuilt)
+        CliJson_PutName(&line, "output", job->outputPath);
+    else
+        line["output"] = nullptr;
+    const RebuildTemplate* t = job->sibling;
+    line["rate"] = t->sampleRate;
+    line["channels"] = t->layout.channels;
+    line["bits"] = t->bitsPerSample;
+    // Each fact only where the rebuild got as far as learning it.
+    if (job->score.read != nullptr) {
+        line["start"] = job->score.start;
+        line["score"] = AlignScore_Score(&job->score);
+        line["channel_order_guess"] = job->channelOrderGuess != 0;
+    } else {
+        for (const char* key : {"start", "score", "channel_order_guess"})
+            line[key] = nullptr;
+    }
+    if (job->frames > 0)
+        line["frames"] = job->frames;
+    else
+        line["frames"] = nullptr;
+    return CliJson_WriteLine(out, line);
+}
+
+int32_t CliReport_RebuildSummary(FILE* out, int64_t rebuilt, int64_t refused, int32_t interrupted, int32_t exitStatus)
+{
+    nlohmann::json line = nlohmann::json::object();
+    line["type"] = "summary";
+    line["files"] = rebuilt + refused;
+    line["rebuilt"] = rebuilt;
+    line["refused"] = refused;
+    line["interrupted"] = interrupted != 0;
+    line["exit_status"] = exitStatus;
+    return CliJson_WriteLine(out, line);
+}

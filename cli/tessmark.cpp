@@ -7,8 +7,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
+#include "cliexit.h"
 #include "clijournal.h"
+#include "cliout.h"
 #include "cliplatform.h"
+#include "clirebuild.h"
 #include "clireport.h"
 #include "fileio.h"
 #include "scanplatform.h"
@@ -17,18 +22,12 @@
 #include "texts.h"
 #include "tessmark_version.h"
 
-enum {
-    ExitOk = 0,           // no file failed (with --check: none needs repair)
-    ExitFileFailed = 1,   // a repair failed or was refused (with --check: a file needs repair)
-    ExitUsage = 2,        // bad command line, or a folder that cannot be listed
-    ExitNotExamined = 3,  // nothing failed, but a recording was left unexamined (named on stderr)
-    ExitInterrupted = 130 // stopped by Ctrl-C after the file in hand
-};
-
 static const char* const usageText =
     "Usage: tessmark [--check] [--recursive] [--follow-links] [--jobs N] [--json] [--journal FILE]\n"
     "                FOLDER\n"
     "       tessmark --undo FILE\n"
+    "       tessmark --template SIBLING [--out FOLDER] [--offset N] [--force] [--json]\n"
+    "                FILE...\n"
     "\n"
     "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
     "repairs each header that the recorder never finalised, in place, so that it\n"
@@ -51,6 +50,18 @@ static const char* const usageText =
     "  --undo FILE     put back every file recorded in FILE, newest first, where it\n"
     "                  is still as the repair left it; other files are named and\n"
     "                  left alone\n"
+    "  --template SIBLING\n"
+    "                  rebuild each FILE whose header is gone (zeroed, overwritten,\n"
+    "                  or a fragment without one) as a new file NAME-rebuilt.EXT,\n"
+    "                  with the format of SIBLING, a healthy take recorded with the\n"
+    "                  same settings; FILE is only read, an existing file never\n"
+    "                  replaced\n"
+    "  --out FOLDER    with --template: put the new files in FOLDER (default:\n"
+    "                  beside each FILE)\n"
+    "  --offset N      with --template: the samples start within one frame of byte\n"
+    "                  N of FILE (default: where SIBLING's start; 0 for a fragment)\n"
+    "  --force         with --template: rebuild also where the bytes of FILE do not\n"
+    "                  read as audio in SIBLING's format\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -64,42 +75,23 @@ static const char* const usageText =
     "listed; 3 when nothing failed but a recording was left unexamined; 130 when\n"
     "interrupted (every file in hand is always finished first).\n"
     "With --undo: 0 when every recorded file was put back or was already as\n"
-    "before; 1 when one was refused; 2 when FILE cannot be read.\n";
+    "before; 1 when one was refused; 2 when FILE cannot be read.\n"
+    "With --template: 0 when every FILE was rebuilt; 1 when one was refused;\n"
+    "2 on a usage error or a SIBLING that cannot be used.\n";
 
 static char folderPath[ScanPathCapacity];  // the folder as the worker takes it
 static ScanOutcomes outcomes;   // counted by the worker
-static int32_t lineNumber;      // the number of the last line printed
+static CliOut out;               // the numbered lines: stdout, or stderr under --json
 static volatile sig_atomic_t interrupted;
-static FILE* humanOut;          // the numbered lines: stdout, or stderr under --json
 static int jsonOut;             // --json
 static CliJournal journal;      // --journal
 static int journalFailed;       // a journal line after a repair could not be written
-static int stdoutLive;          // standard output is a terminal: each line flushed at once
-
-// Appends text to out from at, control characters of odd file names shown
-// as '?' so that they cannot drive the terminal; returns the new length.
-static size_t appendShown(char* out, size_t at, size_t capacity, const char* text)
-{
-    for (const char* p = text; *p != '\0' && at + 2 < capacity; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        out[at++] = (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
-    }
-    return at;
-}
 
 // Prints one log line with the number the desktop log would give it.
 static void printLine(const char* line, void* context)
 {
     (void)context;
-    lineNumber += 1;
-    char out[ScanPathCapacity + 256];
-    int n = snprintf(out, sizeof(out), TextLineNumber, static_cast<int>(lineNumber));
-    size_t at = appendShown(out, static_cast<size_t>(n), sizeof(out), line);
-    out[at++] = '\n';
-    out[at] = '\0';
-    fputs(out, humanOut);
-    if (humanOut != stdout || stdoutLive)
-        fflush(humanOut);
+    CliOut_Line(&out, line);
 }
 
 // Passes each file's report to the JSON lines and the journal.
@@ -108,7 +100,7 @@ static void onFileReport(const ScanFileReport* report, void* context)
     (void)context;
     if (jsonOut) {
         CliReport_File(stdout, report);
-        if (stdoutLive)
+        if (out.stdoutLive)
             fflush(stdout);
     }
     if (journal.handle != FileHandleNone && CliJournal_AfterFile(&journal, report) != 0)
@@ -118,17 +110,21 @@ static void onFileReport(const ScanFileReport* report, void* context)
 static void printUndoNote(const char* path, int32_t refused, const char* text, void* context)
 {
     (void)context;
-    char out[ScanPathCapacity + 256];
-    size_t at = 0;
-    if (refused)
-        at = appendShown(out, at, sizeof(out), "tessmark: ");
-    at = appendShown(out, at, sizeof(out), path);
-    at = appendShown(out, at, sizeof(out), refused ? ": not undone: " : ": ");
-    at = appendShown(out, at, sizeof(out), text);
-    out[at++] = '\n';
-    out[at] = '\0';
-    fflush(stdout);
-    fputs(out, refused ? stderr : stdout);
+    if (refused) {
+        char note[ScanPathCapacity + 256];
+        size_t at = CliOut_Shown(note, 0, sizeof(note), "not undone: ");
+        CliOut_Shown(note, at, sizeof(note), text);
+        note[sizeof(note) - 1] = '\0';
+        CliOut_Note(path, note);
+        return;
+    }
+    char line[ScanPathCapacity + 256];
+    size_t at = CliOut_Shown(line, 0, sizeof(line), path);
+    at = CliOut_Shown(line, at, sizeof(line), ": ");
+    at = CliOut_Shown(line, at, sizeof(line), text);
+    line[at++] = '\n';
+    line[at] = '\0';
+    fputs(line, stdout);
 }
 
 static int runUndo(const char* journalPath)
@@ -151,15 +147,7 @@ static int runUndo(const char* journalPath)
 static void printNote(const char* name, const char* text, void* context)
 {
     (void)context;
-    char out[ScanPathCapacity + 512];
-    size_t at = appendShown(out, 0, sizeof(out), "tessmark: ");
-    at = appendShown(out, at, sizeof(out), name);
-    at = appendShown(out, at, sizeof(out), ": ");
-    at = appendShown(out, at, sizeof(out), text);
-    out[at++] = '\n';
-    out[at] = '\0';
-    fflush(stdout);
-    fputs(out, stderr);
+    CliOut_Note(name, text);
 }
 
 static int usageError(const char* message, const char* detail)
@@ -199,13 +187,17 @@ int main(int argc, char** argv)
     const char* folder = nullptr;
     const char* journalPath = nullptr;
     const char* undoPath = nullptr;
+    CliRebuildOptions rebuild;
+    memset(&rebuild, 0, sizeof(rebuild));
+    rebuild.offset = -1;
+    std::vector<const char*> operands;
     int optionsEnded = 0;
-    humanOut = stdout;
+    out.human = stdout;
     // As the classic tools: a terminal gets each line as it comes, a pipe
     // gets them in blocks, without one write per line.
-    stdoutLive = CliPlatform_IsTerminal(stdout);
+    out.stdoutLive = CliPlatform_IsTerminal(stdout);
     static char stdoutBlock[1 << 16];
-    if (!stdoutLive)
+    if (!out.stdoutLive)
         setvbuf(stdout, stdoutBlock, _IOFBF, sizeof(stdoutBlock));
     journal.handle = FileHandleNone;
     for (int i = 1; i < argc; ++i) {
@@ -229,6 +221,18 @@ int main(int argc, char** argv)
                 if (i + 1 >= argc)
                     return usageError("a file must follow", arg);
                 (arg[2] == 'j' ? journalPath : undoPath) = argv[++i];
+            } else if (strcmp(arg, "--template") == 0 || strcmp(arg, "--out") == 0) {
+                if (i + 1 >= argc)
+                    return usageError(arg[2] == 't' ? "a recording must follow" : "a folder must follow", arg);
+                (arg[2] == 't' ? rebuild.templatePath : rebuild.outFolder) = argv[++i];
+            } else if (strcmp(arg, "--offset") == 0) {
+                if (i + 1 >= argc)
+                    return usageError("a number must follow", arg);
+                rebuild.offset = CliRebuild_ParseOffset(argv[++i]);
+                if (rebuild.offset < 0)
+                    return usageError("--offset takes a byte count, not", argv[i]);
+            } else if (strcmp(arg, "--force") == 0) {
+                rebuild.force = 1;
             } else if (strcmp(arg, "--follow-links") == 0) {
                 followLinks = 1;
             } else if (strcmp(arg, "--jobs") == 0) {
@@ -245,10 +249,29 @@ int main(int argc, char** argv)
             }
             continue;
         }
-        if (folder != nullptr)
-            return usageError("one folder only; unexpected", arg);
-        folder = arg;
+        operands.push_back(arg);
     }
+    if (rebuild.templatePath != nullptr) {
+        if (checkOnly || recursive || followLinks || jobs > 0 || journalPath != nullptr || undoPath != nullptr)
+            return usageError("--template does not go with --check, --recursive, --follow-links, --jobs, --journal "
+                              "or --undo",
+                              nullptr);
+        if (operands.empty())
+            return usageError("no file given to rebuild", nullptr);
+        rebuild.json = jsonOut;
+        rebuild.files = operands.data();
+        rebuild.fileCount = static_cast<int32_t>(operands.size());
+        if (jsonOut)
+            out.human = stderr;
+        rebuild.out = &out;
+        return CliRebuild_Run(&rebuild);
+    }
+    if (rebuild.outFolder != nullptr || rebuild.offset >= 0 || rebuild.force)
+        return usageError("--out, --offset and --force go with --template only", nullptr);
+    if (operands.size() > 1)
+        return usageError("one folder only; unexpected", operands[1]);
+    if (!operands.empty())
+        folder = operands[0];
     if (undoPath != nullptr) {
         if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr || jobs > 0)
             return usageError("--undo takes a journal and nothing else", nullptr);
@@ -259,7 +282,7 @@ int main(int argc, char** argv)
     if (journalPath != nullptr && checkOnly)
         return usageError("--check changes nothing, so --journal has nothing to record", nullptr);
     if (jsonOut)
-        humanOut = stderr;
+        out.human = stderr;
 
     // The folder as the desktop keeps it: without a trailing separator,
     // except for a root, which is nothing but one.
@@ -330,9 +353,9 @@ int main(int argc, char** argv)
     else if (outcomes.notOpened > 0 || outcomes.notRecordings > 0)
         status = ExitNotExamined;
     char summary[512];
-    fputs(ScanRender_Summary(&outcomes, checkOnly, summary, sizeof(summary)), humanOut);
-    fprintf(humanOut, "\n");
-    fflush(humanOut);
+    fputs(ScanRender_Summary(&outcomes, checkOnly, summary, sizeof(summary)), out.human);
+    fprintf(out.human, "\n");
+    fflush(out.human);
     if (jsonOut) {
         CliReport_Summary(stdout, &outcomes, checkOnly, interrupted, status);
         fflush(stdout);

@@ -19,6 +19,7 @@ enum {
     FileModeCreateAlways = 0x100,  // create, emptying an existing file
     FileModeOpenExisting = 0x200,  // open only a file that exists
     FileModeOpenAlways = 0x400,    // open, creating an empty file when absent
+    FileModeCreateNew = 0x800,     // create, failing where anything has the name
 };
 
 // The mode words in use.
@@ -27,6 +28,7 @@ enum {
     FileModeReadShared = 0x211,         // read only, others may read
     FileModeReadExclusive = 0x201,      // read only, unshared
     FileModeReadWriteExisting = 0x203,  // read and write, unshared, never creates
+    FileModeWriteNew = 0x803,           // read and write, unshared, only a file it creates
 };
 
 // The separator of path elements on this platform.
@@ -68,6 +70,7 @@ enum {
     FileOpenFailInUse = 4,     // held by another program
     FileOpenFailNotFile = 5,   // not a regular file
     FileOpenFailOther = 6,     // anything else the system refused
+    FileOpenFailExists = 7,    // FileModeCreateNew met a file of that name
 };
 int File_LastOpenFailure(void);
 // A few words for a FileOpenFail* value ("read-only", "in use", ...).
@@ -143,6 +146,43 @@ int File_Flush(FileHandle handle);
 
 // Closes the handle (CloseHandle). Returns 0 when the OS reports a failure.
 int File_Close(FileHandle handle);
+
+// Renames from to to, never replacing what has that name (Linux
+// renameat2 RENAME_NOREPLACE, else link and unlink; Windows MoveFileEx
+// without MOVEFILE_REPLACE_EXISTING). 1 when renamed; 0 otherwise, with
+// *outExists 1 when the refusal was that to exists.
+int File_RenameNoReplace(const char* from, const char* to, int* outExists);
+
+// Removes the file at path. 1 when removed.
+int File_Remove(const char* path);
+
+// 1 when anything (a file, a folder, a link) has the name path.
+int File_Exists(const char* path);
+
+// The first stretch of data at or after from, before fileSize: [*dataStart,
+// *dataEnd); both fileSize when only a hole is left. Where the system keeps
+// no holes or cannot tell, the rest of the file is one stretch. 1, or 0 when
+// the system failed.
+int File_NextData(FileHandle handle, int64_t from, int64_t fileSize, int64_t* dataStart, int64_t* dataEnd);
+
+// Lets the ranges of a file being written that are never written stay
+// holes (NTFS asks for it; elsewhere a seek past them is enough). 1, also
+// where the file system keeps no holes (they are then zeros).
+int File_AllowHoles(FileHandle handle);
+
+// Copies count bytes at fromPos of from to toPos of to: in the kernel where
+// it can (copy_file_range), else through buffer (bufferSize bytes, not 0).
+// The file pointers are unknown afterwards. 1, or 0 when a read or write
+// failed or the source ended early (LastFileError; ENOSPC for a full disk).
+// A read and a write for fault injection.
+int File_CopyRange(FileHandle from, int64_t fromPos, FileHandle to, int64_t toPos, uint32_t count, void* buffer,
+                   uint32_t bufferSize);
+
+// Asks the system to start writing count bytes at pos of an open file to
+// the disk without waiting for them (Linux sync_file_range), so that a
+// flush at the end of a long copy finds little left to write. 1, also where
+// the system has no such request (nothing is done there).
+int File_StartWriteback(FileHandle handle, int64_t pos, int64_t count);
 
 // Ends path at its last separator (the separator is replaced by NUL). A path
 // without one is left unchanged.

@@ -60,6 +60,7 @@ const char* File_OpenFailureText(int failure)
     case FileOpenFailDenied: return "permission denied";
     case FileOpenFailInUse: return "in use by another program";
     case FileOpenFailNotFile: return "not a regular file";
+    case FileOpenFailExists: return "already exists";
     default: return "refused by the system";
     }
 }

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +35,8 @@ static int openFailure(int error, bool wantWrite)
     case EWOULDBLOCK:
     case ETXTBSY:
         return FileOpenFailInUse;
+    case EEXIST:
+        return FileOpenFailExists;
     default:
         return FileOpenFailOther;
     }
@@ -111,7 +114,8 @@ static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, stru
     else
         return 0;  // no access asked for: Win32 would refuse too
 
-    uint32_t disposition = mode & (FileModeCreateAlways | FileModeOpenExisting | FileModeOpenAlways);
+    uint32_t disposition =
+        mode & (FileModeCreateAlways | FileModeOpenExisting | FileModeOpenAlways | FileModeCreateNew);
     // O_TRUNC would empty a file before the lock below tells whether another
     // opener holds it: the file is emptied only once it is locked.
     const bool truncate = disposition == FileModeCreateAlways;
@@ -119,6 +123,8 @@ static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, stru
         flags |= O_CREAT;
     else if (disposition == FileModeOpenAlways)
         flags |= O_CREAT;
+    else if (disposition == FileModeCreateNew)
+        flags |= O_CREAT | O_EXCL;
     else if (disposition != FileModeOpenExisting)
         return 0;  // none or several dispositions: the OS refuses
 
@@ -353,4 +359,160 @@ int File_Close(FileHandle handle)
 int Path_IsSeparator(char c)
 {
     return c == '/';
+}
+
+int File_RenameNoReplace(const char* from, const char* to, int* outExists)
+{
+    *outExists = 0;
+#ifdef __linux__
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno == EEXIST) {
+        *outExists = 1;
+        return 0;
+    }
+    // Only a file system that does not know the flag goes on to the link.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return 0;
+#endif
+    // link() never replaces a name; the temporary name goes once both exist.
+    if (link(from, to) != 0) {
+        *outExists = errno == EEXIST;
+        return 0;
+    }
+    unlink(from);
+    return 1;
+}
+
+int File_Remove(const char* path)
+{
+    return unlink(path) == 0;
+}
+
+int File_Exists(const char* path)
+{
+    struct stat st;
+    return lstat(path, &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+int File_NextData(FileHandle handle, int64_t from, int64_t fileSize, int64_t* dataStart, int64_t* dataEnd)
+{
+    *dataStart = from;
+    *dataEnd = fileSize;
+    if (from >= fileSize) {
+        *dataStart = fileSize;
+        return 1;
+    }
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+    const int fd = toFd(handle);
+    off_t data = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+    if (data == static_cast<off_t>(-1)) {
+        if (errno == ENXIO) {  // a hole up to the end
+            *dataStart = fileSize;
+            return 1;
+        }
+        return errno == EINVAL || errno == EOPNOTSUPP;  // no holes kept here: all data
+    }
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole == static_cast<off_t>(-1))
+        return 0;
+    *dataStart = static_cast<int64_t>(data) < fileSize ? static_cast<int64_t>(data) : fileSize;
+    *dataEnd = static_cast<int64_t>(hole) < fileSize ? static_cast<int64_t>(hole) : fileSize;
+#else
+    (void)handle;
+#endif
+    return 1;
+}
+
+int File_AllowHoles(FileHandle handle)
+{
+    (void)handle;
+    return 1;
+}
+
+// Through the buffer: where the kernel copy is not to be had.
+static int copyThrough(int from, int64_t fromPos, int to, int64_t toPos, uint32_t count, void* buffer,
+                       uint32_t bufferSize)
+{
+    char* b = static_cast<char*>(buffer);
+    while (count > 0) {
+        const uint32_t want = count < bufferSize ? count : bufferSize;
+        ssize_t got = pread(from, b, want, static_cast<off_t>(fromPos));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            LastFileError = static_cast<uint32_t>(got < 0 ? errno : EIO);
+            return 0;
+        }
+        ssize_t done = 0;
+        while (done < got) {
+            ssize_t n = pwrite(to, b + done, static_cast<size_t>(got - done), static_cast<off_t>(toPos + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                LastFileError = static_cast<uint32_t>(n < 0 ? errno : ENOSPC);
+                return 0;
+            }
+            done += n;
+        }
+        fromPos += got;
+        toPos += got;
+        count -= static_cast<uint32_t>(got);
+    }
+    return 1;
+}
+
+int File_CopyRange(FileHandle from, int64_t fromPos, FileHandle to, int64_t toPos, uint32_t count, void* buffer,
+                   uint32_t bufferSize)
+{
+    if (FileFault_Hit(FileFaultRead)) {
+        LastFileError = EIO;
+        return 0;
+    }
+    if (FileFault_Hit(FileFaultWrite)) {
+        LastFileError = ENOSPC;
+        return 0;
+    }
+    if (bufferSize == 0)
+        return 0;
+#ifdef __linux__
+    off_t in = static_cast<off_t>(fromPos);
+    off_t out = static_cast<off_t>(toPos);
+    while (count > 0) {
+        ssize_t n = copy_file_range(toFd(from), &in, toFd(to), &out, count, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0) {
+            count -= static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n == 0) {  // the source ended early
+            LastFileError = EIO;
+            return 0;
+        }
+        // Kernels and file systems that cannot copy this pair: the buffer.
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)
+            break;
+        LastFileError = static_cast<uint32_t>(errno);
+        return 0;
+    }
+    if (count == 0)
+        return 1;
+    fromPos = static_cast<int64_t>(in);
+    toPos = static_cast<int64_t>(out);
+#endif
+    return copyThrough(toFd(from), fromPos, toFd(to), toPos, count, buffer, bufferSize);
+}
+
+int File_StartWriteback(FileHandle handle, int64_t pos, int64_t count)
+{
+#ifdef __linux__
+    // Only a hint: a refusal leaves the writing to the flush.
+    sync_file_range(toFd(handle), static_cast<off_t>(pos), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)handle;
+    (void)pos;
+    (void)count;
+#endif
+    return 1;
 }

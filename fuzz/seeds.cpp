@@ -176,6 +176,9 @@ int main(int argc, char** argv)
         ok = ok && Save(out + "/repair", w, {plan[0], plan[1]}) &&
              Save(out + "/repair", a, {uint8_t(plan[0] | 2), plan[1]});
     }
+    // The rebuild target: the same files as siblings, the first byte's two
+    // low bits picking the name (0 .wav, 1 .aif), the rest a layout.
+    ok = ok && Save(out + "/rebuild", wav, {0x24}) && Save(out + "/rebuild", aiff, {0x25});
     if (!ok) {
         fprintf(stderr, "fuzz_seeds: cannot write into %s\n", out.c_str());
         return 1;

@@ -21,7 +21,9 @@
 #define TextHeaderMissing "%s header missing %" PRId64 " bytes : %s"
 #define TextRepair "repair"
 #define TextCannotAccess "%s ERR:Can't Access File"
-#define TextFormatLine "%s (%iHz / %i ch) Length:%02" PRId64 ":%02" PRId64 ":%02" PRId64
+// A take's format and length: rate, channels, hours, minutes, seconds.
+#define TextFormat "(%iHz / %i ch) Length:%02" PRId64 ":%02" PRId64 ":%02" PRId64
+#define TextFormatLine "%s " TextFormat
 
 // The sound file handle's messages (SoundFile.errorText).
 #define TextUnknownType "Unknown File Type"

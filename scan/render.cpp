@@ -75,11 +75,9 @@ void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sin
             Note(sink, name, text);
         }
     } else if (r->action == ScanActionRepaired) {
-        const int64_t seconds = r->durationMs / 1000;
-        const int64_t hours = seconds / 3600;
-        const int64_t rest = seconds - hours * 3600;
-        snprintf(line, LineCapacity, TextFormatLine, name, int(r->verdict.sampleRate), int(r->verdict.channels), hours,
-                 rest / 60, rest % 60);
+        char format[96];
+        SoundFile_DescribeFormat(format, sizeof(format), r->verdict.sampleRate, r->verdict.channels, r->durationMs);
+        snprintf(line, LineCapacity, "%s %s", name, format);
         Line(sink, line);
     }
 }

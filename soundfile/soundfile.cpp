@@ -4,6 +4,7 @@
 
 #include "texts.h"
 
+#include <inttypes.h>
 #include <stdio.h>
 
 namespace {
@@ -178,6 +179,22 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag)
         return OpenWith(c, file, path, openFlag);
     SetError(file, SoundFileErrUnknownType, TextUnknownType);
     return 0;
+}
+
+int64_t SoundFile_DurationMs(int64_t frames, uint32_t rate)
+{
+    return DurationMs(frames, rate);
+}
+
+int32_t SoundFile_DescribeFormat(char* out, uint32_t capacity, uint32_t sampleRate, int32_t channels,
+                                 int64_t durationMs)
+{
+    const int64_t seconds = durationMs / 1000;
+    const int64_t hours = seconds / 3600;
+    const int64_t rest = seconds - hours * 3600;
+    const int n = snprintf(out, capacity, TextFormat,
+                           static_cast<int>(sampleRate), static_cast<int>(channels), hours, rest / 60, rest % 60);
+    return n >= 0 && uint32_t(n) < capacity ? 0 : -1;
 }
 
 int32_t SoundFile_HasSoundExtension(const char* path)

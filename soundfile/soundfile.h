@@ -184,6 +184,14 @@ int64_t SoundFile_GetFileSize(SoundFile* file);
 // without a handle or verdict.
 int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* verdict);
 
+// frames * 1000 / rate, truncated; 0 for a rate of 0 or no frames.
+int64_t SoundFile_DurationMs(int64_t frames, uint32_t rate);
+
+// Writes "(48000Hz / 2 ch) Length:00:41:07", as the log lines give a
+// take's format and length. 0, or -1 when it did not fit.
+int32_t SoundFile_DescribeFormat(char* out, uint32_t capacity, uint32_t sampleRate, int32_t channels,
+                                 int64_t durationMs);
+
 // Internal: fill the summary from the stream in use and mark the handle open.
 int32_t SoundFile_FillInfoFromWav(SoundFile* file);
 int32_t SoundFile_FillInfoFromAiff(SoundFile* file);

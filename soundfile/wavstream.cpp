@@ -194,10 +194,8 @@ int32_t ReadFormat(WavStream* stream, ChunkCursor* cursor, const ChunkHeader* he
     stream->encodingTag = stream->formatTag;
     // The sub-format GUID begins with the tag it stands for (PCM 1, float 3,
     // and the ambisonic variants alike).
-    if (stream->formatTag == 0xFFFE && wanted == 40) {
-        const uint32_t sub = Chunk_Get32(Rules, fmt + 24);
-        stream->encodingTag = sub <= 0xFFFF ? uint16_t(sub) : 0xFFFF;
-    }
+    if (stream->formatTag == 0xFFFE && wanted == 40)
+        stream->encodingTag = Chunk_Get16(Rules, fmt + 24);
     stream->channels = channels;
     stream->sampleRate = Chunk_Get32(Rules, fmt + 4);
     stream->bytesPerSecond = Chunk_Get32(Rules, fmt + 8);

@@ -69,7 +69,7 @@ std::vector<VerdictCase> Cases()
     ByteWriter extPcm;
     extPcm.raw(WavFmtBody(0xFFFE, 2, 48000, 16)).u16(22).u16(16).u32(3).u32(1).fill(12, 0x11);
     ByteWriter extOther;
-    extOther.raw(WavFmtBody(0xFFFE, 2, 48000, 16)).u16(22).u16(16).u32(3).u32(0x12345678).fill(12, 0x11);
+    extOther.raw(WavFmtBody(0xFFFE, 2, 48000, 16)).u16(22).u16(16).u32(3).u32(0x1234).fill(12, 0x11);
     std::vector<VerdictCase> c = {
         {"complete", "a.wav", BuildWav({fmt}, s), SoundVerdictComplete, 0, 4000},
         {"LIST behind", "a.wav", BuildWav({fmt}, s, -1, list), SoundVerdictMetadata, 0, 4000},
