@@ -85,6 +85,9 @@ int File_GetSize64(FileHandle handle, int64_t* outSize);
 typedef struct FileStamp {
     int64_t size;      // length in bytes
     int64_t modified;  // last change, in the system's own unit (ns or 100 ns)
+    uint64_t device;   // the volume the file lies on (st_dev; the volume serial number)
+    uint64_t inode;    // which file it is there (st_ino; the file index)
+    uint32_t links;    // names the file has in the file system (hard links)
 } FileStamp;
 
 // Sets *outStamp to the file's length and time of last change, and forgets
@@ -99,6 +102,14 @@ int File_GetStamp(FileHandle handle, FileStamp* outStamp);
 // query for fault injection; forgets why an earlier File_Unchanged said no.
 int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
                       FileStamp* outStamp);
+
+// Milliseconds since the stamp's time of last change, by the system's
+// clock (below 0 for a time in the future).
+int64_t File_StampAgeMs(const FileStamp* stamp);
+
+// A few words for an OS error code that LastFileError holds ("no space left
+// on the device", "permission denied", ...).
+const char* File_ErrorText(uint32_t error);
 
 // 1 when no other program can have changed the file since stamp was taken:
 // the lease that File_Open took, if any, still stands, and the length (with
@@ -138,10 +149,12 @@ int File_SeekTo(FileHandle handle, int64_t position);
 // Moves the file pointer by a signed 64-bit delta from where it stands.
 int File_SeekBy(FileHandle handle, int64_t delta);
 
-// Makes the current file pointer the end of the file (SetEndOfFile).
+// Makes the current file pointer the end of the file (SetEndOfFile). A
+// failure stores the OS error in LastFileError.
 int File_Truncate(FileHandle handle);
 
-// Writes the file's buffered data to the disk (FlushFileBuffers).
+// Writes the file's buffered data to the disk (FlushFileBuffers). A
+// failure stores the OS error in LastFileError.
 int File_Flush(FileHandle handle);
 
 // Closes the handle (CloseHandle). Returns 0 when the OS reports a failure.

@@ -95,14 +95,16 @@ const char* ScanRender_Reason(const SoundFileVerdict* v, char* out, size_t capac
     const int aiff = r->container == SoundContainerAiff || r->container == SoundContainerAifc;
     switch (v->reason) {
     case SoundReasonNotSet:
-        snprintf(out, capacity, "header not set");
-        break;
     case SoundReasonPlaceholder:
-        snprintf(out, capacity, "header not set (a placeholder size)");
+    case SoundReasonMissing: {
+        int n = v->reason == SoundReasonNotSet        ? snprintf(out, capacity, "header not set")
+                : v->reason == SoundReasonPlaceholder ? snprintf(out, capacity, "header not set (a placeholder size)")
+                                                      : snprintf(out, capacity, "header missing %" PRId64 " bytes",
+                                                                 v->missingBytes);
+        if (v->partialKept > 0 && n > 0 && size_t(n) < capacity)
+            snprintf(out + n, capacity - size_t(n), "; a partial last frame of %" PRId64 " bytes kept", v->partialKept);
         break;
-    case SoundReasonMissing:
-        snprintf(out, capacity, "header missing %" PRId64 " bytes", v->missingBytes);
-        break;
+    }
     case SoundReasonCannotOpen:
         snprintf(out, capacity, "cannot open (%s)",
                  r->value == FileOpenFailNone ? "path too long" : File_OpenFailureText(int(r->value)));

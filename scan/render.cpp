@@ -79,6 +79,14 @@ void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sin
         SoundFile_DescribeFormat(format, sizeof(format), r->verdict.sampleRate, r->verdict.channels, r->durationMs);
         snprintf(line, LineCapacity, "%s %s", name, format);
         Line(sink, line);
+        if (r->verdict.partialKept > 0) {
+            char text[192];
+            snprintf(text, sizeof(text),
+                     "%" PRId64 " bytes of a partial last frame kept: it changed within %d s and may still be "
+                     "growing; a scan once it has been quiet that long cuts them",
+                     r->verdict.partialKept, SoundFileSettleMs / 1000);
+            Note(sink, name, text);
+        }
     }
 }
 

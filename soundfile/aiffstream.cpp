@@ -56,6 +56,7 @@ int64_t SamplesEnd(ChunkCursor* cursor, AiffStream* stream, uint64_t ssndBody)
     if (Chunk_FollowsAt(cursor, ssndEnd, int(stream->ssndChunkSize & 1), size) <= 0)
         return stream->fileSize;
     stream->ssndEnd = int64_t(ssndEnd);
+    stream->tailKind = StreamTailMetadata;
     const uint64_t frames = (ssndEnd - stream->dataOffset) / stream->blockAlign;
     return int64_t(stream->dataOffset + frames * stream->blockAlign);
 }
@@ -106,7 +107,8 @@ int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
     if (int64_t(stream->dataOffset) < int64_t(stream->ssndOffset) + 20 || stream->commOffset < 20)
         return 0;
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
-    int64_t padded = Bounded(stream) ? stream->fileSize : end + padBytes(end, stream->ssndBlockSize);
+    int64_t padded = Bounded(stream) ? (stream->tailKind == StreamTailMetadata ? stream->fileSize : end)
+                                     : end + padBytes(end, stream->ssndBlockSize);
     if (padded - 8 > AiffMaxField)
         return 0;
     if (int64_t(stream->ssndOffset) + dataBytes + 8 > AiffMaxField)
@@ -126,7 +128,9 @@ void BuildSizes(const AiffStream* stream, int64_t dataBytes, int64_t frameCount,
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
     const int bounded = Bounded(stream);
     const int64_t ssndBody = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 8;
-    Chunk_Put32(Rules, h->bytes, uint32_t((bounded ? stream->fileSize : end) - 8));
+    // The FORM covers the chunks behind SSND, not a growing take's partial frame.
+    const int covered = bounded && stream->tailKind == StreamTailMetadata;
+    Chunk_Put32(Rules, h->bytes, uint32_t((covered ? stream->fileSize : end) - 8));
     Chunk_Put32(Rules, h->bytes + 4,
                 bounded ? uint32_t(stream->ssndEnd - ssndBody) : uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
     Chunk_Put32(Rules, h->bytes + 8, uint32_t(frameCount));

@@ -72,6 +72,7 @@ typedef struct AiffStream {
                                     // chunk that well-formed chunks follow (as whole frames); SoundFile_Examine
                                     // sets it where it finds metadata behind samples of unknown length
     int64_t ssndEnd;                // where the SSND chunk ends when dataEnd is before the end of the file
+    int32_t tailKind;               // StreamTail*: what follows dataEnd
     StreamRefusal refusal;          // why the open refused the file
 } AiffStream;
 

@@ -141,14 +141,16 @@ int32_t Behind(SoundFile* file)
 }
 
 // Tells the stream where the samples end, so that its repair keeps what
-// follows them.
-void Bound(SoundFile* file, int64_t samplesEnd)
+// follows them (tail: StreamTail*).
+void Bound(SoundFile* file, int64_t samplesEnd, int32_t tail)
 {
     if (file->kind == SoundFileKindAiff) {
         file->aiff.dataEnd = samplesEnd;
         file->aiff.ssndEnd = samplesEnd;
+        file->aiff.tailKind = tail;
     } else {
         file->wav.samplesEnd = samplesEnd;
+        file->wav.tailKind = tail;
     }
 }
 
@@ -198,6 +200,7 @@ int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* v)
     const int placeholder = f.declaredRaw > 0 && IsPlaceholder(uint64_t(f.declaredRaw), dataOffset, fileSize, frame);
     v->declaredBytes = file->info.dataBytes;
     v->frames = file->info.frameCount;
+    v->changedMs = File_StampAgeMs(file->kind == SoundFileKindAiff ? &file->aiff.examined : &file->wav.examined);
 
     if (v->encoding >= SoundEncodingCompressed) {
         // A block or a packet is no frame: a cut or a size from the file's
@@ -282,7 +285,14 @@ int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* v)
         v->repairBytes = v->sampleBytes / frame * frame;
         v->missingBytes = v->sampleBytes - declared;
         if (found)
-            Bound(file, samplesEnd);
+            Bound(file, samplesEnd, StreamTailMetadata);
+        // A partial last frame of a take that may still grow: kept for the
+        // recorder's next write to complete.
+        const int64_t partial = v->sampleBytes - v->repairBytes;
+        if (!bounded && partial > 0 && v->changedMs < SoundFileSettleMs) {
+            v->partialKept = partial;
+            Bound(file, int64_t(dataOffset) + v->repairBytes, StreamTailGrowing);
+        }
     } else if (bounded && v->sampleBytes <= declared) {
         v->state = SoundVerdictMetadata;
     } else if (f.declaredRaw > present) {

@@ -67,6 +67,14 @@ typedef struct SoundFileRepairPlan {
     int64_t padBytes;     // zero bytes the close appends after keepBytes (AIFF block padding)
 } SoundFileRepairPlan;
 
+// How long a take must have been left unchanged before a repair cuts its
+// partial last frame: a recorder that opens, appends a buffer and closes
+// again, or one on a file system that grants no lease, completes that frame
+// with its next write, and a cut would shift every sample after it. Within
+// it, the repair declares the whole frames and keeps the partial one. Card
+// readers and loggers write at least every few seconds while they record.
+#define SoundFileSettleMs 10000
+
 // SoundFileVerdict.state: what SoundFile_Examine found.
 enum {
     SoundVerdictNone = 0,        // nothing to examine: no sound file by its name
@@ -120,6 +128,9 @@ typedef struct SoundFileVerdict {
     int64_t missingBytes;   // Short: sampleBytes beyond what is declared; CutShort: declared bytes the
                             // file lacks
     int64_t frames;         // frames declared; for a compressed encoding the fact chunk's count, -1 when none
+    int64_t changedMs;      // milliseconds since the file last changed, as the open measured it
+    int64_t partialKept;    // Short: bytes of a partial last frame the repair keeps, since the file
+                            // changed within SoundFileSettleMs; 0 when it cuts them (or there are none)
     StreamRefusal refusal;  // Refused: the facts behind reason
 } SoundFileVerdict;
 

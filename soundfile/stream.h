@@ -46,6 +46,15 @@ enum {
     SoundReasonTruncated = 28,       // only value bytes: too few for a file header
 };
 
+// What follows the samples a repair declares without cutting the file
+// (WavStream.tailKind, AiffStream.tailKind).
+enum {
+    StreamTailCut = 0,       // nothing kept: a partial last frame is cut
+    StreamTailMetadata = 1,  // metadata chunks, kept; the container's size covers them
+    StreamTailGrowing = 2,   // a partial last frame of a take that may still grow: kept, outside the
+                             // container's size, for the recorder's next write to complete
+};
+
 // The containers; SoundFileVerdict.container.
 enum {
     SoundContainerNone = 0,  // not known

@@ -135,8 +135,10 @@ int Bounded(const WavStream* stream)
 int BuildHeader(const WavStream* stream, WavHeader* h)
 {
     uint64_t dataBytes = stream->dataBytes < 0 ? 0 : uint64_t(stream->dataBytes);
-    // The RIFF size covers the chunks behind the samples too.
-    uint64_t riffEnd = Bounded(stream) ? uint64_t(stream->fileSize) : uint64_t(stream->dataOffset) + dataBytes;
+    // The RIFF size covers the chunks behind the samples too, but not the
+    // partial frame a recorder may still complete.
+    const int covered = Bounded(stream) && stream->tailKind == StreamTailMetadata;
+    uint64_t riffEnd = covered ? uint64_t(stream->fileSize) : uint64_t(stream->dataOffset) + dataBytes;
     if (!PlanHeader(stream, riffEnd, &h->plan))
         return 0;
     h->fields[0] = {0, h->block, FillHeaderBlock(stream, &h->plan, riffEnd, dataBytes, h->block)};
@@ -365,8 +367,9 @@ int32_t WavStream_Repair(WavStream* stream)
     stream->frameCount = frames;
     stream->dataBytes = bytes;
     if (bounded) {
-        // Nothing to cut: the chunks behind the samples stay as they are,
-        // and the close writes the header, the data size last (C1).
+        // Nothing to cut: the chunks (or the growing take's partial frame)
+        // behind the samples stay as they are, and the close writes the
+        // header, the data size last (C1).
         stream->headerDirty = 1;
         return 0;
     }

@@ -82,8 +82,9 @@ typedef struct WavStream {
     uint32_t factFrames;            // the fact chunk's sample count as read
     uint16_t formatBits;            // bitsPerSample as the fmt chunk states it (0: not stated)
     uint16_t encodingTag;           // formatTag, or for an extensible fmt the tag of its sub-format
-    int64_t samplesEnd;             // where the samples end when metadata chunks follow them (set by
+    int64_t samplesEnd;             // where the samples end when a repair keeps what follows them (set by
                                     // SoundFile_Examine); 0: at the end of the file
+    int32_t tailKind;               // StreamTail*: what follows samplesEnd
     StreamRefusal refusal;          // why the open refused the file
 } WavStream;
 

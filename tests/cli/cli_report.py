@@ -20,7 +20,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
-from checks import check, checks, failures, sha  # noqa: E402,F401
+from checks import check, checks, failures, settle, sha  # noqa: E402,F401
 
 
 
@@ -51,6 +51,9 @@ def write(folder, name, data):
 
 
 def run(exe, *args):
+    for arg in args:
+        if os.path.isdir(arg):
+            settle(arg)
     p = subprocess.run([exe] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     return p.returncode, p.stdout, p.stderr
 
@@ -224,6 +227,7 @@ def suite_undo(exe, work):
     os.mkdir(folder)
     takes = make_batch(folder)
     before = {n: sha(os.path.join(folder, n)) for n in takes}
+    settle(folder)
     healthy_mtime = {n: os.stat(os.path.join(folder, n)).st_mtime_ns for n in ("ok.wav", "ok.aif")}
     journal = os.path.join(work, "batch.journal")
     rc, out, err = run(exe, "--journal", journal, folder)

@@ -27,7 +27,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
-from checks import check, checks, failures, sha  # noqa: E402,F401
+from checks import check, checks, failures, settle, sha  # noqa: E402,F401
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -381,6 +381,7 @@ def main():
         if c.samples is not None and c.action in ("repaired", "ok"):
             open(os.path.join(refs, c.name), "wb").write(finished(c))
 
+    settle(folder)
     p = subprocess.run([exe, "--json", folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     reports = {}
     for raw in p.stdout.decode("utf-8").splitlines():
