@@ -90,7 +90,12 @@ struct Container {
     void (*explain)(SoundFile*, int32_t result);
 };
 
+// The WAV reader takes every form by its first bytes; the name only tells
+// which family a refusal names.
 const char* const WavExtensions[] = {".wav", ".bwf", nullptr};
+const char* const Rf64Extensions[] = {".rf64", nullptr};
+const char* const Bw64Extensions[] = {".bw64", nullptr};
+const char* const Wave64Extensions[] = {".w64", nullptr};
 const char* const AiffExtensions[] = {".aif", ".aiff", ".aifc", ".iff", nullptr};
 
 void AiffExplain(SoundFile* file, int32_t result)
@@ -108,11 +113,20 @@ void AiffExplain(SoundFile* file, int32_t result)
     SetError(file, file->errorCode, text);
 }
 
+// The WAV reader under the names of one family.
+constexpr Container WavReader(const char* const* extensions, int32_t family)
+{
+    return {extensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
+            WavDataOffset, WavFileSize, WavRefusal, family, nullptr};
+}
+
 const Container Containers[] = {
-    {WavExtensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
-     WavDataOffset, WavFileSize, WavRefusal, SoundContainerWav, nullptr},
+    WavReader(WavExtensions, SoundContainerWav),
     {AiffExtensions, AiffOpenCannotOpen, AiffErrors, AiffOpen, SoundFile_FillInfoFromAiff, AiffRepair, AiffClose,
      AiffDataOffset, AiffFileSize, AiffRefusal, SoundContainerAiff, AiffExplain},
+    WavReader(Rf64Extensions, SoundContainerRf64),
+    WavReader(Bw64Extensions, SoundContainerBw64),
+    WavReader(Wave64Extensions, SoundContainerWave64),
 };
 
 const Container* ForPath(const char* path)
@@ -208,7 +222,7 @@ int32_t SoundFile_FillInfoFromWav(SoundFile* file)
         info->flags |= WavFlagBext;
         Mem_Copy(&info->bext, &wav->bext, sizeof(BextRecord));
     }
-    info->flags |= wav->flags & (WavFlagRf64 | WavFlagBeyond32);
+    info->flags |= wav->flags & (WavFlagRf64 | WavFlagBeyond32 | WavFlagBw64 | WavFlagWave64);
     info->kind = file->kind;
     return 0;
 }
