@@ -197,6 +197,22 @@ int32_t SoundFile_HasSoundExtension(const char* path)
     return path != nullptr && ForPath(path) != nullptr;
 }
 
+const char* SoundFile_ListExtensions(char* out, uint32_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return out;
+    uint32_t at = 0;
+    out[0] = '\0';
+    for (const Container& c : Containers)
+        for (const char* const* e = c.extensions; *e != nullptr; ++e) {
+            const int n = snprintf(out + at, capacity - at, at == 0 ? "%s" : " %s", *e);
+            if (n < 0 || uint32_t(n) >= capacity - at)
+                return out;
+            at += uint32_t(n);
+        }
+    return out;
+}
+
 int32_t SoundFile_FillInfoFromWav(SoundFile* file)
 {
     if (file == nullptr)

@@ -148,6 +148,10 @@ int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag);
 // 1 when SoundFile_Open would pick a reader for path by its extension.
 int32_t SoundFile_HasSoundExtension(const char* path);
 
+// Writes the extensions SoundFile_Open knows, space-separated (".wav .bwf
+// ..."), into out (capacity bytes, cut to fit, NUL-terminated). Returns out.
+const char* SoundFile_ListExtensions(char* out, uint32_t capacity);
+
 // Repairs the header by the file size and refreshes the summary. 0 when done;
 // SoundFileErrAccess when the stream's repair failed (summary still
 // refreshed; the file is not repaired); SoundFileErrNotOpen; -1 for a null
