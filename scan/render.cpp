@@ -123,9 +123,10 @@ const char* ScanRender_Reason(const SoundFileVerdict* v, char* out, size_t capac
     case SoundReasonWrongForm:
         if (r->container == SoundContainerWave64)
             snprintf(out, capacity, "not a Wave64 file: a riff of type %s", id);
+        else if (aiff)
+            snprintf(out, capacity, "not an AIFF file: a FORM of type %s", id);
         else
-            snprintf(out, capacity, aiff ? "not an AIFF file: a FORM of type %s" : "not a WAV file: a RIFF form of type %s",
-                     id);
+            snprintf(out, capacity, "not a WAV file: a RIFF form of type %s", id);
         break;
     case SoundReasonNoDs64:
         snprintf(out, capacity, "%s file without its ds64 chunk", FamilyName(r->container));

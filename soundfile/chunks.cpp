@@ -518,7 +518,8 @@ int Chunk_Next(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSiz
     }
     if (!Chunk_ReadHeader(cursor, pos, afterOdd, header)) {
         // Where the size is not known, the end of the file is what ends a walk.
-        Stream_Refuse(refusal, 0, fileSize == UINT64_MAX ? SoundReasonNoDataEnd : SoundReasonReadFailed, pos, 0, nullptr);
+        Stream_Refuse(refusal, 0, fileSize == UINT64_MAX ? SoundReasonNoDataEnd : SoundReasonReadFailed, pos, 0,
+                      nullptr);
         return 0;
     }
     if (header->pos + head > ChunkPositionLimit) {

@@ -107,7 +107,8 @@ uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64
     uint32_t length = 12;
     memcpy(block, plan->form == FormRf64 ? "RF64" : plan->form == FormBw64 ? "BW64" : "RIFF", 4);
     uint32_t riffSize = riffEnd < SizeLimit ? uint32_t(riffEnd - 8) : 0xFFFFFFFFu;
-    Chunk_Put32(Rules, block + 4, plan->form == FormRiff || plan->form == FormBw64 ? SizeField(plan, riffEnd - 8) : riffSize);
+    const int exact = plan->form == FormRiff || plan->form == FormBw64;
+    Chunk_Put32(Rules, block + 4, exact ? SizeField(plan, riffEnd - 8) : riffSize);
     memcpy(block + 8, "WAVE", 4);
     if (plan->form == FormBw64) {
         memcpy(block + 12, "ds64", 4);
@@ -216,13 +217,15 @@ int32_t ReadFormat(WavStream* stream, ChunkCursor* cursor, const ChunkHeader* he
 {
     const uint64_t body = header->pos + header->headBytes;
     if (header->size < 16)
-        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonFormatShort, header->pos, Chunk_Size32(header->size), nullptr);
+        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonFormatShort, header->pos,
+                             Chunk_Size32(header->size), nullptr);
     // The basic 16 bytes, and an extensible format's sub-format where the
     // chunk holds it.
     uint8_t fmt[40];
     const uint32_t wanted = header->size >= 40 ? 40 : 16;
     if (!Chunk_ReadAt(cursor, body, fmt, wanted))
-        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonNoDataPast, header->pos, Chunk_Size32(header->size), header->id);
+        return Stream_Refuse(&stream->refusal, WavOpenNoData, SoundReasonNoDataPast, header->pos,
+                             Chunk_Size32(header->size), header->id);
     uint16_t channels = Chunk_Get16(Rules, fmt + 2);
     if (channels == 0)
         return Stream_Refuse(&stream->refusal, WavOpenNoChannels, SoundReasonNoChannels, header->pos, 0, nullptr);

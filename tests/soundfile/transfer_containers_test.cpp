@@ -95,6 +95,8 @@ TEST_P(ContainerTransfer, WritesPassTwoGigabytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, ContainerTransfer, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<TransferCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<TransferCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
