@@ -26,6 +26,10 @@ static const char* containerName(int32_t container)
         return "wav";
     case SoundContainerRf64:
         return "rf64";
+    case SoundContainerBw64:
+        return "bw64";
+    case SoundContainerWave64:
+        return "w64";
     case SoundContainerAiff:
         return "aiff";
     case SoundContainerAifc:

@@ -19,6 +19,7 @@
 #include "scanplatform.h"
 #include "render.h"
 #include "scanworker.h"
+#include "soundfile.h"
 #include "texts.h"
 #include "tessmark_version.h"
 
@@ -29,10 +30,12 @@ static const char* const usageText =
     "       tessmark --template SIBLING [--out FOLDER] [--offset N] [--force] [--json]\n"
     "                FILE...\n"
     "\n"
-    "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
-    "repairs each header that the recorder never finalised, in place, so that it\n"
-    "covers every whole sample frame in the file. Healthy files are not touched,\n"
-    "nor are files that another program has open for writing.\n"
+    "Examines every WAV, Broadcast Wave, RF64, BW64, Wave64, AIFF and AIFF-C\n"
+    "recording in FOLDER and repairs each header that the recorder never\n"
+    "finalised, in place, so that it covers every whole sample frame in the file.\n"
+    "Healthy files are not touched, nor are files that another program has open\n"
+    "for writing.\n"
+    "Recordings: the files named %s\n"
     "\n"
     "  --check         examine and report only: open files read-only, change nothing\n"
     "  --recursive     also scan the subfolders (links to folders are not followed)\n"
@@ -206,7 +209,9 @@ int main(int argc, char** argv)
             if (strcmp(arg, "--") == 0) {
                 optionsEnded = 1;
             } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-                printf(usageText, ScanMaxJobs, ScanJobsPerCpu, ScanPool_DefaultJobs());
+                char extensions[128];
+                printf(usageText, SoundFile_ListExtensions(extensions, sizeof(extensions)), ScanMaxJobs,
+                       ScanJobsPerCpu, ScanPool_DefaultJobs());
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
                 printf("tessmark %s\n", TessmarkVersionText);

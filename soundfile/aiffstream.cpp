@@ -186,12 +186,14 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     // AIFF-C adds compressionType and its name to the 18 bytes of AIFF.
     const uint32_t commBytes = aifc ? 22 : 18;
     if (aifc ? header.size < commBytes : header.size != commBytes)
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonFormatShort, pos, header.size, header.id);
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonFormatShort, pos, Chunk_Size32(header.size),
+                             header.id);
     const uint64_t afterComm = Chunk_End(&header);
     const int commOdd = Chunk_IsOdd(&cursor, &header);
     uint8_t comm[22];
     if (!Chunk_ReadAt(&cursor, pos + 8, comm, commBytes))
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoDataPast, pos, header.size, header.id);
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoDataPast, pos, Chunk_Size32(header.size),
+                             header.id);
     int16_t numChannels = int16_t(Chunk_Get16(Rules, comm));
     uint32_t numSampleFrames = Chunk_Get32(Rules, comm + 2);
     int16_t sampleSize = int16_t(Chunk_Get16(Rules, comm + 6));
@@ -241,7 +243,7 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (!FindChunk(&cursor, afterComm, commOdd, fileSize, "SSND", &header, refusal))
         return AiffOpenNoFormat;
     uint64_t ssndBody = header.pos + 8;
-    uint32_t size = header.size;
+    uint32_t size = Chunk_Size32(header.size);
     // A size below 8 is one the recorder never wrote: the samples then run
     // to the end of the file, behind the two fields if they are there.
     uint8_t fields[8];
