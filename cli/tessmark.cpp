@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cliexit.h"
-#include "clijournal.h"
+#include "journal.h"
 #include "cliout.h"
 #include "cliplatform.h"
 #include "clirebuild.h"
@@ -87,7 +87,7 @@ static ScanOutcomes outcomes;   // counted by the worker
 static CliOut out;               // the numbered lines: stdout, or stderr under --json
 static volatile sig_atomic_t interrupted;
 static int jsonOut;             // --json
-static CliJournal journal;      // --journal
+static Journal journal;      // --journal
 static int journalFailed;       // a journal line after a repair could not be written
 
 // Prints one log line with the number the desktop log would give it.
@@ -106,7 +106,7 @@ static void onFileReport(const ScanFileReport* report, void* context)
         if (out.stdoutLive)
             fflush(stdout);
     }
-    if (journal.handle != FileHandleNone && CliJournal_AfterFile(&journal, report) != 0)
+    if (journal.handle != FileHandleNone && Journal_AfterFile(&journal, report) != 0)
         journalFailed = 1;
 }
 
@@ -116,8 +116,8 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
     if (refused) {
         char note[ScanPathCapacity + 256];
         size_t at = CliOut_Shown(note, 0, sizeof(note), "not undone: ");
-        CliOut_Shown(note, at, sizeof(note), text);
-        note[sizeof(note) - 1] = '\0';
+        at = CliOut_Shown(note, at, sizeof(note), text);
+        note[at] = '\0';
         CliOut_Note(path, note);
         return;
     }
@@ -132,16 +132,13 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
 
 static int runUndo(const char* journalPath)
 {
-    CliUndoOutcome outcome;
-    if (CliJournal_Undo(journalPath, &outcome, printUndoNote, nullptr) != 0) {
+    JournalUndoOutcome outcome;
+    if (Journal_Undo(journalPath, &outcome, printUndoNote, nullptr) != 0) {
         fprintf(stderr, "tessmark: cannot read journal '%s'\n", journalPath);
         return ExitUsage;
     }
     printf("%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused\n", outcome.restored,
            outcome.unchanged, outcome.refused);
-    if (outcome.badLines > 0)
-        fprintf(stderr, "tessmark: %" PRId64 " lines of '%s' are no record and were skipped\n", outcome.badLines,
-                journalPath);
     fflush(stdout);
     return outcome.refused > 0 ? ExitFileFailed : ExitOk;
 }
@@ -278,7 +275,7 @@ int main(int argc, char** argv)
     if (!operands.empty())
         folder = operands[0];
     if (undoPath != nullptr) {
-        if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr || jobs > 0)
+        if (folder != nullptr || checkOnly || recursive || followLinks || jsonOut || journalPath != nullptr || jobs > 0)
             return usageError("--undo takes a journal and nothing else", nullptr);
         return runUndo(undoPath);
     }
@@ -312,10 +309,17 @@ int main(int argc, char** argv)
         return ExitUsage;
     }
     DirListing_Close(&probe);
-    if (journalPath != nullptr && CliJournal_Open(&journal, journalPath) != 0) {
-        fprintf(stderr, "tessmark: cannot open journal '%s' (%s)\n", journalPath,
-                File_OpenFailureText(File_LastOpenFailure()));
-        return ExitUsage;
+    if (journalPath != nullptr) {
+        const int32_t opened = Journal_Open(&journal, journalPath);
+        if (opened == JournalIsRecording)
+            return usageError("the journal would be written into a recording:", journalPath);
+        if (opened == JournalNotJournal)
+            return usageError("not a journal, and not to be overwritten:", journalPath);
+        if (opened != JournalOpened) {
+            fprintf(stderr, "tessmark: cannot open journal '%s' (%s)\n", journalPath,
+                    File_OpenFailureText(File_LastOpenFailure()));
+            return ExitUsage;
+        }
     }
 
     ScanOptions options;
@@ -330,7 +334,7 @@ int main(int argc, char** argv)
     options.onNote = printNote;
     options.onFile = onFileReport;
     if (journal.handle != FileHandleNone) {
-        options.beforeRepair = CliJournal_BeforeRepair;
+        options.beforeRepair = Journal_BeforeRepair;
         options.repairContext = &journal;
     }
     options.outcomes = &outcomes;
@@ -343,7 +347,7 @@ int main(int argc, char** argv)
     ScanWorker_Start(folderPath, nullptr);
     ScanWorker_Wait();
 
-    if (CliJournal_Close(&journal) != 0 || journalFailed)
+    if (Journal_Close(&journal) != 0 || journalFailed)
         fprintf(stderr, "tessmark: the journal may lack how repaired files were left; --undo takes them as "
                         "interrupted repairs\n");
     if (!outcomes.folderListed) {

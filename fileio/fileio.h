@@ -107,6 +107,14 @@ int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, ui
 // clock (below 0 for a time in the future).
 int64_t File_StampAgeMs(const FileStamp* stamp);
 
+// The stamp's time of last change in nanoseconds since 1970, whatever the
+// system's own unit.
+int64_t File_ModifiedNs(const FileStamp* stamp);
+
+// Sets the open file's time of last change (nanoseconds since 1970; the
+// time of last access stays). 1 on success.
+int File_SetModifiedNs(FileHandle handle, int64_t ns);
+
 // A few words for an OS error code that LastFileError holds ("no space left
 // on the device", "permission denied", ...).
 const char* File_ErrorText(uint32_t error);

@@ -116,6 +116,21 @@ int64_t File_StampAgeMs(const FileStamp* stamp)
     return (nowNs - stamp->modified) / 1000000;
 }
 
+int64_t File_ModifiedNs(const FileStamp* stamp)
+{
+    return stamp->modified;
+}
+
+int File_SetModifiedNs(FileHandle handle, int64_t ns)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+    times[1].tv_nsec = static_cast<long>(ns % 1000000000);
+    return futimens(toFd(handle), times) == 0;
+}
+
 const char* File_ErrorText(uint32_t error)
 {
     switch (error) {

@@ -271,6 +271,23 @@ int64_t File_StampAgeMs(const FileStamp* stamp)
     return (ticksOf(now) - stamp->modified) / 10000;
 }
 
+// FILETIME counts 100 ns from 1601; these are its ticks at 1970.
+static const int64_t FileTimeAt1970 = 116444736000000000LL;
+
+int64_t File_ModifiedNs(const FileStamp* stamp)
+{
+    return (stamp->modified - FileTimeAt1970) * 100;
+}
+
+int File_SetModifiedNs(FileHandle handle, int64_t ns)
+{
+    const uint64_t ticks = static_cast<uint64_t>(ns / 100 + FileTimeAt1970);
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return SetFileTime(toHandle(handle), nullptr, nullptr, &written) != 0;
+}
+
 const char* File_ErrorText(uint32_t error)
 {
     switch (error) {

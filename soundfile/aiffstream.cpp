@@ -312,6 +312,29 @@ int32_t AiffStream_Repair(AiffStream* stream)
     return 0;
 }
 
+int32_t AiffStream_RepairChanges(const AiffStream* stream, StreamChange* changes)
+{
+    int64_t pad = 0;
+    const int64_t keep = AiffStream_RepairKeepBytes(stream, &pad);
+    if (keep < 0)
+        return -1;
+    const int64_t samplesEnd = Bounded(stream) ? stream->dataEnd : stream->fileSize;
+    const int64_t frames = (samplesEnd - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
+    const int64_t bytes = frames * int64_t(stream->blockAlign);
+    AiffSizes h;
+    BuildSizes(stream, bytes, frames, &h);
+    uint32_t n = Commit_Describe(h.fields, 2, changes, 0);
+    n = Commit_Describe(&h.frames, 1, changes, n);
+    if (pad > 0) {
+        // The FORM size once the padding is written (C3).
+        uint8_t formSize[4];
+        Chunk_Put32(Rules, formSize, uint32_t(int64_t(stream->dataOffset) + bytes + pad - 8));
+        const HeaderField padded = {4, formSize, 4};
+        n = Commit_Describe(&padded, 1, changes, n);
+    }
+    return int32_t(n);
+}
+
 int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut)
 {
     *padBytesOut = 0;

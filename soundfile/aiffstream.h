@@ -105,6 +105,11 @@ int32_t AiffStream_Repair(AiffStream* stream);
 // then appends; -1 when the repair would change nothing.
 int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut);
 
+// The header bytes AiffStream_Repair and the close after it write, into
+// changes (StreamChangeCapacity of them): the FORM size twice where the
+// close pads. Their count, or -1 when the repair would change nothing.
+int32_t AiffStream_RepairChanges(const AiffStream* stream, StreamChange* changes);
+
 // Rewrites FORM size, numSampleFrames and SSND size of a dirty stream, pads
 // to the SSND block size, flushes. -1 for no stream, StreamResultIoFailed on
 // an I/O failure, else 0.

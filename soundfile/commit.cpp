@@ -44,6 +44,20 @@ int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, co
     return File_Flush(handle) && WriteField(handle, header) && File_Flush(handle);
 }
 
+uint32_t Commit_Describe(const HeaderField* fields, uint32_t count, StreamChange* changes, uint32_t at)
+{
+    for (uint32_t i = 0; i < count && at < StreamChangeCapacity; ++i) {
+        if (fields[i].length > StreamChangeBytes)
+            continue;
+        StreamChange* c = &changes[at++];
+        Mem_Zero(c, sizeof(*c));
+        c->pos = fields[i].pos;
+        c->length = fields[i].length;
+        Mem_Copy(c->bytes, fields[i].bytes, fields[i].length);
+    }
+    return at;
+}
+
 int Commit_Zeros(FileHandle handle, uint64_t count)
 {
     static const uint8_t zeros[512] = {0};

@@ -33,6 +33,7 @@
 #include <stdint.h>
 
 #include "fileio.h"
+#include "stream.h"
 
 // Bytes at a file offset.
 typedef struct HeaderField {
@@ -63,6 +64,10 @@ int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, con
 // cut at cutAt (none when below 0), a flush, then header and a flush. 1 on
 // success; 0 at the first failure, with nothing after it done.
 int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, const HeaderField* header);
+
+// Appends the count fields to changes from at (StreamChangeCapacity in
+// all; a field longer than a change holds is left out); the new count.
+uint32_t Commit_Describe(const HeaderField* fields, uint32_t count, StreamChange* changes, uint32_t at);
 
 // Writes count zero bytes at the file pointer. 1 on success.
 int Commit_Zeros(FileHandle handle, uint64_t count);

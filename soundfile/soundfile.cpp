@@ -357,18 +357,22 @@ int32_t SoundFile_GetRepairPlan(SoundFile* file, SoundFileRepairPlan* plan)
         return -1;
     Mem_Zero(plan, sizeof(*plan));
     int64_t keep = -1;
+    int32_t changes = -1;
     if (file->kind == SoundFileKindAiff) {
         keep = AiffStream_RepairKeepBytes(&file->aiff, &plan->padBytes);
+        changes = AiffStream_RepairChanges(&file->aiff, plan->changes);
         plan->fileSize = file->aiff.fileSize;
         plan->headerBytes = file->aiff.dataOffset;
     } else if (file->kind == SoundFileKindWav || file->kind == SoundFileKindBwf) {
         keep = WavStream_RepairKeepBytes(&file->wav);
+        changes = WavStream_RepairChanges(&file->wav, plan->changes);
         plan->fileSize = file->wav.fileSize;
         plan->headerBytes = file->wav.dataOffset;
     }
-    if (keep < 0)
+    if (keep < 0 || changes < 0)
         return -1;
     plan->keepBytes = keep;
+    plan->changeCount = uint32_t(changes);
     return 0;
 }
 

@@ -66,6 +66,8 @@ typedef struct SoundFileRepairPlan {
     int64_t headerBytes;  // the offset of the first sample byte
     int64_t keepBytes;    // the length after the cut; fileSize when nothing is cut
     int64_t padBytes;     // zero bytes the close appends after keepBytes (AIFF block padding)
+    uint32_t changeCount;
+    StreamChange changes[StreamChangeCapacity];  // what it writes into the header, each at most once
 } SoundFileRepairPlan;
 
 // How long a take must have been left unchanged before a repair cuts its

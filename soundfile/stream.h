@@ -78,6 +78,19 @@ typedef struct StreamRefusal {
     uint8_t sought[4];  // the chunk a walk looked for (SoundReasonNoData*)
 } StreamRefusal;
 
+// Bytes a repair writes into a header: the new bytes at pos, or, with zeros
+// set, length zero bytes (a filler longer than bytes holds).
+#define StreamChangeBytes 48
+typedef struct StreamChange {
+    int64_t pos;
+    uint32_t length;
+    int32_t zeros;
+    uint8_t bytes[StreamChangeBytes];
+} StreamChange;
+
+// Most changes one repair writes.
+#define StreamChangeCapacity 8
+
 // Results of the sample transfer operations.
 enum {
     TransferOk = 0,

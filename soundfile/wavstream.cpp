@@ -130,6 +130,23 @@ uint32_t FillHeaderBlock(const WavStream* stream, const HeaderPlan* plan, uint64
     return length;
 }
 
+// 1 when the repair keeps what follows the samples (SoundFile_Examine
+// found metadata there, or a growing take's partial frame).
+int Bounded(const WavStream* stream)
+{
+    return stream->samplesEnd > 0 && stream->samplesEnd < stream->fileSize;
+}
+
+// The stream as its repair leaves it: the whole frames up to samplesEnd,
+// or to the end of the file.
+void Repaired(const WavStream* stream, WavStream* repaired)
+{
+    *repaired = *stream;
+    const int64_t samplesEnd = Bounded(stream) ? stream->samplesEnd : stream->fileSize;
+    repaired->frameCount = (samplesEnd - int64_t(stream->dataOffset)) / stream->blockAlign;
+    repaired->dataBytes = repaired->frameCount * stream->blockAlign;
+}
+
 // The rest of a longer ds64 or JUNK chunk, zeroed before the block that
 // names the chunk, so that a file cut short between the two still reads
 // as before.
@@ -152,11 +169,6 @@ struct WavHeader {
     HeaderField dataSize;
 };
 
-// 1 when metadata chunks follow the samples (SoundFile_Examine found them).
-int Bounded(const WavStream* stream)
-{
-    return stream->samplesEnd > 0 && stream->samplesEnd < stream->fileSize;
-}
 
 // 0 when the header cannot be written in place.
 int BuildHeader(const WavStream* stream, WavHeader* h)
@@ -419,13 +431,11 @@ int32_t WavStream_Repair(WavStream* stream)
     if (stream->fileSize < int64_t(stream->dataOffset))
         return StreamResultIoFailed;
     const int bounded = Bounded(stream);
-    const int64_t samplesEnd = bounded ? stream->samplesEnd : stream->fileSize;
-    int64_t frames = (samplesEnd - int64_t(stream->dataOffset)) / stream->blockAlign;
-    int64_t bytes = frames * stream->blockAlign;
+    WavStream repaired;
+    Repaired(stream, &repaired);
+    const int64_t frames = repaired.frameCount;
+    const int64_t bytes = repaired.dataBytes;
     uint64_t end = uint64_t(stream->dataOffset) + uint64_t(bytes);
-    WavStream repaired = *stream;
-    repaired.frameCount = frames;
-    repaired.dataBytes = bytes;
     WavHeader h;
     if (!BuildHeader(&repaired, &h))
         return StreamResultIoFailed;  // the header could not hold the result: leave the file alone
@@ -461,8 +471,31 @@ int64_t WavStream_RepairKeepBytes(const WavStream* stream)
         return -1;
     if (Bounded(stream))
         return stream->fileSize;
-    const int64_t frames = (stream->fileSize - int64_t(stream->dataOffset)) / stream->blockAlign;
-    return int64_t(stream->dataOffset) + frames * stream->blockAlign;
+    WavStream repaired;
+    Repaired(stream, &repaired);
+    return int64_t(stream->dataOffset) + repaired.dataBytes;
+}
+
+int32_t WavStream_RepairChanges(const WavStream* stream, StreamChange* changes)
+{
+    if (WavStream_RepairKeepBytes(stream) < 0)
+        return -1;
+    WavStream repaired;
+    Repaired(stream, &repaired);
+    WavHeader h;
+    if (!BuildHeader(&repaired, &h))
+        return -1;
+    uint32_t n = Commit_Describe(h.fields, h.fieldCount, changes, 0);
+    n = Commit_Describe(&h.dataSize, 1, changes, n);
+    if ((h.plan.form == FormRiffFiller || h.plan.form == FormRf64) && h.plan.chunkSize > Ds64TableBytes &&
+        n < StreamChangeCapacity) {
+        StreamChange* filler = &changes[n++];
+        Mem_Zero(filler, sizeof(*filler));
+        filler->pos = 20 + Ds64TableBytes;
+        filler->length = h.plan.chunkSize - Ds64TableBytes;
+        filler->zeros = 1;
+    }
+    return int32_t(n);
 }
 
 int32_t WavStream_UpdateHeader(WavStream* stream)

@@ -125,6 +125,11 @@ int32_t WavStream_Repair(WavStream* stream);
 // would change nothing.
 int64_t WavStream_RepairKeepBytes(const WavStream* stream);
 
+// The header bytes WavStream_Repair and the close after it write, into
+// changes (StreamChangeCapacity of them). Their count, or -1 when the
+// repair would change nothing.
+int32_t WavStream_RepairChanges(const WavStream* stream, StreamChange* changes);
+
 // Rewrites the RIFF/RF64/BW64 block (Wave64: the riff size) and the data
 // size of a dirty stream, then flushes. Returns -1 for a null stream, StreamResultIoFailed when a move,
 // write or the flush failed, else 0.
