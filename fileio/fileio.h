@@ -103,6 +103,12 @@ int File_GetStamp(FileHandle handle, FileStamp* outStamp);
 int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
                       FileStamp* outStamp);
 
+// The stamp of the file at path (links followed) without opening it for
+// reading or writing, so that it neither breaks a lease nor meets a sharing
+// mode: whether it may have other names before it is opened. 0 (stamp
+// zeroed) when the OS cannot tell.
+int File_StampPath(const char* path, FileStamp* outStamp);
+
 // Milliseconds since the stamp's time of last change, by the system's
 // clock (below 0 for a time in the future).
 int64_t File_StampAgeMs(const FileStamp* stamp);

@@ -258,6 +258,16 @@ int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, ui
     return 1;
 }
 
+int File_StampPath(const char* path, FileStamp* outStamp)
+{
+    memset(outStamp, 0, sizeof(*outStamp));
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return 0;
+    takeStamp(st, outStamp);
+    return 1;
+}
+
 int File_GetSize64(FileHandle handle, int64_t* outSize)
 {
     *outSize = 0;

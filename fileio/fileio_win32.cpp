@@ -386,6 +386,22 @@ int File_Remove(const char* path)
     return toWide(path, wide) && DeleteFileW(wide) != 0;
 }
 
+int File_StampPath(const char* path, FileStamp* outStamp)
+{
+    memset(outStamp, 0, sizeof(*outStamp));
+    // No access asked: such a handle meets no sharing mode. Backup semantics
+    // only so that a folder named like a recording answers too.
+    HANDLE h = createFile(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    const int ok = stampOf(reinterpret_cast<FileHandle>(h), outStamp);
+    CloseHandle(h);
+    if (!ok)
+        memset(outStamp, 0, sizeof(*outStamp));
+    return ok;
+}
+
 int File_Exists(const char* path)
 {
     DWORD attributes = INVALID_FILE_ATTRIBUTES;

@@ -27,6 +27,9 @@ const char* Why(const ScanResult* r, char* out, size_t capacity)
         return "path too long";
     case ScanWhyCannotList:
         return "cannot list folder";
+    case ScanWhySameFile:
+        snprintf(out, capacity, "already examined as %s", r->sameAs);
+        return out;
     default:
         break;
     }
@@ -122,7 +125,7 @@ void ScanRender_Give(const ScanResult* r, const char* path, const char* name, co
     if (r->action == ScanActionNone)
         return;
     char line[LineCapacity];
-    char reason[256];
+    char reason[LineCapacity];
     const SoundFileVerdict* v = &r->verdict;
     const int isFile = !r->unreported;
     if (r->action == ScanActionNotExamined) {
@@ -131,8 +134,12 @@ void ScanRender_Give(const ScanResult* r, const char* path, const char* name, co
             snprintf(line, LineCapacity, TextCannotAccess, name);
             Line(sink, line);
         }
-        snprintf(line, LineCapacity, "not examined: %s", Why(r, reason, sizeof(reason)));
-        Note(sink, name, line);
+        if (r->why == ScanWhySameFile) {
+            Note(sink, name, Why(r, reason, sizeof(reason)));
+        } else {
+            snprintf(line, LineCapacity, "not examined: %s", Why(r, reason, sizeof(reason)));
+            Note(sink, name, line);
+        }
     } else if (v->state == SoundVerdictShort) {
         ShortLines(r, name, sink, line);
     } else if (v->state == SoundVerdictUnreadable) {

@@ -24,6 +24,7 @@ typedef struct ScanOutcomes {
     int64_t notRecordings; // sound files by name that are no recording read here: empty, not a WAV or
                            // AIFF file, a header the reader cannot use, a compressed encoding
     int64_t noSamples;     // sound files that hold nothing behind their data offset (no line)
+    int64_t sameFile;      // names of a file examined under another name before in the same scan
 } ScanOutcomes;
 
 // Where a count shows in the summary line.
@@ -63,6 +64,7 @@ enum {
     ScanWhyLink = 3,          // a link, not followed (the listing's word)
     ScanWhyPathTooLong = 4,   // a path too long to build (the listing's word)
     ScanWhyCannotList = 5,    // a subfolder that cannot be listed (the listing's word)
+    ScanWhySameFile = 6,      // the file was examined under another name before (sameAs)
 };
 
 // What the scan did with one file, or what the listing says of an entry.
@@ -77,6 +79,7 @@ typedef struct ScanResult {
     int64_t durationMs;        // of those frames
     uint32_t flags;            // WavFlag* of the file after the scan
     ScanOutcomes counts;       // what it adds to the scan's outcomes
+    char sameAs[1024];         // ScanWhySameFile: the name the file was examined as
 } ScanResult;
 
 // What one scan did with one sound file, as the front ends receive it.
