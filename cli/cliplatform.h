@@ -14,6 +14,11 @@
 // set flags. On POSIX a second signal then ends the program at once. 0.
 int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void));
 
+// A write into a closed pipe fails (EPIPE) rather than end the program, on
+// POSIX by SIGPIPE, which would come whatever thread was in the middle of a
+// repair: the failure is then said and the scan stopped between files. 0.
+int32_t CliPlatform_KeepBrokenPipes(void);
+
 // Makes *argv UTF-8, the text of the whole program: on Windows where the
 // active code page is not UTF-8 it is rebuilt from the UTF-16 command line,
 // and the console is told that the output is UTF-8. 0; -1 when the

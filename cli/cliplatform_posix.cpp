@@ -37,6 +37,12 @@ int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void))
     return 0;
 }
 
+int32_t CliPlatform_KeepBrokenPipes(void)
+{
+    signal(SIGPIPE, SIG_IGN);
+    return 0;
+}
+
 const char* CliPlatform_ListFailure(int error)
 {
     return error != 0 ? strerror(error) : "not a folder";

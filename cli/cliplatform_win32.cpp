@@ -29,6 +29,11 @@ int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void))
     return 0;
 }
 
+int32_t CliPlatform_KeepBrokenPipes(void)
+{
+    return 0;  // no SIGPIPE: the write fails already
+}
+
 const char* CliPlatform_ListFailure(int error)
 {
     (void)error;

@@ -69,18 +69,22 @@ static const char* const usageText =
     "  --version       show the version\n"
     "\n"
     "Each recording that is not examined (refused by the reader, cannot be\n"
-    "opened, in use, a link not followed) or not repaired (still being written)\n"
-    "is named on standard error with the reason.\n"
+    "opened, in use, a link not followed, no regular file, in a folder too deep)\n"
+    "or not repaired (still being written, a write that failed) is named on\n"
+    "standard error with the reason.\n"
     "\n"
     "Exit status: 0 when every recording was examined and none failed; 1 when a\n"
     "repair failed or was left undone (the file still being written) or, with\n"
-    "--check, a file needs repair; 2 on a usage error or a folder that cannot be\n"
-    "listed; 3 when nothing failed but a recording was left unexamined; 130 when\n"
+    "--check, a file needs repair; 2 on a usage error, a folder that cannot be\n"
+    "listed or a journal that cannot be opened (or is a recording, or a file\n"
+    "that is no journal); 3 when nothing failed but a recording was left\n"
+    "unexamined; 4 when the lines or the report could not all be written (a\n"
+    "full disk, a closed pipe: the scan stops after the files in hand); 130 when\n"
     "interrupted (every file in hand is always finished first).\n"
     "With --undo: 0 when every recorded file was put back or was already as\n"
-    "before; 1 when one was refused; 2 when FILE cannot be read.\n"
+    "before; 1 when one was refused; 2 when FILE cannot be read; 4 as above.\n"
     "With --template: 0 when every FILE was rebuilt; 1 when one was refused;\n"
-    "2 on a usage error or a SIBLING that cannot be used.\n";
+    "2 on a usage error or a SIBLING that cannot be used; 4 as above.\n";
 
 static char folderPath[ScanPathCapacity];  // the folder as the worker takes it
 static ScanOutcomes outcomes;   // counted by the worker
@@ -105,6 +109,7 @@ static void onFileReport(const ScanFileReport* report, void* context)
         CliReport_File(stdout, report);
         if (out.stdoutLive)
             fflush(stdout);
+        CliOut_Check(stdout);
     }
     if (journal.handle != FileHandleNone && Journal_AfterFile(&journal, report) != 0)
         journalFailed = 1;
@@ -128,6 +133,7 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
     line[at++] = '\n';
     line[at] = '\0';
     fputs(line, stdout);
+    CliOut_Check(stdout);
 }
 
 static int runUndo(const char* journalPath)
@@ -139,8 +145,7 @@ static int runUndo(const char* journalPath)
     }
     printf("%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused\n", outcome.restored,
            outcome.unchanged, outcome.refused);
-    fflush(stdout);
-    return outcome.refused > 0 ? ExitFileFailed : ExitOk;
+    return CliOut_Finish(outcome.refused > 0 ? ExitFileFailed : ExitOk, "the undo still went to its end");
 }
 
 // Names a file on standard error with what the scan says of it.
@@ -165,6 +170,12 @@ static void onInterrupt(void)
     ScanWorker_RequestStop();
 }
 
+// A scan that cannot be heard stops as after Ctrl-C, only with its own exit status.
+static void onOutputFailure(void)
+{
+    ScanWorker_RequestStop();
+}
+
 // The number of --jobs: 1 to ScanMaxJobs, or 0 for anything else.
 static int32_t parseJobs(const char* text)
 {
@@ -180,6 +191,7 @@ static int32_t parseJobs(const char* text)
 int main(int argc, char** argv)
 {
     CliPlatform_Utf8Arguments(&argc, &argv);
+    CliPlatform_KeepBrokenPipes();
     int checkOnly = 0;
     int recursive = 0;
     int followLinks = 0;
@@ -340,6 +352,7 @@ int main(int argc, char** argv)
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
     CliPlatform_CatchInterrupts(onInterrupt);
+    CliOut_OnFailure(onOutputFailure);
 
     char scanning[sizeof(folderPath) + 16];
     snprintf(scanning, sizeof(scanning), TextScanning, folderPath);
@@ -371,5 +384,7 @@ int main(int argc, char** argv)
     }
     if (interrupted)
         fprintf(stderr, "tessmark: interrupted; the file in hand was finished, the rest not examined\n");
-    return status;
+    return CliOut_Finish(status, outcomes.stopped && !interrupted
+                                     ? "the files in hand were finished, the rest not examined"
+                                     : "the scan itself went to its end");
 }

@@ -171,7 +171,8 @@ int File_Truncate(FileHandle handle);
 // failure stores the OS error in LastFileError.
 int File_Flush(FileHandle handle);
 
-// Closes the handle (CloseHandle). Returns 0 when the OS reports a failure.
+// Closes the handle (CloseHandle). Returns 0 when the OS reports a failure
+// (a write it held back that failed), stored in LastFileError.
 int File_Close(FileHandle handle);
 
 // Renames from to to, never replacing what has that name (Linux

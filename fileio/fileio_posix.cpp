@@ -429,6 +429,8 @@ int File_Close(FileHandle handle)
 {
     int injected = FileFault_Hit(FileFaultClose);
     int ok = close(toFd(handle)) == 0;
+    if (!ok || injected)
+        LastFileError = !ok ? static_cast<uint32_t>(errno) : EIO;
     return ok && !injected;
 }
 

@@ -235,6 +235,8 @@ int File_Close(FileHandle handle)
 {
     int injected = FileFault_Hit(FileFaultClose);
     int ok = CloseHandle(toHandle(handle)) != 0;
+    if (!ok || injected)
+        LastFileError = !ok ? GetLastError() : ERROR_WRITE_FAULT;
     return ok && !injected;
 }
 

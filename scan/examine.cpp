@@ -1,5 +1,7 @@
 #include "examine.h"
 
+#include <string.h>
+
 #include "fileio.h"
 
 namespace {
@@ -106,7 +108,7 @@ void ScanExamine_File(SoundFile* file, const ScanEntry* entry, const ScanExamine
         if (!opened)
             Open(file, path, options);
         if (file->isOpen && Identity(file)->links > 0 &&
-            options->claim(Identity(file), name, r->sameAs, options->hookContext)) {
+            options->claim(Identity(file), name, r->detail, options->hookContext)) {
             SoundFile_Close(file);
             r->action = ScanActionNotExamined;
             r->why = ScanWhySameFile;
@@ -134,6 +136,7 @@ void ScanExamine_File(SoundFile* file, const ScanEntry* entry, const ScanExamine
         return;
     }
     r->action = ScanActionRepaired;
+    LastFileError = 0;  // so that the cause of a failed write below is this file's
     if (options->hook != nullptr && options->hook(r, path, name, file, options->hookContext) != 0) {
         r->why = ScanWhyNotJournaled;
     } else if (SoundFile_Repair(file) != 0) {
@@ -149,15 +152,20 @@ void ScanExamine_File(SoundFile* file, const ScanEntry* entry, const ScanExamine
         }
         r->why = ScanWhyCannotAccess;
     }
+    r->osError = LastFileError;
     if (file->isOpen)
         SoundFile_Close(file);
     r->action = ScanActionFailed;
     r->counts.failed += 1;
 }
 
-void ScanExamine_PassOver(int32_t why, int32_t isFile, ScanResult* r)
+void ScanExamine_PassOver(int32_t why, int32_t isFile, const char* detail, ScanResult* r)
 {
     Mem_Zero(r, sizeof(*r));
+    if (detail != nullptr) {
+        const size_t n = strnlen(detail, sizeof(r->detail) - 1);
+        Mem_Copy(r->detail, detail, uint32_t(n));
+    }
     r->framesAfter = -1;
     r->action = ScanActionNotExamined;
     r->why = why;

@@ -50,7 +50,7 @@ void ScanExamine_File(SoundFile* file, const ScanEntry* entry, const ScanExamine
 // The result of an entry the listing passes over: why (ScanWhyLink,
 // ScanWhyPathTooLong, ScanWhyCannotList), counted as not opened; isFile 0
 // for one that gets no report.
-void ScanExamine_PassOver(int32_t why, int32_t isFile, ScanResult* result);
+void ScanExamine_PassOver(int32_t why, int32_t isFile, const char* detail, ScanResult* result);
 
 #ifdef __cplusplus
 }

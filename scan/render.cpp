@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "fileio.h"
+#include "listing.h"
 #include "texts.h"
 
 namespace {
@@ -24,11 +25,19 @@ const char* Why(const ScanResult* r, char* out, size_t capacity)
     case ScanWhyLink:
         return "a link, not followed";
     case ScanWhyPathTooLong:
-        return "path too long";
+        snprintf(out, capacity, "path too long (in %s)", r->detail);
+        return out;
+    case ScanWhyNotAFile:
+        return "not a regular file (a FIFO, device or socket)";
+    case ScanWhyDanglingLink:
+        return "a link that leads nowhere";
+    case ScanWhyTooDeep:
+        snprintf(out, capacity, "a folder more than %d levels down: not entered", ScanMaxDepth);
+        return out;
     case ScanWhyCannotList:
         return "cannot list folder";
     case ScanWhySameFile:
-        snprintf(out, capacity, "already examined as %s", r->sameAs);
+        snprintf(out, capacity, "already examined as %s", r->detail);
         return out;
     default:
         break;
@@ -72,9 +81,16 @@ void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sin
     if (r->action == ScanActionFailed) {
         snprintf(line, LineCapacity, TextCannotAccess, name);
         Line(sink, line);
+        char text[160];
         if (r->change != FileChangeNone) {
-            char text[128];
             snprintf(text, sizeof(text), "not repaired: still being written? (%s)", File_ChangeText(r->change));
+            Note(sink, name, text);
+        } else if (r->why == ScanWhyNotJournaled) {
+            snprintf(text, sizeof(text), "not repaired: the journal could not be written (%s)",
+                     r->osError != 0 ? File_ErrorText(r->osError) : "see above");
+            Note(sink, name, text);
+        } else if (r->osError != 0) {
+            snprintf(text, sizeof(text), "not repaired: %s", File_ErrorText(r->osError));
             Note(sink, name, text);
         }
     } else if (r->action == ScanActionRepaired) {

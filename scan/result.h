@@ -64,7 +64,10 @@ enum {
     ScanWhyLink = 3,          // a link, not followed (the listing's word)
     ScanWhyPathTooLong = 4,   // a path too long to build (the listing's word)
     ScanWhyCannotList = 5,    // a subfolder that cannot be listed (the listing's word)
-    ScanWhySameFile = 6,      // the file was examined under another name before (sameAs)
+    ScanWhySameFile = 6,      // the file was examined under another name before (detail)
+    ScanWhyNotAFile = 7,      // a FIFO, device or socket named like a recording (the listing's word)
+    ScanWhyDanglingLink = 8,  // a link named like a recording that leads nowhere (the listing's word)
+    ScanWhyTooDeep = 9,       // a subfolder deeper than the scan goes (the listing's word)
 };
 
 // What the scan did with one file, or what the listing says of an entry.
@@ -79,7 +82,9 @@ typedef struct ScanResult {
     int64_t durationMs;        // of those frames
     uint32_t flags;            // WavFlag* of the file after the scan
     ScanOutcomes counts;       // what it adds to the scan's outcomes
-    char sameAs[1024];         // ScanWhySameFile: the name the file was examined as
+    uint32_t osError;          // a failed repair or journal write: the OS error (LastFileError), 0 if none
+    char detail[1024];         // ScanWhySameFile: the name the file was examined as;
+                               // ScanWhyPathTooLong: the folder the entry lies in
 } ScanResult;
 
 // What one scan did with one sound file, as the front ends receive it.

@@ -92,7 +92,7 @@ static void awaitTurn(void* turn, void* context)
 static int32_t claim(const FileStamp* identity, const char* name, char* sameAs, void* context)
 {
     Scan* s = static_cast<Scan*>(context);
-    return ScanClaims_Take(&s->claims, identity, name, sameAs, sizeof(ScanResult::sameAs));
+    return ScanClaims_Take(&s->claims, identity, name, sameAs, sizeof(ScanResult::detail));
 }
 
 static void examineIn(void* scratch, const ScanEntry* entry, ScanResult* result, void* context)
@@ -127,11 +127,11 @@ static int32_t listedFile(const char* path, size_t nameAt, void* context)
     return 1;
 }
 
-static int32_t passedOver(const char* name, int32_t why, int32_t isFile, void* context)
+static int32_t passedOver(const char* name, int32_t why, int32_t isFile, const char* detail, void* context)
 {
     Scan* s = static_cast<Scan*>(context);
     ScanResult result;
-    ScanExamine_PassOver(why, isFile, &result);
+    ScanExamine_PassOver(why, isFile, detail, &result);
     if (s->pool != nullptr)
         return ScanPool_AddDone(s->pool, name, &result);
     deliver(name, name, &result, s);

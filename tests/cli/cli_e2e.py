@@ -635,8 +635,10 @@ def suite_posix_only(runner, work):
     os.mkfifo(os.path.join(folder, "take.wav"))
     sox_make(os.path.join(folder, "real.wav"), 8000, 1, 16, 0.1)
     try:
-        rc, out, _ = runner.scan(folder, timeout=60)
-        check(rc == 0 and len(out) == 3 and out[1].endswith("real.wav HEADER OK !"), "FIFO passed over: %r" % out)
+        rc, out, err = runner.scan(folder, timeout=60)
+        check(rc == 3 and len(out) == 3 and out[1].endswith("real.wav HEADER OK !"), "FIFO not opened: %r" % out)
+        check(err == ["tessmark: take.wav: not examined: not a regular file (a FIFO, device or socket)"],
+              "FIFO named: %r" % err)
     except subprocess.TimeoutExpired:
         check(False, "a FIFO named take.wav hung the scan")
 
