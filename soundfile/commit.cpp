@@ -26,6 +26,10 @@ int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, con
         return 0;
     if (last != nullptr && !(WriteField(handle, last) && File_Flush(handle)))
         return 0;
+    // Nothing to cut (the take ends on a whole frame): a truncate could only
+    // take what a recorder appended since, where no lease tells of it.
+    if (cutAt >= examined->size)
+        return 1;
     // The writes above changed the time of last change: length and lease tell.
     return File_Unchanged(handle, examined, 0) && File_SeekTo(handle, cutAt) && File_Truncate(handle);
 }

@@ -55,8 +55,9 @@ int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, 
 // last (when given) and a flush, then the cut at cutAt. Right before the cut
 // the file must still be as long as examined says, and no other program may
 // have opened it (File_Unchanged): frames a recorder appended since the
-// examination would be cut off with the partial frame. 1 on success; 0 at
-// the first failure or refusal, with nothing after it done.
+// examination would be cut off with the partial frame. No cut at all when
+// cutAt is the length examined. 1 on success; 0 at the first failure or
+// refusal, with nothing after it done.
 int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt,
                const FileStamp* examined);
 

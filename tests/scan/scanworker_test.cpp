@@ -739,7 +739,8 @@ TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
     for (const auto& c : cases) {
         TempDir dir;
         ScanRun scan;
-        dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
+        // A partial last frame, so that the repair cuts.
+        dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1001)));
         FileFault_Arm(c.op, 1, 0);
         Lines lines = scan.run(dir.path());
         FileFault_Disarm();
