@@ -18,6 +18,27 @@ mkdir -p "$logdir"
 
 note() { printf '\n== %s ==\n' "$*"; }
 
+# mmss SECONDS: 754 -> 12m34s.
+mmss() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+
+# Seconds each configuration spent building and testing, in the order run.
+configs=()
+declare -A build_secs test_secs
+# spent build|tests NAME SECONDS
+spent() {
+  [[ " ${configs[*]} " == *" $2 "* ]] || configs+=("$2")
+  if [ "$1" = build ]; then
+    build_secs[$2]=$(( ${build_secs[$2]:-0} + $3 ))
+  else
+    test_secs[$2]=$(( ${test_secs[$2]:-0} + $3 ))
+  fi
+}
+# config_time NAME: NAME's times on one line.
+config_time() {
+  local b=${build_secs[$1]:-0} t=${test_secs[$1]:-0}
+  printf '%-10s %s (build %s, tests %s)\n' "$1" "$(mmss $((b + t)))" "$(mmss "$b")" "$(mmss "$t")"
+}
+
 # count LOG: adds the counts of ctest's closing line to the totals.
 count() {
   local line pass fail all
@@ -37,30 +58,42 @@ count() {
 }
 
 # build PRESET: configures and builds; a failed build counts as a failure.
+# The tests are asked for explicitly: a folder once configured without them
+# (by hand, or by run.sh pointed at it) would otherwise keep them out.
 build() {
+  local start=$SECONDS rc=0 tests=(-DTESSMARK_TESTS=ON)
+  [ "$1" = fuzz ] && tests=()
   note "build $1"
-  if ! tm_configure "$1" "build/$1" "$logdir/configure-$1.log" ||
+  if ! tm_configure "$1" "build/$1" "$logdir/configure-$1.log" "${tests[@]+"${tests[@]}"}" ||
      ! tm_build "build/$1" "$logdir/build-$1.log"; then
-    total_fail=$((total_fail + 1)); status=1; return 1
+    total_fail=$((total_fail + 1)); status=1; rc=1
+  else
+    echo "built $1"
   fi
-  echo "built $1"
+  spent build "$1" $((SECONDS - start))
+  return $rc
 }
 
 # run NAME DIR [ctest args]: runs ctest in DIR and counts its results.
 run() {
-  local name=$1 dir=$2; shift 2
+  local name=$1 dir=$2 start=$SECONDS; shift 2
   note "tests: $name"
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 900 "$@") >"$logdir/ctest-$name.log" 2>&1
   grep -E 'tests passed|\*\*\*|^\s+[0-9]+ - ' "$logdir/ctest-$name.log" | tail -n 40
   count "$logdir/ctest-$name.log"
+  spent tests "$name" $((SECONDS - start))
 }
 
 build native && run native build/native
+config_time native
 build sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run sanitize build/sanitize
+config_time sanitize
 build fuzz && run fuzz build/fuzz
+config_time fuzz
 # The core's unit tests at the product's 32-bit widths (gcc -m32); on a
 # kernel that cannot run 32-bit programs, under qemu-i386.
 build i686 && run i686 build/i686
+config_time i686
 
 # Windows: the product is 32-bit; it runs under 32-bit Wine where the kernel
 # can run 32-bit programs. Elsewhere the same Win32 code runs as a 64-bit
@@ -77,6 +110,7 @@ if [ "$win_preset" = windows64 ]; then
   build windows64
 fi
 if [ -d "build/$win_preset" ]; then
+  win_start=$SECONDS
   xvfb_pid=
   if [ -z "${DISPLAY:-}" ]; then
     display=97
@@ -94,12 +128,22 @@ if [ -d "build/$win_preset" ]; then
   wineserver -p >/dev/null 2>&1
   wineboot_log="$logdir/wineboot.log"
   "$tm_wine" wineboot -i >"$wineboot_log" 2>&1
+  # The display and the Wine prefix count with the tests.
+  spent tests "$win_preset" $((SECONDS - win_start))
   run "$win_preset" "build/$win_preset"
   wineserver -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 fi
+for name in windows windows64; do
+  [ -n "${build_secs[$name]:-}" ] && config_time "$name"
+done
 
 echo
 echo "logs: $logdir"
+echo "time per configuration:"
+for name in "${configs[@]}"; do
+  printf '  %s\n' "$(config_time "$name")"
+done
+echo "total $(mmss $SECONDS), installing and configuring included"
 echo "$total_pass passed, $total_fail failed"
 exit $status
