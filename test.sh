@@ -21,8 +21,9 @@ note() { printf '\n== %s ==\n' "$*"; }
 # mmss SECONDS: 754 -> 12m34s.
 mmss() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
-# Seconds each configuration spent building and testing, in the order run.
-configs=()
+# Seconds each configuration spent building and testing; the Windows ones
+# join the list when they run.
+configs=(native sanitize fuzz i686)
 declare -A build_secs test_secs
 # spent build|tests NAME SECONDS
 spent() {
