@@ -171,9 +171,9 @@ finish_build
 config_time sanitize
 build fuzz && run fuzz build/fuzz
 config_time fuzz
+start_build windows
 # The core's unit tests at the product's 32-bit widths (gcc -m32); on a
 # kernel that cannot run 32-bit programs, under qemu-i386.
-start_build windows
 is_built i686 && run i686 build/i686
 finish_build
 config_time i686
