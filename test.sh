@@ -23,7 +23,7 @@ mmss() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
 # Seconds each configuration spent building and testing; the Windows ones
 # join the list when they run.
-configs=(native sanitize fuzz i686)
+configs=(native sanitize fuzz i686 tsan)
 declare -A build_secs test_secs
 # spent build|tests NAME SECONDS
 spent() {
@@ -89,35 +89,39 @@ build() {
   built "$1" $? $((SECONDS - start))
 }
 
-# start_build PRESET: builds PRESET in the background while the next suite
-# runs, whose end-to-end tests leave the CPUs idle while they wait on the
-# disk. finish_build collects it. Its own process group, so that one kill
-# stops the compilers too (Ctrl-C does not reach a background group).
-bg_pid= bg_name=
+# start_build PRESET...: builds the PRESETs, one after the other, in the
+# background while the next suite runs, whose end-to-end tests leave the
+# CPUs idle while they wait on the disk. finish_build collects them. Their
+# own process group, so that one kill stops the compilers too (Ctrl-C does
+# not reach a background group).
+bg_pid= bg_names=()
 start_build() {
-  bg_name=$1
+  bg_names=("$@")
   set -m
   (
     set +m
-    start=$SECONDS
-    make_build "$bg_name"
-    rc=$?
-    echo $((SECONDS - start)) >"$logdir/build-$bg_name.secs"
-    exit $rc
-  ) >"$logdir/build-$bg_name.out" 2>&1 &
+    for name in "${bg_names[@]}"; do
+      start=$SECONDS
+      make_build "$name" >"$logdir/build-$name.out" 2>&1
+      echo $? $((SECONDS - start)) >"$logdir/build-$name.result"
+    done
+  ) &
   bg_pid=$!
   set +m
 }
 
-# finish_build: waits for the background build, if any, and reports it.
+# finish_build: waits for the background builds, if any, and reports them.
 finish_build() {
-  local rc
+  local name result
   [ -n "$bg_pid" ] || return 0
-  wait "$bg_pid"; rc=$?
+  wait "$bg_pid"
   bg_pid=
-  note "build $bg_name (beside the tests above)"
-  cat "$logdir/build-$bg_name.out"
-  built "$bg_name" "$rc" "$(cat "$logdir/build-$bg_name.secs" 2>/dev/null || echo 0)"
+  for name in "${bg_names[@]}"; do
+    note "build $name (beside the tests above)"
+    cat "$logdir/build-$name.out"
+    result=$(cat "$logdir/build-$name.result" 2>/dev/null || echo "1 0")
+    built "$name" ${result% *} ${result#* }
+  done
 }
 trap '[ -n "$bg_pid" ] && kill -TERM -- -"$bg_pid" 2>/dev/null' EXIT
 trap 'exit 130' INT
@@ -165,10 +169,14 @@ start_build sanitize
 is_built native && run native build/native
 finish_build
 config_time native
-start_build i686
+# ThreadSanitizer: the scan with its examiners, the robustness and journal
+# tests; any race fails the test it shows in.
+start_build i686 tsan
 is_built sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run sanitize build/sanitize
 finish_build
 config_time sanitize
+is_built tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run tsan build/tsan
+config_time tsan
 build fuzz && run fuzz build/fuzz
 config_time fuzz
 start_build windows

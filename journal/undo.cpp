@@ -3,6 +3,7 @@
 // or an interrupted undo) left it. Which file it is, is told by its content:
 // its length, its header, the bytes the undo changes and a fingerprint of
 // its samples; a card mounted again gets other device and inode numbers.
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -170,12 +171,20 @@ int SamplesKept(FileHandle handle, const UndoRecord& r)
     return r.fingerprint.empty() || Journal_Fingerprint(handle, int64_t(r.header.size()), r.keep) == r.fingerprint;
 }
 
+// Why, with the system's words for it; the undo runs on one thread.
+const char* Because(const char* what, const char* cause)
+{
+    static char text[160];
+    snprintf(text, sizeof(text), "%s (%s)", what, cause);
+    return text;
+}
+
 // Puts one file back. 0 restored, 1 already as before, -1 refused (why in *why).
 int UndoOne(const UndoRecord& r, const char** why)
 {
     FileHandle handle;
     if (!File_Open(r.path.c_str(), FileModeReadWriteExisting, &handle, 128)) {
-        *why = "cannot open it";
+        *why = Because("cannot open it", File_OpenFailureText(File_LastOpenFailure()));
         return -1;
     }
     FileStamp stamp;
@@ -202,15 +211,16 @@ int UndoOne(const UndoRecord& r, const char** why)
                                       static_cast<uint32_t>(r.removed.size())};
             const HeaderField old = {0, reinterpret_cast<const uint8_t*>(r.header.data()),
                                      static_cast<uint32_t>(headerBytes)};
+            LastFileError = 0;
             int ok = Commit_Restore(handle, &back, z > r.size ? r.size : -1, &old);
             ok = ok && File_SetModifiedNs(handle, r.mtimeNs);
             result = ok ? 0 : -1;
             if (!ok)
-                *why = "a write failed while putting it back";
+                *why = Because("a write failed while putting it back", File_ErrorText(LastFileError));
         }
     }
     if (!File_Close(handle) && result == 0) {
-        *why = "the close failed while putting it back";
+        *why = Because("the close failed while putting it back", File_ErrorText(LastFileError));
         result = -1;
     }
     return result;

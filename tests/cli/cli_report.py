@@ -345,6 +345,146 @@ def suite_journal_trust(exe, work):
 
 
 
+def mounted(args, mountpoint):
+    """Mounts with args; 1 when it worked."""
+    os.makedirs(mountpoint, exist_ok=True)
+    return subprocess.run(args + [mountpoint], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+def loop_attach(image):
+    r = subprocess.run(["losetup", "-f", "--show", image], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return r.stdout.decode().strip() if r.returncode == 0 else None
+
+
+def suite_journal_torn_by_full_disk(exe, work):
+    """A journal on a disk that fills in the middle of a record: the repair
+    it could not record is refused and named; once there is room again the
+    next record starts on a line of its own; the undo names the torn line
+    and puts every repaired file back byte for byte."""
+    disk = os.path.join(work, "journaldisk")
+    if not mounted(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs"], disk):
+        print("torn journal: a tmpfs cannot be mounted here (not root?): not tested")
+        return
+    try:
+        journal = os.path.join(disk, "repairs.jsonl")
+        first, second = os.path.join(work, "day1"), os.path.join(work, "day2")
+        os.mkdir(first)
+        os.mkdir(second)
+        before = {}
+        for folder in (first, second):
+            for name, data in make_batch(folder).items():
+                before[os.path.join(folder, name)] = data
+        rc, out, err = run(exe, "--journal", journal, first)
+        check(rc == 0 and b"4 repaired" in out, "day1 journaled: rc %d %r" % (rc, err))
+        # Room for 20 bytes of the next record, and then none.
+        size = os.path.getsize(journal)
+        with open(journal, "ab") as f:
+            f.write(b"\n" * ((4096 - 20 - size) % 4096))
+        with open(os.path.join(disk, "filler"), "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(b"\0" * 4096)
+            except OSError:
+                pass
+        rc, out, err = run(exe, "--journal", journal, second)
+        check(rc == 1 and b"not repaired: the journal could not be written (no space left on the device)" in err,
+              "a full disk stops the journal: rc %d %r" % (rc, err))
+        lines = open(journal, "rb").read().split(b"\n")
+        check(len(lines[-1]) == 20, "the last record torn after 20 bytes: %r" % lines[-1])
+        os.remove(os.path.join(disk, "filler"))
+        rc, out, err = run(exe, "--journal", journal, second)
+        check(rc == 0 and b"repaired" in out, "room again: rc %d %r" % (rc, err))
+        rc, out, err = run(exe, "--undo", journal)
+        check(rc == 1 and b"8 restored" in out and b"1 refused" in out and b"a record that cannot be read" in err,
+              "the torn line named, the rest undone: rc %d %r %r" % (rc, out, err))
+        changed = [p for p, data in before.items() if open(p, "rb").read() != data]
+        check(changed == [], "every file back byte for byte: %r" % changed)
+    finally:
+        subprocess.run(["umount", disk])
+
+
+def suite_journal_remounted(exe, work):
+    """The card mounted again: an ext4 image on another loop device (another
+    device number), an exFAT one through FUSE (inode numbers given in lookup
+    order). The undo knows each file by its content."""
+    if os.geteuid() != 0 or not shutil.which("losetup"):
+        print("remount: not root, or no losetup: not tested")
+        return
+    kinds = [("ext4", ["mkfs.ext4", "-q", "-F"], lambda dev: ["mount", dev]),
+             ("exfat", ["mkfs.exfat"], lambda dev: ["mount.exfat-fuse", dev])]
+    for kind, mkfs, mount in kinds:
+        if not shutil.which(mkfs[0]) or not shutil.which(mount("x")[0]):
+            print("remount %s: %s or %s missing: not tested" % (kind, mkfs[0], mount("x")[0]))
+            continue
+        image = os.path.join(work, kind + ".img")
+        with open(image, "wb") as f:
+            f.truncate(32 << 20)
+        subprocess.run(mkfs + [image], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        card = os.path.join(work, kind + "-card")
+        journal = os.path.join(work, kind + ".journal")
+        dev = loop_attach(image)
+        if dev is None or not mounted(mount(dev), card):
+            print("remount %s: no loop device or no mount: not tested" % kind)
+            if dev:
+                subprocess.run(["losetup", "-d", dev])
+            continue
+        held = None
+        try:
+            takes = make_batch(card)
+            names = sorted(takes)
+            ids = {n: os.stat(os.path.join(card, n)) for n in names}
+            rc, out, err = run(exe, "--journal", journal, card)
+            check(rc == 0 and b"4 repaired" in out, "%s: repaired: rc %d %r" % (kind, rc, err))
+            subprocess.run(["umount", card])
+            subprocess.run(["losetup", "-d", dev])
+            # Another device takes the number the card had.
+            spare = os.path.join(work, kind + ".spare")
+            with open(spare, "wb") as f:
+                f.truncate(1 << 20)
+            held = loop_attach(spare)
+            dev = loop_attach(image)
+            check(dev is not None and mounted(mount(dev), card), "%s: mounted again on %s" % (kind, dev))
+            for n in reversed(names):  # looked up in another order
+                os.stat(os.path.join(card, n))
+            now = {n: os.stat(os.path.join(card, n)) for n in names}
+            check(any((ids[n].st_dev, ids[n].st_ino) != (now[n].st_dev, now[n].st_ino) for n in names),
+                  "%s: the files have another identity now" % kind)
+            rc, out, err = run(exe, "--undo", journal)
+            check(rc == 0 and b"4 restored" in out, "%s: undone after the remount: rc %d %r %r" % (kind, rc, out, err))
+            changed = [n for n in names if open(os.path.join(card, n), "rb").read() != takes[n]]
+            check(changed == [], "%s: every file back byte for byte: %r" % (kind, changed))
+        finally:
+            subprocess.run(["umount", card], stderr=subprocess.DEVNULL)
+            for d in (dev, held):
+                if d:
+                    subprocess.run(["losetup", "-d", d], stderr=subprocess.DEVNULL)
+
+
+def suite_undo_interrupted(exe, work):
+    """An undo whose write, cut or flush fails part way (strace injects the
+    error): run again, it finishes, and every file is as before its repair."""
+    if not shutil.which("strace"):
+        print("strace missing: interrupted undos are not tested")
+        return
+    faults = [("write", 1), ("write", 3), ("ftruncate", 1), ("fsync", 1)]
+    for call, nth in faults:
+        folder = os.path.join(work, "undo-%s-%d" % (call, nth))
+        os.mkdir(folder)
+        takes = make_batch(folder)
+        journal = folder + ".journal"
+        rc, out, err = run(exe, "--journal", journal, folder)
+        check(rc == 0, "%s %d: repaired" % (call, nth))
+        p = subprocess.run(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
+                            "-e", "inject=%s:error=EIO:when=%d" % (call, nth), exe, "--undo", journal],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+        check(p.returncode == 1 and b"not undone: a write failed while putting it back (input/output error" in p.stderr,
+              "%s %d: the failed undo names its cause: rc %d %r" % (call, nth, p.returncode, p.stderr))
+        rc, out, err = run(exe, "--undo", journal)
+        check(rc == 0, "%s %d: the second undo finishes: rc %d %r %r (first: %r)" % (call, nth, rc, out, err, p.stderr))
+        changed = [n for n in takes if open(os.path.join(folder, n), "rb").read() != takes[n]]
+        check(changed == [], "%s %d: every file back byte for byte: %r" % (call, nth, changed))
+
+
 def count_writes(exe, folder, terminal):
     """Lines tessmark prints on standard output and the write calls they took,
     into a pipe or a terminal, as strace counts them."""
@@ -441,6 +581,9 @@ def main():
         suite_json(exe, work)
         suite_undo(exe, work)
         suite_journal_trust(exe, work)
+        suite_journal_torn_by_full_disk(exe, work)
+        suite_journal_remounted(exe, work)
+        suite_undo_interrupted(exe, work)
         suite_buffering(exe, work)
         suite_calls(exe, work)
     finally:
