@@ -65,6 +65,12 @@ if [ "$for_tests" = 1 ]; then
   # user-mode emulation for a kernel that cannot run them.
   have_pkg g++-multilib || need+=(g++-multilib)
   tm_can_run_32bit || have_cmd qemu-i386 || need+=(qemu-user)
+  # Takes and journals on real storage: exFAT through FUSE, ext4 images on
+  # loop devices, scans as another user (setpriv, losetup: util-linux).
+  have_cmd mkfs.exfat || need+=(exfatprogs)
+  have_cmd mount.exfat-fuse || need+=(exfat-fuse)
+  have_cmd mkfs.ext4 || need+=(e2fsprogs)
+  have_cmd setpriv && have_cmd losetup || need+=(util-linux)
   # convert may be a stand-in: the real one answers -version.
   convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 fi
