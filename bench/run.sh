@@ -23,6 +23,9 @@
 #                           only the check's sections (1 and 4; about 6 min);
 #                           with --save, only those are replaced in
 #                           bench/RESULTS.md, the others are kept
+#   bench/run.sh --only repair
+#                           only section 2 (the repairs, plain and journaled,
+#                           of takes from 10 MiB to 8 GiB, beside sox and ffmpeg)
 #   bench/run.sh --only rebuild
 #                           only section 5 (about 3 min, 4 GiB of free disk)
 #
@@ -49,8 +52,8 @@ while [ $# -gt 0 ]; do
 done
 case "$only" in
   "") ;;
-  check|rebuild) pass+=(--only "$only") ;;
-  *) echo "bench/run.sh: --only takes check or rebuild (see --help)" >&2; exit 2 ;;
+  check|repair|rebuild) pass+=(--only "$only") ;;
+  *) echo "bench/run.sh: --only takes check, repair or rebuild (see --help)" >&2; exit 2 ;;
 esac
 
 . scripts/lib.sh
