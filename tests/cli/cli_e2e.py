@@ -27,7 +27,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import hostfs  # noqa: E402
-from checks import check, checks, failures, settle, sha  # noqa: E402,F401
+from checks import check, outcome, settle, sha  # noqa: E402,F401
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -877,11 +877,7 @@ def main():
         print("ran in %.1f s" % (time.time() - start))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d of %d checks failed" % (len(failures), checks[0]))
-        return 1
-    print("all %d checks passed" % checks[0])
-    return 0
+    return outcome()
 
 
 if __name__ == "__main__":

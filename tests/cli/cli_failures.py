@@ -10,11 +10,11 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
-from checks import check, checks, failures, settle, sha  # noqa: E402
+from checks import check, run_suites, settle, sha  # noqa: E402
+from hostfs import SmallDisk  # noqa: E402
 
 
 def unset_wav(seed=1, frames=400):
@@ -43,28 +43,6 @@ def run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
     return p.returncode, p.stdout or b"", p.stderr or b""
 
 
-class SmallDisk:
-    """A tmpfs of a few pages, filled to the last byte by fill()."""
-
-    def __init__(self, work, name):
-        self.path = os.path.join(work, name)
-        os.makedirs(self.path)
-        self.mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", self.path],
-                                      stderr=subprocess.DEVNULL).returncode == 0
-
-    def fill(self):
-        with open(os.path.join(self.path, "filler"), "wb", buffering=0) as f:
-            try:
-                while True:
-                    f.write(b"\0" * 4096)
-            except OSError:
-                pass
-
-    def close(self):
-        if self.mounted:
-            subprocess.run(["umount", self.path])
-
-
 def suite_output(exe, work):
     """The lines or the report that cannot be written: exit 4 and the cause."""
     folder = folder_of(work, "out", {"t%03d.wav" % i: unset_wav(i) for i in range(40)})
@@ -77,7 +55,7 @@ def suite_output(exe, work):
         rc = p.wait(timeout=300)
         check(rc == 4 and b"cannot write to standard output: Broken pipe" in err,
               "%s into a closed pipe: rc %d %r" % (label, rc, err[-200:]))
-    disk = SmallDisk(work, "full")
+    disk = SmallDisk(os.path.join(work, "full"))
     try:
         if not disk.mounted:
             print("full disk: a tmpfs cannot be mounted here (not root?): not tested")
@@ -101,7 +79,7 @@ def suite_output(exe, work):
 
 def suite_repair_writes(exe, work):
     """A journal on a full disk: the take is not repaired, and the note says why."""
-    disk = SmallDisk(work, "journaldisk")
+    disk = SmallDisk(os.path.join(work, "journaldisk"))
     try:
         if not disk.mounted:
             print("full journal disk: a tmpfs cannot be mounted here (not root?): not tested")
@@ -190,21 +168,9 @@ def suite_names(exe, work):
 
 
 def main():
-    exe = os.path.abspath(sys.argv[1])
-    work = tempfile.mkdtemp(prefix="tessmark-failures-")
-    try:
-        suite_output(exe, work)
-        suite_repair_writes(exe, work)
-        suite_permissions(exe, work)
-        suite_entries(exe, work)
-        suite_names(exe, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d of %d checks failed" % (len(failures), checks[0]))
-        return 1
-    print("all %d checks passed" % checks[0])
-    return 0
+    return run_suites(os.path.abspath(sys.argv[1]),
+                      [suite_output, suite_repair_writes, suite_permissions, suite_entries, suite_names],
+                      "tessmark-failures-")
 
 
 if __name__ == "__main__":

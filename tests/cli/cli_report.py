@@ -16,11 +16,11 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
-from checks import check, checks, failures, settle, sha  # noqa: E402,F401
+from checks import check, run_suites, settle, sha  # noqa: E402
+from hostfs import SmallDisk  # noqa: E402
 
 
 
@@ -361,12 +361,12 @@ def suite_journal_torn_by_full_disk(exe, work):
     it could not record is refused and named; once there is room again the
     next record starts on a line of its own; the undo names the torn line
     and puts every repaired file back byte for byte."""
-    disk = os.path.join(work, "journaldisk")
-    if not mounted(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs"], disk):
+    disk = SmallDisk(os.path.join(work, "journaldisk"))
+    if not disk.mounted:
         print("torn journal: a tmpfs cannot be mounted here (not root?): not tested")
         return
     try:
-        journal = os.path.join(disk, "repairs.jsonl")
+        journal = os.path.join(disk.path, "repairs.jsonl")
         first, second = os.path.join(work, "day1"), os.path.join(work, "day2")
         os.mkdir(first)
         os.mkdir(second)
@@ -380,18 +380,13 @@ def suite_journal_torn_by_full_disk(exe, work):
         size = os.path.getsize(journal)
         with open(journal, "ab") as f:
             f.write(b"\n" * ((4096 - 20 - size) % 4096))
-        with open(os.path.join(disk, "filler"), "wb", buffering=0) as f:
-            try:
-                while True:
-                    f.write(b"\0" * 4096)
-            except OSError:
-                pass
+        disk.fill()
         rc, out, err = run(exe, "--journal", journal, second)
         check(rc == 1 and b"not repaired: the journal could not be written (no space left on the device)" in err,
               "a full disk stops the journal: rc %d %r" % (rc, err))
         lines = open(journal, "rb").read().split(b"\n")
         check(len(lines[-1]) == 20, "the last record torn after 20 bytes: %r" % lines[-1])
-        os.remove(os.path.join(disk, "filler"))
+        disk.unfill()
         rc, out, err = run(exe, "--journal", journal, second)
         check(rc == 0 and b"repaired" in out, "room again: rc %d %r" % (rc, err))
         rc, out, err = run(exe, "--undo", journal)
@@ -400,7 +395,7 @@ def suite_journal_torn_by_full_disk(exe, work):
         changed = [p for p, data in before.items() if open(p, "rb").read() != data]
         check(changed == [], "every file back byte for byte: %r" % changed)
     finally:
-        subprocess.run(["umount", disk])
+        disk.close()
 
 
 def suite_journal_remounted(exe, work):
@@ -575,24 +570,8 @@ def suite_calls(exe, work):
 
 
 def main():
-    exe = os.path.abspath(sys.argv[1])
-    work = tempfile.mkdtemp(prefix="tessmark-report-")
-    try:
-        suite_json(exe, work)
-        suite_undo(exe, work)
-        suite_journal_trust(exe, work)
-        suite_journal_torn_by_full_disk(exe, work)
-        suite_journal_remounted(exe, work)
-        suite_undo_interrupted(exe, work)
-        suite_buffering(exe, work)
-        suite_calls(exe, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d of %d checks failed" % (len(failures), checks[0]))
-        return 1
-    print("all %d checks passed" % checks[0])
-    return 0
+    return run_suites(os.path.abspath(sys.argv[1]), [suite_json, suite_undo, suite_journal_trust, suite_journal_torn_by_full_disk, suite_journal_remounted, suite_undo_interrupted, suite_buffering, suite_calls],
+                      "tessmark-report-")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,10 @@
 """What the Python test scripts share: a check that counts and records
-failures without stopping the run, a file's SHA-256, and takes that have
-settled."""
+failures without stopping the run, a script's end, a file's SHA-256, and
+takes that have settled."""
 import hashlib
 import os
+import shutil
+import tempfile
 import time
 
 failures = []
@@ -15,6 +17,27 @@ def check(cond, what):
         failures.append(what)
         print("FAIL: " + what, flush=True)
     return cond
+
+
+def outcome():
+    """A script's exit status, said: 1 after any failed check."""
+    if failures:
+        print("%d of %d checks failed" % (len(failures), checks[0]))
+        return 1
+    print("all %d checks passed" % checks[0])
+    return 0
+
+
+def run_suites(exe, suites, prefix):
+    """Runs each suite(exe, work) in one scratch folder, removed at the end;
+    the script's exit status."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    try:
+        for suite in suites:
+            suite(exe, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return outcome()
 
 
 def sha(path):
