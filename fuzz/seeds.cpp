@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: small files of every layout the
 // readers know, healthy and damaged, so that fuzzing starts from real shapes.
-// Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/w64, OUTDIR/aiff, OUTDIR/repair)
+// Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/w64, OUTDIR/aiff,
+// OUTDIR/repair, OUTDIR/rebuild, OUTDIR/journal)
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -171,6 +172,40 @@ bool Save(const std::string& folder, const Seeds& seeds, const Bytes& prefix)
     return true;
 }
 
+std::string Hex(const Bytes& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Journals of the repair of take.wav (16-bit stereo, 400 sample bytes,
+// sizes never written), as the journal fuzz target's take is left: whole,
+// torn, and interrupted before its end.
+Seeds JournalSeeds()
+{
+    const Bytes unset = PlainWav(PatternBytes(400), 0);
+    const Bytes repaired = PlainWav(PatternBytes(400));
+    const std::string size = std::to_string(unset.size());
+    const std::string header = Hex(Slice(repaired, 0, 44));
+    const std::string repair = "{\"type\":\"repair\",\"path\":\"take.wav\",\"size\":" + size +
+                               ",\"mtime_ns\":0,\"header\":\"" + Hex(Slice(unset, 0, 44)) +
+                               "\",\"changes\":[{\"at\":4,\"bytes\":\"" + Hex(Slice(repaired, 4, 4)) +
+                               "\"},{\"at\":40,\"bytes\":\"" + Hex(Slice(repaired, 40, 4)) +
+                               "\"}],\"keep\":" + size + ",\"removed\":\"\",\"pad\":0,\"fingerprint\":\"\"}\n";
+    const std::string done = "{\"type\":\"repaired\",\"seq\":0,\"size\":" + size + ",\"mtime_ns\":0,\"header\":\"" +
+                             header + "\"}\n";
+    auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    return {{"whole", bytes(repair + done)},
+            {"interrupted", bytes(repair)},
+            {"torn", bytes(repair + done.substr(0, 20))},
+            {"torn-then-whole", bytes(repair.substr(0, 30) + "\n" + repair + done)}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -223,6 +258,7 @@ int main(int argc, char** argv)
     // The rebuild target: the same files as siblings, the first byte's two
     // low bits picking the name (0 .wav, 1 .aif), the rest a layout.
     ok = ok && Save(out + "/rebuild", wav, {0x24}) && Save(out + "/rebuild", aiff, {0x25});
+    ok = ok && Save(out + "/journal", JournalSeeds(), {});
     if (!ok) {
         fprintf(stderr, "fuzz_seeds: cannot write into %s\n", out.c_str());
         return 1;
