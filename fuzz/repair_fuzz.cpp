@@ -92,9 +92,12 @@ void OnLine(const char* line, void*)
     lines.push_back(line);
 }
 
-// jobs: 0 for the one-thread scan, 2 for the queue of a parallel one.
+// jobs: 0 for the one-thread scan, 2 for the queue of a parallel one. The
+// take as one long finished, also after a scan that wrote it: its partial
+// last frame is cut.
 std::vector<std::string> Scan(const std::string& folder, int32_t jobs)
 {
+    SettleFolder(folder);
     static LogBuffer log;
     static ScanTarget target;
     static ScanOptions options;

@@ -362,6 +362,18 @@ int32_t Chunk_FollowsAt(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_
 
 namespace {
 
+// The bytes a trailer chunk's header may begin with under rules: the first
+// letters of the ids TrailerId takes, and of the GUIDs that name them. Most
+// sample bytes are none of these, and are passed over at one look.
+void TrailerFirstBytes(const ChunkRules* rules, uint8_t first[256])
+{
+    memset(first, 0, 256);
+    for (const char* const* k = rules->knownIds; k != nullptr && *k != nullptr; ++k)
+        first[static_cast<uint8_t>((*k)[0])] = 1;
+    for (const ChunkGuid* g = rules->guids; g != nullptr && g->id[0] != '\0'; ++g)
+        first[g->guid[0]] = 1;
+}
+
 // Bytes of the tail read at a time by Chunk_FindTrailer.
 const uint32_t TrailerBlockBytes = 1u << 20;
 // Chunk headers Chunk_FindTrailer reads in all: a real tail offers a few
@@ -448,55 +460,140 @@ int SamplesEndBefore(const ChunkRules* rules, const ChunkSamples* s, const uint8
 // sizes that land exactly on the end of the file, which audio does not
 // give; a hostile file may exhaust TrailerReadBudget, and is then taken as
 // having no trailer.
+namespace {
+
+// The search's state over one block: the file's tail from start, and what
+// has been found so far.
+struct TrailerSearch {
+    ChunkCursor* cursor;
+    const ChunkSamples* samples;
+    const uint8_t* block;
+    uint64_t start;
+    uint8_t first[256];
+    uint32_t budget;
+    int32_t found;
+    uint64_t samplesEnd;
+};
+
+// Whether a trailer starts at p; 0 to go on, -1 when a read failed.
+int32_t TryTrailerAt(TrailerSearch* t, uint64_t p)
+{
+    const ChunkRules* rules = t->cursor->rules;
+    const uint64_t size = t->samples->fileSize;
+    const uint8_t* at = t->block + (p - t->start);
+    // A header needs head bytes; the id's are in the block.
+    uint8_t id[4];
+    if (!t->first[at[0]] || size - p < Chunk_HeadBytes(rules) || (rules->align > 1 && p % rules->align != 0) ||
+        !IdOf(rules, at, id) || !TrailerId(rules, id))
+        return 0;
+    uint64_t candidate = 0;
+    if (!SamplesEndBefore(rules, t->samples, t->block, t->start, p, &candidate))
+        return 0;
+    const int32_t chain = ChainToEnd(t->cursor, p, size, &t->budget);
+    if (chain == 1) {
+        t->found = 1;
+        t->samplesEnd = candidate;
+    }
+    return chain < 0 ? -1 : 0;
+}
+
+// Lane i of lanes[w] (bit 8 i + 7) set: the four bytes from 8 w + i of the
+// block's m bytes are printable, as a four-byte id's are. Eight bytes at a
+// time without a branch (sample bytes are as good as random), the test of
+// each byte after "hasbetween" of the well-known bit hacks: no carry
+// crosses a lane, so every lane is exact.
+void PrintableRuns(const uint8_t* block, uint32_t m, uint64_t* lanes)
+{
+    const uint64_t ones = ~uint64_t(0) / 255;
+    const uint32_t words = (m + 7) / 8;
+    for (uint32_t w = 0; w < words; ++w) {
+        uint64_t x = 0;
+        if (8 * w + 8 <= m) {
+            memcpy(&x, block + 8 * w, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            x = __builtin_bswap64(x);  // lane i is byte i
+#endif
+        } else {
+            for (uint32_t i = 0; 8 * w + i < m; ++i)
+                x |= uint64_t(block[8 * w + i]) << (8 * i);
+        }
+        const uint64_t low7 = x & ones * 127;
+        lanes[w] = (ones * (127 + 0x7F) - low7) & ~x & (low7 + ones * (127 - 0x1F)) & ones * 128;
+    }
+    lanes[words] = 0;
+    for (uint32_t w = 0; w < words; ++w) {
+        const uint64_t now = lanes[w], next = lanes[w + 1];
+        lanes[w] = now & (now >> 8 | next << 56) & (now >> 16 | next << 48) & (now >> 24 | next << 40);
+    }
+}
+
+}  // namespace
+
 int32_t Chunk_FindTrailer(ChunkCursor* cursor, const ChunkSamples* samples, uint64_t* samplesEnd)
 {
     const ChunkRules* rules = cursor->rules;
     const uint64_t size = samples->fileSize;
-    const uint32_t frame = samples->frameBytes;
-    const uint32_t head = Chunk_HeadBytes(rules);
-    if (frame == 0 || samples->lowest >= size || samples->first > samples->lowest || samples->body > samples->first)
+    if (samples->frameBytes == 0 || samples->lowest >= size || samples->first > samples->lowest ||
+        samples->body > samples->first)
         return 0;
     uint64_t low = samples->lowest;
     if (size - low > ChunkTrailerSearchBytes)
         low = size - ChunkTrailerSearchBytes;
     // Bytes more than the block, so that an id at the block's last bytes is whole.
     const uint32_t idRest = rules->idBytes - 1;
+    const uint32_t runWords = (TrailerBlockBytes + idRest + 7) / 8 + 1;
     uint8_t* block = static_cast<uint8_t*>(malloc(TrailerBlockBytes + idRest));
-    if (block == nullptr)
-        return 0;
-    int32_t found = 0;
-    uint32_t budget = TrailerReadBudget;
+    uint64_t* runs = static_cast<uint64_t*>(malloc(runWords * sizeof(uint64_t)));
+    TrailerSearch t;
+    t.cursor = cursor;
+    t.samples = samples;
+    t.block = block;
+    t.budget = TrailerReadBudget;
+    t.found = block != nullptr && runs != nullptr ? 0 : -2;
+    t.samplesEnd = 0;
+    TrailerFirstBytes(rules, t.first);
     cursor->fileSize = int64_t(size);
-    for (uint64_t end = size; end > low && found >= 0;) {
+    // From the end back, so that of several chains the lowest is found last.
+    for (uint64_t end = size; end > low && t.found >= 0;) {
         const uint64_t start = end - low > TrailerBlockBytes ? end - TrailerBlockBytes : low;
         const uint64_t readEnd = size - end >= idRest ? end + idRest : size;
+        t.start = start;
         if (!Chunk_ReadAt(cursor, start, block, uint32_t(readEnd - start))) {
-            found = -1;
+            t.found = -1;
             break;
         }
-        for (uint64_t p = end; p-- > start;) {
-            // A header needs head bytes; the id's are in the block.
-            uint8_t id[4];
-            if (size - p < head || (rules->align > 1 && p % rules->align != 0) ||
-                !IdOf(rules, block + (p - start), id) || !TrailerId(rules, id))
-                continue;
-            uint64_t candidate = 0;
-            if (!SamplesEndBefore(rules, samples, block, start, p, &candidate))
-                continue;
-            const int32_t chain = ChainToEnd(cursor, p, size, &budget);
-            if (chain < 0) {
-                found = -1;
-                break;
+        const uint32_t n = uint32_t(end - start);
+        if (rules->idBytes == 4) {
+            PrintableRuns(block, uint32_t(readEnd - start), runs);
+            for (uint32_t w = (n + 7) / 8; w-- > 0 && t.found >= 0;) {
+                uint64_t word = runs[w];
+                if (8 * w + 8 > n)
+                    word &= (uint64_t(1) << (8 * (n - 8 * w))) - 1;
+                while (word != 0) {
+                    const uint32_t lane = (63 - uint32_t(__builtin_clzll(word))) / 8;
+                    word &= ~(uint64_t(0xFF) << (8 * lane));
+                    if (TryTrailerAt(&t, start + 8 * w + lane) < 0) {
+                        t.found = -1;
+                        break;
+                    }
+                }
             }
-            if (chain == 1) {
-                found = 1;
-                *samplesEnd = candidate;
-            }
+        } else {
+            for (uint64_t p = end; p-- > start;)
+                if (TryTrailerAt(&t, p) < 0) {
+                    t.found = -1;
+                    break;
+                }
         }
         end = start;
     }
+    free(runs);
     free(block);
-    return found;
+    if (t.found == -2)
+        return 0;
+    if (t.found == 1)
+        *samplesEnd = t.samplesEnd;
+    return t.found;
 }
 
 int Chunk_Next(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize, const ChunkHeader* prev,
