@@ -14,7 +14,9 @@ for arg in "$@"; do
   [ "$arg" = --desktop ] && exec "$root/scripts/desktop.sh" "$@"
 done
 . "$root/scripts/lib.sh"
-build_dir=${TESSMARK_BUILD_DIR:-$root/build/native}
+# A build of its own without the tests (no googletest needed): build/native
+# configured here without them would drop them from ./test.sh.
+build_dir=${TESSMARK_BUILD_DIR:-$root/build/cli}
 demo_dir=$root/build/demo
 
 # The arguments go to the scanner as they are; with no folder among them the
@@ -28,24 +30,12 @@ for arg in "$@"; do
   esac
 done
 
-# The native configuration also builds the tests, so it needs googletest.
-missing=0
-for tool in cmake g++ make; do
-  command -v "$tool" >/dev/null 2>&1 || missing=1
-done
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing=1
-if [ "$want_demo" = 1 ]; then
-  command -v python3 >/dev/null 2>&1 || missing=1
-fi
-if [ "$missing" = 1 ]; then
-  "$root/scripts/install-deps.sh" >&2 || exit 2
-fi
+"$root/scripts/install-deps.sh" --quiet cli >&2 || exit 2
 
-log=$build_dir/run-build.log
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  tm_configure native "$build_dir" "$log" || exit 2
-fi
-tm_build "$build_dir" "$log" tessmark || exit 2
+# Configured every time (cheap when nothing changed): a configure stopped
+# by Ctrl-C or an error leaves a cache but no Makefile.
+tm_configure native "$build_dir" "$build_dir/run-configure.log" -DTESSMARK_TESTS=OFF || exit 2
+tm_build "$build_dir" "$build_dir/run-build.log" tessmark || exit 2
 tessmark=$build_dir/cli/tessmark
 
 if [ "$want_demo" = 1 ]; then

@@ -143,7 +143,7 @@ static void App_ScanEnded(const ScanOutcomes* outcomes, void* context)
     if (!outcomes->folderListed) {
         // The folder is named with the listing's own words for a folder it cannot list.
         ScanResult result;
-        ScanExamine_PassOver(ScanWhyCannotList, 0, &result);
+        ScanExamine_PassOver(ScanWhyCannotList, 0, nullptr, &result);
         const ScanRenderSink sink = {App_LineToLog, app, App_NoteToLog, app, nullptr, nullptr};
         ScanRender_Give(&result, app->folderPath, app->folderPath, &sink);
     }

@@ -26,10 +26,14 @@ static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
               "the 32-bit dialog record is 76 bytes");
 #endif
 
-static const char AppFileFilter[] = "Wave File (*.wav)\0*.wav\0All (*.*)\0*.*\0\0";
-static_assert(sizeof(AppFileFilter) == 40, "four texts, then two NULs");
-static const wchar_t AppFileFilterW[] = L"Wave File (*.wav)\0*.wav\0All (*.*)\0*.*\0\0";
-static_assert(sizeof(AppFileFilterW) == 40 * sizeof(wchar_t), "the same list");
+// Written once, for the A and the W dialog: the long takes' containers are
+// a pair of their own.
+#define APP_FILE_FILTER                                                                                    \
+    "Wave File (*.wav)\0*.wav\0Wave64, RF64, BW64 (*.w64;*.rf64;*.bw64)\0*.w64;*.rf64;*.bw64\0All (*.*)\0*.*\0\0"
+static const char AppFileFilter[] = APP_FILE_FILTER;
+static_assert(sizeof(AppFileFilter) == 101, "six texts, then two NULs");
+static const wchar_t AppFileFilterW[] = L"" APP_FILE_FILTER;
+static_assert(sizeof(AppFileFilterW) == sizeof(AppFileFilter) * sizeof(wchar_t), "the same list");
 
 // The same dialog through the W entry point, for where the A ones do not
 // carry UTF-8: a name outside the code page would come back as '?'.

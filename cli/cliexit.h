@@ -7,6 +7,7 @@ enum {
     ExitFileFailed = 1,   // a repair failed or was refused (with --check: a file needs repair); a take not rebuilt
     ExitUsage = 2,        // bad command line, or a folder that cannot be listed
     ExitNotExamined = 3,  // nothing failed, but a recording was left unexamined (named on stderr)
+    ExitOutputFailed = 4, // the lines or the report could not all be written (full disk, closed pipe)
     ExitInterrupted = 130 // stopped by Ctrl-C after the file in hand
 };
 

@@ -37,6 +37,12 @@ int32_t CliPlatform_CatchInterrupts(void (*onInterrupt)(void))
     return 0;
 }
 
+int32_t CliPlatform_KeepBrokenPipes(void)
+{
+    signal(SIGPIPE, SIG_IGN);
+    return 0;
+}
+
 const char* CliPlatform_ListFailure(int error)
 {
     return error != 0 ? strerror(error) : "not a folder";
@@ -47,28 +53,6 @@ int32_t CliPlatform_Utf8Arguments(int* argc, char*** argv)
     (void)argc;
     (void)argv;
     return 0;
-}
-
-int32_t CliPlatform_Stamp(FileHandle handle, CliFileStamp* stamp)
-{
-    struct stat st;
-    if (fstat(static_cast<int>(handle), &st) != 0)
-        return -1;
-    stamp->device = static_cast<uint64_t>(st.st_dev);
-    stamp->inode = static_cast<uint64_t>(st.st_ino);
-    stamp->size = static_cast<int64_t>(st.st_size);
-    stamp->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return 0;
-}
-
-int32_t CliPlatform_SetModified(FileHandle handle, int64_t mtimeNs)
-{
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(mtimeNs / 1000000000);
-    times[1].tv_nsec = static_cast<long>(mtimeNs % 1000000000);
-    return futimens(static_cast<int>(handle), times) == 0 ? 0 : -1;
 }
 
 int32_t CliPlatform_IsTerminal(FILE* stream)

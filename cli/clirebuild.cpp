@@ -151,6 +151,7 @@ int CliRebuild_Run(const CliRebuildOptions* options)
             CliReport_Rebuild(stdout, &job, result == RebuildOk);
             if (out->stdoutLive)
                 fflush(stdout);
+            CliOut_Check(stdout);
         }
     }
     const int status = interrupted ? ExitInterrupted : (refused > 0 ? ExitFileFailed : ExitOk);
@@ -163,5 +164,5 @@ int CliRebuild_Run(const CliRebuildOptions* options)
     }
     if (interrupted)
         fprintf(stderr, "tessmark: interrupted; the takes after the one in hand were not begun\n");
-    return status;
+    return CliOut_Finish(status, "every take was still rebuilt or refused");
 }

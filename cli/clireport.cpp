@@ -1,6 +1,6 @@
 #include "clireport.h"
 
-#include "clijson.h"
+#include "jsonline.h"
 #include "soundfile.h"
 
 static const char* actionName(int32_t action)
@@ -26,6 +26,10 @@ static const char* containerName(int32_t container)
         return "wav";
     case SoundContainerRf64:
         return "rf64";
+    case SoundContainerBw64:
+        return "bw64";
+    case SoundContainerWave64:
+        return "w64";
     case SoundContainerAiff:
         return "aiff";
     case SoundContainerAifc:
@@ -71,8 +75,8 @@ int32_t CliReport_File(FILE* out, const ScanFileReport* report)
 {
     nlohmann::json line = nlohmann::json::object();
     line["type"] = "file";
-    CliJson_PutName(&line, "path", report->path);
-    CliJson_PutName(&line, "name", report->name);
+    Json_PutName(&line, "path", report->path);
+    Json_PutName(&line, "name", report->name);
     const char* container = containerName(report->container);
     line["action"] = actionName(report->action);
     if (report->reason != nullptr && report->reason[0] != '\0')
@@ -97,7 +101,7 @@ int32_t CliReport_File(FILE* out, const ScanFileReport* report)
         line["frames_before"] = known(report->framesBefore);
         line["frames_after"] = known(report->framesAfter);
     }
-    return CliJson_WriteLine(out, line);
+    return Json_WriteLine(out, line);
 }
 
 int32_t CliReport_Summary(FILE* out, const ScanOutcomes* outcomes, int32_t checkOnly, int32_t interrupted,
@@ -110,14 +114,14 @@ int32_t CliReport_Summary(FILE* out, const ScanOutcomes* outcomes, int32_t check
         line[ScanOutcomeFields[i].key] = ScanOutcomes_Get(outcomes, &ScanOutcomeFields[i]);
     line["interrupted"] = interrupted != 0;
     line["exit_status"] = exitStatus;
-    return CliJson_WriteLine(out, line);
+    return Json_WriteLine(out, line);
 }
 
 int32_t CliReport_Rebuild(FILE* out, const RebuildJob* job, int32_t rebuilt)
 {
     nlohmann::json line = nlohmann::json::object();
     line["type"] = "rebuild";
-    CliJson_PutName(&line, "path", job->path);
+    Json_PutName(&line, "path", job->path);
     line["action"] = rebuilt ? "rebuilt" : "refused";
     // A forced take keeps the verdict it overrode as its reason.
     if (job->reason[0] != '\0')
@@ -125,7 +129,7 @@ int32_t CliReport_Rebuild(FILE* out, const RebuildJob* job, int32_t rebuilt)
     else
         line["reason"] = nullptr;
     if (rebuilt)
-        CliJson_PutName(&line, "output", job->outputPath);
+        Json_PutName(&line, "output", job->outputPath);
     else
         line["output"] = nullptr;
     const RebuildTemplate* t = job->sibling;
@@ -145,7 +149,7 @@ int32_t CliReport_Rebuild(FILE* out, const RebuildJob* job, int32_t rebuilt)
         line["frames"] = job->frames;
     else
         line["frames"] = nullptr;
-    return CliJson_WriteLine(out, line);
+    return Json_WriteLine(out, line);
 }
 
 int32_t CliReport_RebuildSummary(FILE* out, int64_t rebuilt, int64_t refused, int32_t interrupted, int32_t exitStatus)
@@ -157,5 +161,5 @@ int32_t CliReport_RebuildSummary(FILE* out, int64_t rebuilt, int64_t refused, in
     line["refused"] = refused;
     line["interrupted"] = interrupted != 0;
     line["exit_status"] = exitStatus;
-    return CliJson_WriteLine(out, line);
+    return Json_WriteLine(out, line);
 }

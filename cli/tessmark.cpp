@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cliexit.h"
-#include "clijournal.h"
+#include "journal.h"
 #include "cliout.h"
 #include "cliplatform.h"
 #include "clirebuild.h"
@@ -19,6 +19,7 @@
 #include "scanplatform.h"
 #include "render.h"
 #include "scanworker.h"
+#include "soundfile.h"
 #include "texts.h"
 #include "tessmark_version.h"
 
@@ -29,10 +30,12 @@ static const char* const usageText =
     "       tessmark --template SIBLING [--out FOLDER] [--offset N] [--force] [--json]\n"
     "                FILE...\n"
     "\n"
-    "Examines every WAV, Broadcast Wave, RF64 and AIFF recording in FOLDER and\n"
-    "repairs each header that the recorder never finalised, in place, so that it\n"
-    "covers every whole sample frame in the file. Healthy files are not touched,\n"
-    "nor are files that another program has open for writing.\n"
+    "Examines every WAV, Broadcast Wave, RF64, BW64, Wave64, AIFF and AIFF-C\n"
+    "recording in FOLDER and repairs each header that the recorder never\n"
+    "finalised, in place, so that it covers every whole sample frame in the file.\n"
+    "Healthy files are not touched, nor are files that another program has open\n"
+    "for writing.\n"
+    "Recordings: the files named %s\n"
     "\n"
     "  --check         examine and report only: open files read-only, change nothing\n"
     "  --recursive     also scan the subfolders (links to folders are not followed)\n"
@@ -66,25 +69,29 @@ static const char* const usageText =
     "  --version       show the version\n"
     "\n"
     "Each recording that is not examined (refused by the reader, cannot be\n"
-    "opened, in use, a link not followed) or not repaired (still being written)\n"
-    "is named on standard error with the reason.\n"
+    "opened, in use, a link not followed, no regular file, in a folder too deep)\n"
+    "or not repaired (still being written, a write that failed) is named on\n"
+    "standard error with the reason.\n"
     "\n"
     "Exit status: 0 when every recording was examined and none failed; 1 when a\n"
     "repair failed or was left undone (the file still being written) or, with\n"
-    "--check, a file needs repair; 2 on a usage error or a folder that cannot be\n"
-    "listed; 3 when nothing failed but a recording was left unexamined; 130 when\n"
+    "--check, a file needs repair; 2 on a usage error, a folder that cannot be\n"
+    "listed or a journal that cannot be opened (or is a recording, or a file\n"
+    "that is no journal); 3 when nothing failed but a recording was left\n"
+    "unexamined; 4 when the lines or the report could not all be written (a\n"
+    "full disk, a closed pipe: the scan stops after the files in hand); 130 when\n"
     "interrupted (every file in hand is always finished first).\n"
     "With --undo: 0 when every recorded file was put back or was already as\n"
-    "before; 1 when one was refused; 2 when FILE cannot be read.\n"
+    "before; 1 when one was refused; 2 when FILE cannot be read; 4 as above.\n"
     "With --template: 0 when every FILE was rebuilt; 1 when one was refused;\n"
-    "2 on a usage error or a SIBLING that cannot be used.\n";
+    "2 on a usage error or a SIBLING that cannot be used; 4 as above.\n";
 
 static char folderPath[ScanPathCapacity];  // the folder as the worker takes it
 static ScanOutcomes outcomes;   // counted by the worker
 static CliOut out;               // the numbered lines: stdout, or stderr under --json
 static volatile sig_atomic_t interrupted;
 static int jsonOut;             // --json
-static CliJournal journal;      // --journal
+static Journal journal;      // --journal
 static int journalFailed;       // a journal line after a repair could not be written
 
 // Prints one log line with the number the desktop log would give it.
@@ -102,8 +109,9 @@ static void onFileReport(const ScanFileReport* report, void* context)
         CliReport_File(stdout, report);
         if (out.stdoutLive)
             fflush(stdout);
+        CliOut_Check(stdout);
     }
-    if (journal.handle != FileHandleNone && CliJournal_AfterFile(&journal, report) != 0)
+    if (journal.handle != FileHandleNone && Journal_AfterFile(&journal, report) != 0)
         journalFailed = 1;
 }
 
@@ -113,8 +121,8 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
     if (refused) {
         char note[ScanPathCapacity + 256];
         size_t at = CliOut_Shown(note, 0, sizeof(note), "not undone: ");
-        CliOut_Shown(note, at, sizeof(note), text);
-        note[sizeof(note) - 1] = '\0';
+        at = CliOut_Shown(note, at, sizeof(note), text);
+        note[at] = '\0';
         CliOut_Note(path, note);
         return;
     }
@@ -125,22 +133,19 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
     line[at++] = '\n';
     line[at] = '\0';
     fputs(line, stdout);
+    CliOut_Check(stdout);
 }
 
 static int runUndo(const char* journalPath)
 {
-    CliUndoOutcome outcome;
-    if (CliJournal_Undo(journalPath, &outcome, printUndoNote, nullptr) != 0) {
+    JournalUndoOutcome outcome;
+    if (Journal_Undo(journalPath, &outcome, printUndoNote, nullptr) != 0) {
         fprintf(stderr, "tessmark: cannot read journal '%s'\n", journalPath);
         return ExitUsage;
     }
     printf("%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused\n", outcome.restored,
            outcome.unchanged, outcome.refused);
-    if (outcome.badLines > 0)
-        fprintf(stderr, "tessmark: %" PRId64 " lines of '%s' are no record and were skipped\n", outcome.badLines,
-                journalPath);
-    fflush(stdout);
-    return outcome.refused > 0 ? ExitFileFailed : ExitOk;
+    return CliOut_Finish(outcome.refused > 0 ? ExitFileFailed : ExitOk, "the undo still went to its end");
 }
 
 // Names a file on standard error with what the scan says of it.
@@ -165,6 +170,12 @@ static void onInterrupt(void)
     ScanWorker_RequestStop();
 }
 
+// A scan that cannot be heard stops as after Ctrl-C, only with its own exit status.
+static void onOutputFailure(void)
+{
+    ScanWorker_RequestStop();
+}
+
 // The number of --jobs: 1 to ScanMaxJobs, or 0 for anything else.
 static int32_t parseJobs(const char* text)
 {
@@ -180,6 +191,7 @@ static int32_t parseJobs(const char* text)
 int main(int argc, char** argv)
 {
     CliPlatform_Utf8Arguments(&argc, &argv);
+    CliPlatform_KeepBrokenPipes();
     int checkOnly = 0;
     int recursive = 0;
     int followLinks = 0;
@@ -206,7 +218,9 @@ int main(int argc, char** argv)
             if (strcmp(arg, "--") == 0) {
                 optionsEnded = 1;
             } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-                printf(usageText, ScanMaxJobs, ScanJobsPerCpu, ScanPool_DefaultJobs());
+                char extensions[128];
+                printf(usageText, SoundFile_ListExtensions(extensions, sizeof(extensions)), ScanMaxJobs,
+                       ScanJobsPerCpu, ScanPool_DefaultJobs());
                 return ExitOk;
             } else if (strcmp(arg, "--version") == 0) {
                 printf("tessmark %s\n", TessmarkVersionText);
@@ -273,7 +287,7 @@ int main(int argc, char** argv)
     if (!operands.empty())
         folder = operands[0];
     if (undoPath != nullptr) {
-        if (folder != nullptr || checkOnly || recursive || jsonOut || journalPath != nullptr || jobs > 0)
+        if (folder != nullptr || checkOnly || recursive || followLinks || jsonOut || journalPath != nullptr || jobs > 0)
             return usageError("--undo takes a journal and nothing else", nullptr);
         return runUndo(undoPath);
     }
@@ -307,10 +321,17 @@ int main(int argc, char** argv)
         return ExitUsage;
     }
     DirListing_Close(&probe);
-    if (journalPath != nullptr && CliJournal_Open(&journal, journalPath) != 0) {
-        fprintf(stderr, "tessmark: cannot open journal '%s' (%s)\n", journalPath,
-                File_OpenFailureText(File_LastOpenFailure()));
-        return ExitUsage;
+    if (journalPath != nullptr) {
+        const int32_t opened = Journal_Open(&journal, journalPath);
+        if (opened == JournalIsRecording)
+            return usageError("the journal would be written into a recording:", journalPath);
+        if (opened == JournalNotJournal)
+            return usageError("not a journal, and not to be overwritten:", journalPath);
+        if (opened != JournalOpened) {
+            fprintf(stderr, "tessmark: cannot open journal '%s' (%s)\n", journalPath,
+                    File_OpenFailureText(File_LastOpenFailure()));
+            return ExitUsage;
+        }
     }
 
     ScanOptions options;
@@ -325,12 +346,13 @@ int main(int argc, char** argv)
     options.onNote = printNote;
     options.onFile = onFileReport;
     if (journal.handle != FileHandleNone) {
-        options.beforeRepair = CliJournal_BeforeRepair;
+        options.beforeRepair = Journal_BeforeRepair;
         options.repairContext = &journal;
     }
     options.outcomes = &outcomes;
     ScanWorker_SetOptions(&options);
     CliPlatform_CatchInterrupts(onInterrupt);
+    CliOut_OnFailure(onOutputFailure);
 
     char scanning[sizeof(folderPath) + 16];
     snprintf(scanning, sizeof(scanning), TextScanning, folderPath);
@@ -338,7 +360,7 @@ int main(int argc, char** argv)
     ScanWorker_Start(folderPath, nullptr);
     ScanWorker_Wait();
 
-    if (CliJournal_Close(&journal) != 0 || journalFailed)
+    if (Journal_Close(&journal) != 0 || journalFailed)
         fprintf(stderr, "tessmark: the journal may lack how repaired files were left; --undo takes them as "
                         "interrupted repairs\n");
     if (!outcomes.folderListed) {
@@ -362,5 +384,7 @@ int main(int argc, char** argv)
     }
     if (interrupted)
         fprintf(stderr, "tessmark: interrupted; the file in hand was finished, the rest not examined\n");
-    return status;
+    return CliOut_Finish(status, outcomes.stopped && !interrupted
+                                     ? "the files in hand were finished, the rest not examined"
+                                     : "the scan itself went to its end");
 }

@@ -85,6 +85,9 @@ int File_GetSize64(FileHandle handle, int64_t* outSize);
 typedef struct FileStamp {
     int64_t size;      // length in bytes
     int64_t modified;  // last change, in the system's own unit (ns or 100 ns)
+    uint64_t device;   // the volume the file lies on (st_dev; the volume serial number)
+    uint64_t inode;    // which file it is there (st_ino; the file index)
+    uint32_t links;    // names the file has in the file system (hard links)
 } FileStamp;
 
 // Sets *outStamp to the file's length and time of last change, and forgets
@@ -99,6 +102,28 @@ int File_GetStamp(FileHandle handle, FileStamp* outStamp);
 // query for fault injection; forgets why an earlier File_Unchanged said no.
 int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
                       FileStamp* outStamp);
+
+// The stamp of the file at path (links followed) without opening it for
+// reading or writing, so that it neither breaks a lease nor meets a sharing
+// mode: whether it may have other names before it is opened. 0 (stamp
+// zeroed) when the OS cannot tell.
+int File_StampPath(const char* path, FileStamp* outStamp);
+
+// Milliseconds since the stamp's time of last change, by the system's
+// clock (below 0 for a time in the future).
+int64_t File_StampAgeMs(const FileStamp* stamp);
+
+// The stamp's time of last change in nanoseconds since 1970, whatever the
+// system's own unit.
+int64_t File_ModifiedNs(const FileStamp* stamp);
+
+// Sets the open file's time of last change (nanoseconds since 1970; the
+// time of last access stays). 1 on success.
+int File_SetModifiedNs(FileHandle handle, int64_t ns);
+
+// A few words for an OS error code that LastFileError holds ("no space left
+// on the device", "permission denied", ...).
+const char* File_ErrorText(uint32_t error);
 
 // 1 when no other program can have changed the file since stamp was taken:
 // the lease that File_Open took, if any, still stands, and the length (with
@@ -138,13 +163,16 @@ int File_SeekTo(FileHandle handle, int64_t position);
 // Moves the file pointer by a signed 64-bit delta from where it stands.
 int File_SeekBy(FileHandle handle, int64_t delta);
 
-// Makes the current file pointer the end of the file (SetEndOfFile).
+// Makes the current file pointer the end of the file (SetEndOfFile). A
+// failure stores the OS error in LastFileError.
 int File_Truncate(FileHandle handle);
 
-// Writes the file's buffered data to the disk (FlushFileBuffers).
+// Writes the file's buffered data to the disk (FlushFileBuffers). A
+// failure stores the OS error in LastFileError.
 int File_Flush(FileHandle handle);
 
-// Closes the handle (CloseHandle). Returns 0 when the OS reports a failure.
+// Closes the handle (CloseHandle). Returns 0 when the OS reports a failure
+// (a write it held back that failed), stored in LastFileError.
 int File_Close(FileHandle handle);
 
 // Renames from to to, never replacing what has that name (Linux

@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/vfs.h>
@@ -21,7 +23,7 @@ static int toFd(FileHandle handle)
     return static_cast<int>(handle);
 }
 
-static int openFailure(int error, bool wantWrite)
+static int openFailure(int error, const char* path, bool wantWrite)
 {
     switch (error) {
     case ENOENT:
@@ -31,7 +33,9 @@ static int openFailure(int error, bool wantWrite)
         return FileOpenFailReadOnly;
     case EACCES:
     case EPERM:
-        return wantWrite ? FileOpenFailReadOnly : FileOpenFailDenied;
+        // Refused for writing, a file one may read is read-only; one that
+        // cannot be read either is kept from us altogether.
+        return wantWrite && path != nullptr && access(path, R_OK) == 0 ? FileOpenFailReadOnly : FileOpenFailDenied;
     case EWOULDBLOCK:
     case ETXTBSY:
         return FileOpenFailInUse;
@@ -94,6 +98,62 @@ static int64_t modifiedOf(const struct stat& st)
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+static void takeStamp(const struct stat& st, FileStamp* stamp)
+{
+    stamp->size = static_cast<int64_t>(st.st_size);
+    stamp->modified = modifiedOf(st);
+    stamp->device = static_cast<uint64_t>(st.st_dev);
+    stamp->inode = static_cast<uint64_t>(st.st_ino);
+    stamp->links = static_cast<uint32_t>(st.st_nlink);
+}
+
+int64_t File_StampAgeMs(const FileStamp* stamp)
+{
+    struct timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return 0;
+    const int64_t nowNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return (nowNs - stamp->modified) / 1000000;
+}
+
+int64_t File_ModifiedNs(const FileStamp* stamp)
+{
+    return stamp->modified;
+}
+
+int File_SetModifiedNs(FileHandle handle, int64_t ns)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+    times[1].tv_nsec = static_cast<long>(ns % 1000000000);
+    return futimens(toFd(handle), times) == 0;
+}
+
+const char* File_ErrorText(uint32_t error)
+{
+    switch (error) {
+    case ENOSPC:
+        return "no space left on the device";
+    case EDQUOT:
+        return "over the disk quota";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EROFS:
+        return "read-only file system";
+    case EIO:
+        return "input/output error: a failing disk or card?";
+    case EFBIG:
+        return "too large for the file system";
+    case EPIPE:
+        return "the reader has gone (a closed pipe)";
+    default:
+        return "the system refused it";
+    }
+}
+
 // File_Open; *st gets the fstat that told the file is a regular one.
 static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, struct stat* st)
 {
@@ -133,7 +193,7 @@ static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, stru
     // nothing, so it is left set rather than cleared with two more calls.
     int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        FileIo_SetOpenFailure(openFailure(errno, wantWrite));
+        FileIo_SetOpenFailure(openFailure(errno, path, wantWrite));
         return 0;
     }
     const bool stated = fstat(fd, st) == 0;
@@ -148,7 +208,7 @@ static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, stru
     if (!(mode & FileModeShareWrite)) {
         int lockOp = ((mode & FileModeShareRead) && !wantWrite) ? LOCK_SH : LOCK_EX;
         if (flock(fd, lockOp | LOCK_NB) != 0) {
-            FileIo_SetOpenFailure(openFailure(errno, wantWrite));
+            FileIo_SetOpenFailure(openFailure(errno, nullptr, wantWrite));
             close(fd);
             return 0;
         }
@@ -162,7 +222,7 @@ static int openFile(const char* path, uint32_t mode, FileHandle* outHandle, stru
     }
 #endif
     if (truncate && ftruncate(fd, 0) != 0) {
-        FileIo_SetOpenFailure(openFailure(errno, wantWrite));
+        FileIo_SetOpenFailure(openFailure(errno, nullptr, wantWrite));
         close(fd);
         return 0;
     }
@@ -182,8 +242,7 @@ int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, ui
                       FileStamp* outStamp)
 {
     (void)attributes;
-    outStamp->size = 0;
-    outStamp->modified = 0;
+    memset(outStamp, 0, sizeof(*outStamp));
     struct stat st;
     if (!openFile(path, mode, outHandle, &st))
         return 0;
@@ -195,8 +254,17 @@ int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, ui
         return 1;
     // Taken before the lock and the lease: a writer that finished in between
     // makes the length differ, and File_Unchanged then refuses the repair.
-    outStamp->size = static_cast<int64_t>(st.st_size);
-    outStamp->modified = modifiedOf(st);
+    takeStamp(st, outStamp);
+    return 1;
+}
+
+int File_StampPath(const char* path, FileStamp* outStamp)
+{
+    memset(outStamp, 0, sizeof(*outStamp));
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return 0;
+    takeStamp(st, outStamp);
     return 1;
 }
 
@@ -214,16 +282,14 @@ int File_GetSize64(FileHandle handle, int64_t* outSize)
 
 int File_GetStamp(FileHandle handle, FileStamp* outStamp)
 {
-    outStamp->size = 0;
-    outStamp->modified = 0;
+    memset(outStamp, 0, sizeof(*outStamp));
     FileIo_SetChange(FileChangeNone);
     if (FileFault_Hit(FileFaultSize))
         return 0;
     struct stat st;
     if (fstat(toFd(handle), &st) != 0)
         return 0;
-    outStamp->size = static_cast<int64_t>(st.st_size);
-    outStamp->modified = modifiedOf(st);
+    takeStamp(st, outStamp);
     return 1;
 }
 
@@ -334,25 +400,37 @@ int File_SeekBy(FileHandle handle, int64_t delta)
 
 int File_Truncate(FileHandle handle)
 {
-    if (FileFault_Hit(FileFaultTruncate))
+    if (FileFault_Hit(FileFaultTruncate)) {
+        LastFileError = EIO;
         return 0;
+    }
     off_t here = lseek(toFd(handle), 0, SEEK_CUR);
-    if (here == static_cast<off_t>(-1))
+    if (here == static_cast<off_t>(-1) || ftruncate(toFd(handle), here) != 0) {
+        LastFileError = static_cast<uint32_t>(errno);
         return 0;
-    return ftruncate(toFd(handle), here) == 0;
+    }
+    return 1;
 }
 
 int File_Flush(FileHandle handle)
 {
-    if (FileFault_Hit(FileFaultFlush))
+    if (FileFault_Hit(FileFaultFlush)) {
+        LastFileError = EIO;
         return 0;
-    return fsync(toFd(handle)) == 0;
+    }
+    if (fsync(toFd(handle)) != 0) {
+        LastFileError = static_cast<uint32_t>(errno);
+        return 0;
+    }
+    return 1;
 }
 
 int File_Close(FileHandle handle)
 {
     int injected = FileFault_Hit(FileFaultClose);
     int ok = close(toFd(handle)) == 0;
+    if (!ok || injected)
+        LastFileError = !ok ? static_cast<uint32_t>(errno) : EIO;
     return ok && !injected;
 }
 

@@ -207,22 +207,36 @@ int File_SeekBy(FileHandle handle, int64_t delta)
 
 int File_Truncate(FileHandle handle)
 {
-    if (FileFault_Hit(FileFaultTruncate))
+    if (FileFault_Hit(FileFaultTruncate)) {
+        LastFileError = ERROR_WRITE_FAULT;
         return 0;
-    return SetEndOfFile(toHandle(handle)) != 0;
+    }
+    if (!SetEndOfFile(toHandle(handle))) {
+        LastFileError = GetLastError();
+        return 0;
+    }
+    return 1;
 }
 
 int File_Flush(FileHandle handle)
 {
-    if (FileFault_Hit(FileFaultFlush))
+    if (FileFault_Hit(FileFaultFlush)) {
+        LastFileError = ERROR_WRITE_FAULT;
         return 0;
-    return FlushFileBuffers(toHandle(handle)) != 0;
+    }
+    if (!FlushFileBuffers(toHandle(handle))) {
+        LastFileError = GetLastError();
+        return 0;
+    }
+    return 1;
 }
 
 int File_Close(FileHandle handle)
 {
     int injected = FileFault_Hit(FileFaultClose);
     int ok = CloseHandle(toHandle(handle)) != 0;
+    if (!ok || injected)
+        LastFileError = !ok ? GetLastError() : ERROR_WRITE_FAULT;
     return ok && !injected;
 }
 
@@ -233,25 +247,78 @@ int Path_IsSeparator(char c)
 
 // A repair opens its file sharing nothing, so that no other program can
 // have written it meanwhile; length and time are compared all the same.
+static int64_t ticksOf(const FILETIME& time)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// Length, time, volume, index and links in one call.
 static int stampOf(FileHandle handle, FileStamp* stamp)
 {
-    LARGE_INTEGER size;
-    FILETIME written;
-    if (!GetFileSizeEx(toHandle(handle), &size) || !GetFileTime(toHandle(handle), nullptr, nullptr, &written))
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(toHandle(handle), &info))
         return 0;
-    stamp->size = size.QuadPart;
-    stamp->modified = static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+    stamp->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    stamp->modified = ticksOf(info.ftLastWriteTime);
+    stamp->device = info.dwVolumeSerialNumber;
+    stamp->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp->links = info.nNumberOfLinks;
     return 1;
+}
+
+int64_t File_StampAgeMs(const FileStamp* stamp)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (ticksOf(now) - stamp->modified) / 10000;
+}
+
+// FILETIME counts 100 ns from 1601; these are its ticks at 1970.
+static const int64_t FileTimeAt1970 = 116444736000000000LL;
+
+int64_t File_ModifiedNs(const FileStamp* stamp)
+{
+    return (stamp->modified - FileTimeAt1970) * 100;
+}
+
+int File_SetModifiedNs(FileHandle handle, int64_t ns)
+{
+    const uint64_t ticks = static_cast<uint64_t>(ns / 100 + FileTimeAt1970);
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return SetFileTime(toHandle(handle), nullptr, nullptr, &written) != 0;
+}
+
+const char* File_ErrorText(uint32_t error)
+{
+    switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "no space left on the device";
+    case ERROR_ACCESS_DENIED:
+        return "permission denied";
+    case ERROR_WRITE_PROTECT:
+        return "read-only file system";
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+        return "input/output error: a failing disk or card?";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+        return "the reader has gone (a closed pipe)";
+    default:
+        return "the system refused it";
+    }
 }
 
 int File_GetStamp(FileHandle handle, FileStamp* outStamp)
 {
-    outStamp->size = 0;
-    outStamp->modified = 0;
+    ZeroMemory(outStamp, sizeof(*outStamp));
     FileIo_SetChange(FileChangeNone);
     if (FileFault_Hit(FileFaultSize) || !stampOf(handle, outStamp)) {
-        outStamp->size = 0;
-        outStamp->modified = 0;
+        ZeroMemory(outStamp, sizeof(*outStamp));
         return 0;
     }
     return 1;
@@ -261,8 +328,7 @@ int File_GetStamp(FileHandle handle, FileStamp* outStamp)
 int File_OpenMeasured(const char* path, uint32_t mode, FileHandle* outHandle, uint32_t attributes,
                       FileStamp* outStamp)
 {
-    outStamp->size = 0;
-    outStamp->modified = 0;
+    ZeroMemory(outStamp, sizeof(*outStamp));
     if (!File_Open(path, mode, outHandle, attributes))
         return 0;
     File_GetStamp(*outHandle, outStamp);
@@ -320,6 +386,22 @@ int File_Remove(const char* path)
         return DeleteFileA(path) != 0;
     wchar_t wide[WidePathCapacity];
     return toWide(path, wide) && DeleteFileW(wide) != 0;
+}
+
+int File_StampPath(const char* path, FileStamp* outStamp)
+{
+    memset(outStamp, 0, sizeof(*outStamp));
+    // No access asked: such a handle meets no sharing mode. Backup semantics
+    // only so that a folder named like a recording answers too.
+    HANDLE h = createFile(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    const int ok = stampOf(reinterpret_cast<FileHandle>(h), outStamp);
+    CloseHandle(h);
+    if (!ok)
+        memset(outStamp, 0, sizeof(*outStamp));
+    return ok;
 }
 
 int File_Exists(const char* path)

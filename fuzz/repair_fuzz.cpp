@@ -1,6 +1,6 @@
 // The whole examination and repair of one file, as the scan does it, on any
-// bytes. The first input byte picks the file name (WAV or AIFF), the rest is
-// the file. Then the promises are checked:
+// bytes. The first input byte picks the file name (WAV, BWF, RF64, BW64,
+// Wave64, AIFF or AIFF-C), the rest is the file. Then the promises are checked:
 // - a file the scan leaves alone (no line, "HEADER OK !") is byte-for-byte
 //   unchanged;
 // - a repaired file keeps every byte of every whole frame where it was, its
@@ -24,7 +24,9 @@
 
 namespace {
 
-const char* const Names[] = {"take.wav", "take.bwf", "take.aif", "take.aiff"};
+// Picked by the low three bits of the first input byte.
+const char* const Names[] = {"take.wav", "take.bwf", "take.aif", "take.aiff",
+                             "take.w64", "take.bw64", "take.rf64", "take.aifc"};
 
 struct Layout {
     int opened;             // 1 when the file opened read-only
@@ -39,6 +41,7 @@ struct Layout {
     uint32_t flags;         // WavFlag* of a WAV file
     uint32_t ds64Size;      // declared ds64 body size (RF64)
     uint32_t factOffset;    // WAV fact chunk's frame count; 0: none
+    uint32_t factBytes;     // its width
     uint32_t commOffset;    // AIFF COMM body
     uint32_t ssndOffset;    // AIFF SSND offset field
     uint32_t ssndBlockSize; // AIFF SSND block size
@@ -75,6 +78,7 @@ Layout Examine(const std::string& path)
         l.flags = file.wav.flags;
         l.ds64Size = file.wav.ds64Size;
         l.factOffset = file.wav.factOffset;
+        l.factBytes = file.wav.factBytes;
     }
     l.healthy = verdict.state != SoundVerdictShort;
     SoundFile_Close(&file);
@@ -127,6 +131,9 @@ bool StartsWith(const std::string& s, const std::string& prefix)
 // as RF64 the block that becomes RIFF with a JUNK filler.
 bool MayChange(const Layout& l, int64_t at)
 {
+    if (l.flags & WavFlagWave64)
+        return (at >= 16 && at < 24) || (at >= l.dataOffset - 8 && at < l.dataOffset) ||
+               (l.factOffset != 0 && at >= int64_t(l.factOffset) && at < int64_t(l.factOffset) + l.factBytes);
     if (at >= 4 && at < 8)
         return true;
     if (l.aiff) {
@@ -152,7 +159,7 @@ int64_t PadBytes(const Layout& l, int64_t end)
     return rest == 0 ? 0 : int64_t(l.ssndBlockSize) - rest;
 }
 
-// The fault plan of an input: its first byte's upper six bits. 0: none.
+// The fault plan of an input: its first byte's upper five bits. 0: none.
 // Otherwise bits 0-2 pick the class of file operation that fails (open,
 // read, write, seek, cut, flush, size, close), bit 3 makes every later one
 // of that class fail too, bit 4 instead imitates a crash before the nth
@@ -198,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const uint8_t planBits = data[0] >> 2;
+    const uint8_t planBits = data[0] >> 3;
     if (planBits != 0 && size < 2)
         return 0;
     const FaultPlan plan = PlanOf(planBits, planBits != 0 ? data[1] : 0);
@@ -212,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)made;
     for (const char* n : Names)
         unlink((folder + "/" + n).c_str());
-    const std::string name = Names[data[0] & 3];
+    const std::string name = Names[data[0] & 7];
     const std::string path = folder + "/" + name;
     const uint8_t* bytes = data + skip;
     const size_t length = size - skip;
@@ -298,6 +305,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (l.aiff && whole > 0) {
         uint32_t form = uint32_t(after[4]) << 24 | uint32_t(after[5]) << 16 | uint32_t(after[6]) << 8 | after[7];
         FUZZ_CHECK(int64_t(form) >= end - 8 && int64_t(form) <= int64_t(after.size()) - 8, "FORM size %u", form);
+    }
+    if (l.flags & WavFlagWave64) {
+        uint64_t riff = 0;
+        for (int i = 7; i >= 0; --i)
+            riff = riff << 8 | after[size_t(16 + i)];
+        FUZZ_CHECK(int64_t(riff) >= end && int64_t(riff) <= int64_t(after.size()), "riff size %" PRIu64, riff);
     }
     if (!l.aiff && memcmp(after.data(), "RIFF", 4) == 0 && end < 0xEFFFFFFF) {
         uint32_t riff = uint32_t(after[7]) << 24 | uint32_t(after[6]) << 16 | uint32_t(after[5]) << 8 | after[4];

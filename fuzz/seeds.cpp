@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small files of every layout the
 // readers know, healthy and damaged, so that fuzzing starts from real shapes.
-// Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/aiff, OUTDIR/repair)
+// Usage: fuzz_seeds OUTDIR  (makes OUTDIR/wav, OUTDIR/w64, OUTDIR/aiff, OUTDIR/repair)
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -54,6 +54,38 @@ Seeds WavSeeds()
         {"ima-adpcm", BuildWav({Chunk("fmt ", WavFmtBody(0x11, 1, 8000, 4, 256)), Chunk("fact", Bytes{0xF9, 1, 0, 0})}, PatternBytes(512), 0, listChunk)},
         {"mp3", BuildWav({Chunk("fmt ", WavFmtBody(0x55, 1, 8000, 0, 1152))}, PatternBytes(1152))},
         {"zeros-after-fmt", Cat({RiffFile({stereo}), Bytes(256, 0)})},
+        {"bw64", BuildWav({ds64Table, Chunk("chna", PatternBytes(44, 3)), stereo}, samples, 0xFFFFFFFF, Bytes(),
+                          0xFFFFFFFF, "BW64")},
+        {"bw64-axml-behind", BuildWav({Chunk("ds64", Ds64Body(0, 400, 0)), stereo}, PatternBytes(400), 0xFFFFFFFF,
+                                      Chunk("axml", PatternBytes(31, 4), false, true), 0xFFFFFFFF, "BW64")},
+        {"adm-junk-chna", BuildWav({Chunk("JUNK", Bytes(40, 0)), stereo, Chunk("chna", Bytes(44, 0))}, samples, 0)},
+    };
+}
+
+Seeds Wave64Seeds()
+{
+    const Bytes stereo = Wave64Chunk("fmt ", WavFmtBody(1, 2, 44100, 16));
+    const Bytes mono = Wave64Chunk("fmt ", WavFmtBody(1, 1, 44100, 16));
+    const Bytes samples = PatternBytes(403);
+    ByteWriter info;
+    info.text("INFO").raw(Chunk("ICMT", Bytes{'t', 'a', 'k', 'e', 0}, false, true));
+    const Bytes list = Wave64Chunk("list", info.bytes);
+    return {
+        {"healthy", BuildWave64({stereo}, Slice(samples, 0, 400))},
+        {"sox-unfinished", BuildWave64({stereo}, samples, 24, {}, 0)},
+        {"ffmpeg-placeholder", BuildWave64({stereo}, samples, INT64_MAX, {}, INT64_MAX)},
+        {"short", BuildWave64({stereo}, samples, 24 + 100)},
+        {"list-behind", BuildWave64({mono}, Slice(samples, 0, 402), -1, {list})},
+        {"unset-list-behind",
+         BuildWave64({mono}, Slice(samples, 0, 402), 24, {list, Wave64Chunk("levl", Bytes(5, 1))})},
+        {"float-fact", BuildWave64({Wave64Chunk("fmt ", WavFmtBody(3, 2, 48000, 32)), Wave64Chunk("fact", Bytes(8, 0))},
+                                   samples, 24)},
+        {"bext", BuildWave64({Wave64Chunk("bext", PatternBytes(603, 7)), stereo}, samples, 24)},
+        // An unknown GUID of 32 bytes in all, skipped by its size.
+        {"junk-unknown", BuildWave64({Wave64Chunk("junk", Bytes(20, 0)),
+                                      Cat({PatternBytes(16, 9), Bytes{32, 0, 0, 0, 0, 0, 0, 0}, Bytes(8, 1)}), stereo},
+                                     samples, 24)},
+        {"undersized", BuildWave64({Wave64Head("junk", 8), stereo}, samples)},
     };
 }
 
@@ -150,31 +182,43 @@ int main(int argc, char** argv)
     std::string out = argv[1];
     MakeDir(out);
     Seeds wav = WavSeeds();
+    Seeds w64 = Wave64Seeds();
     Seeds aiff = AiffSeeds();
-    // The repair target takes a first byte whose two low bits pick the name
-    // (0 .wav, 2 .aif) and whose upper six bits a fault plan, with n - 1 in
-    // a second byte (see FaultPlan in repair_fuzz.cpp).
-    Seeds repairWav, repairAiff;
+    // The repair target takes a first byte whose three low bits pick the
+    // name (0 .wav, 2 .aif, 4 .w64, 5 .bw64) and whose upper five bits a
+    // fault plan, with n - 1 in a second byte (see FaultPlan in
+    // repair_fuzz.cpp).
+    const uint8_t NameWav = 0, NameAif = 2, NameW64 = 4, NameBw64 = 5;
+    Seeds repairWav, repairW64, repairAiff;
     for (const auto& s : wav)
         repairWav.push_back({"wav-" + s.first, s.second});
+    for (const auto& s : w64)
+        repairW64.push_back({"w64-" + s.first, s.second});
     for (const auto& s : aiff)
         repairAiff.push_back({"aiff-" + s.first, s.second});
-    Seeds faultWav{{"fault-wav-unfinished", Find(wav, "unfinished")}, {"fault-wav-rf64", Find(wav, "rf64")},
-                    {"fault-wav-list-behind", Find(wav, "list-behind")}, {"fault-wav-stray", Find(wav, "stray-bytes")}};
-    Seeds faultAiff{{"fault-aiff-padded", Find(aiff, "offset-blocksize")},
-                    {"fault-aiff-stray", Find(aiff, "stray-bytes-blocksize")}};
-    bool ok = Save(out + "/wav", wav, {}) && Save(out + "/aiff", aiff, {}) && Save(out + "/repair", repairWav, {0}) &&
-              Save(out + "/repair", repairAiff, {2});
-    const uint8_t plans[][2] = {{1 << 2, 3}, {2 << 2, 0}, {4 << 2, 0}, {5 << 2, 1}, {(1 | 8) << 2, 4}, {16 << 2, 1}};
+    const std::pair<uint8_t, Seeds> faults[] = {
+        {NameWav,
+         {{"fault-wav-unfinished", Find(wav, "unfinished")}, {"fault-wav-rf64", Find(wav, "rf64")},
+          {"fault-wav-list-behind", Find(wav, "list-behind")}, {"fault-wav-stray", Find(wav, "stray-bytes")}}},
+        {NameBw64, {{"fault-bw64", Find(wav, "bw64")}}},
+        {NameW64,
+         {{"fault-w64-sox", Find(w64, "sox-unfinished")}, {"fault-w64-ffmpeg", Find(w64, "ffmpeg-placeholder")}}},
+        {NameAif,
+         {{"fault-aiff-padded", Find(aiff, "offset-blocksize")},
+          {"fault-aiff-stray", Find(aiff, "stray-bytes-blocksize")}}},
+    };
+    bool ok = Save(out + "/wav", wav, {}) && Save(out + "/w64", w64, {}) && Save(out + "/aiff", aiff, {}) &&
+              Save(out + "/repair", repairWav, {NameWav}) && Save(out + "/repair", repairW64, {NameW64}) &&
+              Save(out + "/repair", repairAiff, {NameAif});
+    const uint8_t plans[][2] = {{1 << 3, 3}, {2 << 3, 0}, {4 << 3, 0}, {5 << 3, 1}, {(1 | 8) << 3, 4}, {16 << 3, 1}};
     for (const auto& plan : plans) {
         std::string tag = "-" + std::to_string(plan[0]) + "-" + std::to_string(plan[1]);
-        Seeds w, a;
-        for (const auto& s : faultWav)
-            w.push_back({s.first + tag, s.second});
-        for (const auto& s : faultAiff)
-            a.push_back({s.first + tag, s.second});
-        ok = ok && Save(out + "/repair", w, {plan[0], plan[1]}) &&
-             Save(out + "/repair", a, {uint8_t(plan[0] | 2), plan[1]});
+        for (const auto& f : faults) {
+            Seeds tagged;
+            for (const auto& s : f.second)
+                tagged.push_back({s.first + tag, s.second});
+            ok = ok && Save(out + "/repair", tagged, {uint8_t(plan[0] | f.first), plan[1]});
+        }
     }
     // The rebuild target: the same files as siblings, the first byte's two
     // low bits picking the name (0 .wav, 1 .aif), the rest a layout.

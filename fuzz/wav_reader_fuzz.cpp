@@ -1,13 +1,18 @@
 // The WAV reader on any bytes: opening, the trailer check, a few frame reads
 // and the close must neither fault nor change the file, and an open stream
-// must describe a usable layout.
+// must describe a usable layout. Built twice: as the WAV target, and as the
+// Wave64 target (FUZZ_FILE_NAME take.w64) that starts from Wave64 seeds.
 #include "chunks.h"
 #include "fuzz_support.h"
 #include "wavstream.h"
 
+#ifndef FUZZ_FILE_NAME
+#define FUZZ_FILE_NAME "take.wav"
+#endif
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string path = FuzzScratch() + "/take.wav";
+    static const std::string path = FuzzScratch() + "/" FUZZ_FILE_NAME;
     FuzzWrite(path, data, size);
 
     static WavStream stream;
@@ -20,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(stream.dataBytes >= 0, "dataBytes %lld", (long long)stream.dataBytes);
         FUZZ_CHECK(stream.frameCount == stream.dataBytes / stream.blockAlign, "frameCount");
         FUZZ_CHECK(stream.fileSize == int64_t(size), "fileSize");
+        const bool wave64 = size >= 16 && memcmp(data, ChunkWave64Riff, 16) == 0;
+        FUZZ_CHECK(wave64 == ((stream.flags & WavFlagWave64) != 0), "Wave64 exactly when it begins with its riff");
+        if (wave64)
+            FUZZ_CHECK(stream.dataOffset % 8 == 0 && stream.dataOffset >= 64, "Wave64 samples on a boundary: %u",
+                       stream.dataOffset);
+        const bool bw64 = size >= 4 && memcmp(data, "BW64", 4) == 0;
+        FUZZ_CHECK(bw64 == ((stream.flags & WavFlagBw64) != 0), "BW64 exactly when it begins with BW64");
         int32_t trailer = WavStream_HasChunkTrailer(&stream);
         FUZZ_CHECK(trailer >= ChunkFollowNothing && trailer <= ChunkFollowPad, "trailer %d", trailer);
         static uint8_t frames[4 * 65535];

@@ -1,5 +1,7 @@
 #include "examine.h"
 
+#include <string.h>
+
 #include "fileio.h"
 
 namespace {
@@ -52,16 +54,70 @@ void LeaveAlone(SoundFile* file, ScanResult* r)
         SoundFile_Close(file);
 }
 
-}  // namespace
-
-void ScanExamine_File(SoundFile* file, const char* path, const char* name, const ScanExamineOptions* options,
-                      ScanResult* r)
+void Open(SoundFile* file, const char* path, const ScanExamineOptions* options)
 {
-    Mem_Zero(r, sizeof(*r));
-    r->framesAfter = -1;
     Mem_Zero(file, sizeof(*file));
     SoundFile_Open(file, path, options->checkOnly ? SoundFileOpenReadShared | SoundFileOpenHeaderOnly
                                                   : SoundFileOpenReadWrite | SoundFileOpenHeaderOnly);
+}
+
+const FileStamp* Identity(const SoundFile* file)
+{
+    return file->kind == SoundFileKindAiff ? &file->aiff.examined : &file->wav.examined;
+}
+
+// 1 when the entry's file may be one an earlier entry reached under another
+// name. A shared open breaks no lease and meets only shared opens, so a
+// check opens first; a repair's open could break the lease of an examiner
+// that holds the file under its other name, so only its links are asked.
+int MaybeSeen(SoundFile* file, const ScanEntry* entry, const ScanExamineOptions* options, int* opened)
+{
+    if (options->claim == nullptr)
+        return 0;
+    if (options->anyLinked)
+        return 1;
+    if (options->checkOnly) {
+        Open(file, entry->path, options);
+        *opened = 1;
+        return file->isOpen && Identity(file)->links > 1;
+    }
+    FileStamp stamp;
+    return File_StampPath(entry->path, &stamp) && stamp.links > 1;
+}
+
+}  // namespace
+
+void ScanExamine_File(SoundFile* file, const ScanEntry* entry, const ScanExamineOptions* options, ScanResult* r)
+{
+    Mem_Zero(r, sizeof(*r));
+    r->framesAfter = -1;
+    const char* path = entry->path;
+    const char* name = entry->name;
+    Mem_Zero(file, sizeof(*file));
+    int opened = 0;
+    if (MaybeSeen(file, entry, options, &opened)) {
+        // Examined under the first of its names, as on one thread: its turn
+        // comes after every entry listed before it, and until then it holds
+        // nothing that an earlier entry's examiner may need.
+        if (entry->turn != nullptr && opened) {
+            if (file->isOpen)
+                SoundFile_Close(file);
+            opened = 0;
+        }
+        options->awaitTurn(entry->turn, options->hookContext);
+        if (!opened)
+            Open(file, path, options);
+        if (file->isOpen && Identity(file)->links > 0 &&
+            options->claim(Identity(file), name, r->detail, options->hookContext)) {
+            SoundFile_Close(file);
+            r->action = ScanActionNotExamined;
+            r->why = ScanWhySameFile;
+            r->counts.sameFile += 1;
+            return;
+        }
+    } else if (!opened) {
+        Open(file, path, options);
+    }
     SoundFileVerdict* v = &r->verdict;
     SoundFile_Examine(file, v);
     if (v->state == SoundVerdictNone)
@@ -80,6 +136,7 @@ void ScanExamine_File(SoundFile* file, const char* path, const char* name, const
         return;
     }
     r->action = ScanActionRepaired;
+    LastFileError = 0;  // so that the cause of a failed write below is this file's
     if (options->hook != nullptr && options->hook(r, path, name, file, options->hookContext) != 0) {
         r->why = ScanWhyNotJournaled;
     } else if (SoundFile_Repair(file) != 0) {
@@ -95,15 +152,20 @@ void ScanExamine_File(SoundFile* file, const char* path, const char* name, const
         }
         r->why = ScanWhyCannotAccess;
     }
+    r->osError = LastFileError;
     if (file->isOpen)
         SoundFile_Close(file);
     r->action = ScanActionFailed;
     r->counts.failed += 1;
 }
 
-void ScanExamine_PassOver(int32_t why, int32_t isFile, ScanResult* r)
+void ScanExamine_PassOver(int32_t why, int32_t isFile, const char* detail, ScanResult* r)
 {
     Mem_Zero(r, sizeof(*r));
+    if (detail != nullptr) {
+        const size_t n = strnlen(detail, sizeof(r->detail) - 1);
+        Mem_Copy(r->detail, detail, uint32_t(n));
+    }
     r->framesAfter = -1;
     r->action = ScanActionNotExamined;
     r->why = why;

@@ -33,9 +33,9 @@ size_t JoinPath(char* path, size_t at, const char* name)
     return at + sep + n;
 }
 
-int PassOver(Walk* w, const char* name, int32_t why, int32_t isFile)
+int PassOver(Walk* w, const char* name, int32_t why, int32_t isFile, const char* detail = nullptr)
 {
-    if (!w->calls->passOver(name, why, isFile, w->calls->context))
+    if (!w->calls->passOver(name, why, isFile, detail, w->calls->context))
         w->stopped = 1;
     return !w->stopped;
 }
@@ -56,24 +56,36 @@ int Folder(Walk* w, size_t folderLength, int depth)
         if (entryName[0] == '.')
             continue;  // ".", ".." and hidden files
         const int isDir = listing.entryType == DirEntryDirectory;
-        if (isDir && (!w->options->recursive || listing.entryIsLink || depth >= ScanMaxDepth))
+        if (isDir && (!w->options->recursive || listing.entryIsLink))
             continue;  // links are not followed: a link to a parent folder would never end
-        if (!isDir && listing.entryType != DirEntryFile)
-            continue;  // a FIFO, device or socket would block or mean nothing
+        // A FIFO, device or socket would block or mean nothing, and a link
+        // may lead nowhere: never opened, only named when named like a
+        // recording. A link not followed is named as such below.
+        const int notFollowed = listing.entryIsLink && !w->options->followLinks;
+        const int isOther = !isDir && listing.entryType != DirEntryFile && !notFollowed;
+        if (isOther && !SoundFile_HasSoundExtension(entryName))
+            continue;
         const size_t length = JoinPath(w->path, folderLength, entryName);
         if (length == 0) {
-            if (isDir || SoundFile_HasSoundExtension(entryName))
-                PassOver(w, entryName, ScanWhyPathTooLong, !isDir);
+            if (isDir || SoundFile_HasSoundExtension(entryName)) {
+                // The folder, which fits, says where the entry lies.
+                w->path[folderLength] = '\0';
+                PassOver(w, entryName, ScanWhyPathTooLong, !isDir, w->path);
+            }
             continue;
         }
         // Below the scanned folder a bare name is ambiguous: name the file by
         // its path from there.
         const size_t nameAt = depth == 0 ? length - strlen(entryName) : w->rootLength;
         const char* shownName = w->path + nameAt;
-        if (isDir) {
+        if (isOther) {
+            PassOver(w, shownName, listing.entryType == DirEntryNowhere ? ScanWhyDanglingLink : ScanWhyNotAFile, 1);
+        } else if (isDir && depth >= ScanMaxDepth) {
+            PassOver(w, shownName, ScanWhyTooDeep, 0);
+        } else if (isDir) {
             if (!Folder(w, length, depth + 1))
                 PassOver(w, shownName, ScanWhyCannotList, 0);
-        } else if (listing.entryIsLink && !w->options->followLinks) {
+        } else if (notFollowed) {
             // The file it leads to may lie outside the folder.
             if (SoundFile_HasSoundExtension(entryName))
                 PassOver(w, shownName, ScanWhyLink, 0);

@@ -15,15 +15,17 @@ typedef struct ScanListingCalls {
     // begins. 0 ends the walk (a stop).
     int32_t (*file)(const char* path, size_t nameAt, void* context);
     // An entry passed over: name as the lines call it, why (ScanWhy*),
-    // isFile 1 for a sound file by its name. 0 ends the walk.
-    int32_t (*passOver)(const char* name, int32_t why, int32_t isFile, void* context);
+    // isFile 1 for a sound file by its name, detail the folder of a path
+    // too long (else null). 0 ends the walk.
+    int32_t (*passOver)(const char* name, int32_t why, int32_t isFile, const char* detail, void* context);
     // 0 once the scan must stop; asked between entries.
     int32_t (*running)(void);
     void* context;
 } ScanListingCalls;
 
 typedef struct ScanListingOptions {
-    int32_t recursive;    // enter subfolders (never through links), up to ScanMaxDepth levels
+    int32_t recursive;    // enter subfolders (never through links), up to ScanMaxDepth levels; a
+                          // deeper one is passed over with a word
     int32_t followLinks;  // give the files links lead to; 0: pass links named like a take over
 } ScanListingOptions;
 

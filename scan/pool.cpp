@@ -21,6 +21,7 @@ enum { ItemFree = 0, ItemPending = 1, ItemTaken = 2, ItemDone = 3 };
 
 struct Item {
     int32_t state;                // Item*
+    uint64_t seq;                 // its place in the queue
     size_t nameAt;                // where in path the name the lines use begins
     char path[ScanPathCapacity];  // the full path; a listing's word: the name
     ScanResult result;
@@ -46,6 +47,8 @@ struct ScanPool {
     ScanLock lock;
     ScanSignal work;         // examiners: an item queued, the listing over
     ScanSignal room;         // the listing: an item given out, an examiner gone
+    ScanSignal turn;         // examiners that wait for their turn: an item given out
+    int32_t turnWaits;       // examiners waiting on turn
     int32_t jobs;
     int32_t examiners;       // examiner threads started
     int32_t idle;            // examiners waiting on work
@@ -75,6 +78,8 @@ void GiveOut(ScanPool* pool)
         item->state = ItemFree;
         pool->head += 1;
     }
+    if (pool->turnWaits > 0)
+        ScanSignal_WakeAll(&pool->turn);
     // The listing's own words may go out before an examiner passed them.
     if (pool->take < pool->head)
         pool->take = pool->head;
@@ -113,6 +118,7 @@ int Flush(ScanPool* pool)
         memcpy(item->path, listed->path, strlen(listed->path) + 1);
         item->nameAt = listed->nameAt;
         item->state = ItemPending;
+        item->seq = pool->tail;
         pool->tail += 1;
     }
     const uint64_t waiting = pool->tail - pool->take;
@@ -148,7 +154,8 @@ uint32_t ExaminerBody(void* param)
         item->state = ItemTaken;
         ScanLock_Release(&pool->lock);
 
-        pool->calls.examine(self->scratch, item->path, item->path + item->nameAt, &item->result, pool->calls.context);
+        const ScanEntry entry = {item->path, item->path + item->nameAt, item};
+        pool->calls.examine(self->scratch, &entry, &item->result, pool->calls.context);
 
         ScanLock_Acquire(&pool->lock);
         item->state = ItemDone;
@@ -164,8 +171,10 @@ uint32_t ExaminerBody(void* param)
 
 void Free(ScanPool* pool, int lockMade, int workMade, int roomMade)
 {
-    if (roomMade)
+    if (roomMade) {
+        ScanSignal_Destroy(&pool->turn);
         ScanSignal_Destroy(&pool->room);
+    }
     if (workMade)
         ScanSignal_Destroy(&pool->work);
     if (lockMade)
@@ -201,7 +210,11 @@ ScanPool* ScanPool_Start(int32_t jobs, const ScanPoolCalls* calls)
         ready = (pool->pack[i].scratch = calloc(1, calls->scratchSize)) != nullptr;
     const int lockMade = ready && ScanLock_Init(&pool->lock) == 0;
     const int workMade = lockMade && ScanSignal_Init(&pool->work) == 0;
-    const int roomMade = workMade && ScanSignal_Init(&pool->room) == 0;
+    int roomMade = workMade && ScanSignal_Init(&pool->room) == 0;
+    if (roomMade && ScanSignal_Init(&pool->turn) != 0) {
+        ScanSignal_Destroy(&pool->room);
+        roomMade = 0;
+    }
     int32_t started = 0;
     if (roomMade) {
         for (int32_t i = 0; i < jobs; ++i) {
@@ -246,6 +259,18 @@ int32_t ScanPool_AddDone(ScanPool* pool, const char* name, const ScanResult* res
     }
     ScanLock_Release(&pool->lock);
     return item != nullptr;
+}
+
+void ScanPool_AwaitTurn(ScanPool* pool, void* turn)
+{
+    const Item* item = static_cast<const Item*>(turn);
+    ScanLock_Acquire(&pool->lock);
+    while (pool->head < item->seq) {
+        pool->turnWaits += 1;
+        ScanSignal_Wait(&pool->turn, &pool->lock);
+        pool->turnWaits -= 1;
+    }
+    ScanLock_Release(&pool->lock);
 }
 
 void ScanPool_Lock(ScanPool* pool)

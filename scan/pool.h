@@ -25,11 +25,13 @@
 
 typedef struct ScanPool ScanPool;
 
+#include "examine.h"
+
 typedef struct ScanPoolCalls {
-    // Examines the file at path (name: as the lines call it) into result, on
-    // an examiner thread and outside the lock; scratch is the examiner's own
-    // (scratchSize bytes, zeroed once).
-    void (*examine)(void* scratch, const char* path, const char* name, ScanResult* result, void* context);
+    // Examines the entry's file into result, on an examiner thread and
+    // outside the lock; scratch is the examiner's own (scratchSize bytes,
+    // zeroed once). The entry's turn is its item, for ScanPool_AwaitTurn.
+    void (*examine)(void* scratch, const ScanEntry* entry, ScanResult* result, void* context);
     // Gives out one item's result, in listing order, under the lock (P2).
     void (*deliver)(const char* path, const char* name, const ScanResult* result, void* context);
     // 0 once the scan must stop (P3).
@@ -53,6 +55,12 @@ int32_t ScanPool_AddFile(ScanPool* pool, const char* path, size_t nameAt);
 // Queues a result that is done already (the listing's word on name). 0 when
 // a stop came first.
 int32_t ScanPool_AddDone(ScanPool* pool, const char* name, const ScanResult* result);
+
+// Waits until every item queued before turn (an entry's turn) has been
+// given out: an examination that must follow its predecessors (a file that
+// may have been reached under another name) waits for it. Never ends the
+// wait for a stop: the items before were taken, and are finished (P3).
+void ScanPool_AwaitTurn(ScanPool* pool, void* turn);
 
 // Holds the lock from an examiner, for a call that must come one at a time
 // with the deliveries (the hook before a repair).

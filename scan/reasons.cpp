@@ -17,6 +17,10 @@ const char* FamilyName(int32_t container)
         return "an AIFF";
     case SoundContainerRf64:
         return "an RF64";
+    case SoundContainerBw64:
+        return "a BW64";
+    case SoundContainerWave64:
+        return "a Wave64";
     default:
         return "a WAV or RF64";
     }
@@ -95,14 +99,16 @@ const char* ScanRender_Reason(const SoundFileVerdict* v, char* out, size_t capac
     const int aiff = r->container == SoundContainerAiff || r->container == SoundContainerAifc;
     switch (v->reason) {
     case SoundReasonNotSet:
-        snprintf(out, capacity, "header not set");
-        break;
     case SoundReasonPlaceholder:
-        snprintf(out, capacity, "header not set (a placeholder size)");
+    case SoundReasonMissing: {
+        int n = v->reason == SoundReasonNotSet        ? snprintf(out, capacity, "header not set")
+                : v->reason == SoundReasonPlaceholder ? snprintf(out, capacity, "header not set (a placeholder size)")
+                                                      : snprintf(out, capacity, "header missing %" PRId64 " bytes",
+                                                                 v->missingBytes);
+        if (v->partialKept > 0 && n > 0 && size_t(n) < capacity)
+            snprintf(out + n, capacity - size_t(n), "; a partial last frame of %" PRId64 " bytes kept", v->partialKept);
         break;
-    case SoundReasonMissing:
-        snprintf(out, capacity, "header missing %" PRId64 " bytes", v->missingBytes);
-        break;
+    }
     case SoundReasonCannotOpen:
         snprintf(out, capacity, "cannot open (%s)",
                  r->value == FileOpenFailNone ? "path too long" : File_OpenFailureText(int(r->value)));
@@ -119,11 +125,18 @@ const char* ScanRender_Reason(const SoundFileVerdict* v, char* out, size_t capac
         snprintf(out, capacity, "not %s file: it begins with %s", FamilyName(r->container), id);
         break;
     case SoundReasonWrongForm:
-        snprintf(out, capacity, aiff ? "not an AIFF file: a FORM of type %s" : "not a WAV file: a RIFF form of type %s",
-                 id);
+        if (r->container == SoundContainerWave64)
+            snprintf(out, capacity, "not a Wave64 file: a riff of type %s", id);
+        else if (aiff)
+            snprintf(out, capacity, "not an AIFF file: a FORM of type %s", id);
+        else
+            snprintf(out, capacity, "not a WAV file: a RIFF form of type %s", id);
         break;
     case SoundReasonNoDs64:
-        snprintf(out, capacity, "an RF64 file without its ds64 chunk");
+        snprintf(out, capacity, "%s file without its ds64 chunk", FamilyName(r->container));
+        break;
+    case SoundReasonChunkSize:
+        snprintf(out, capacity, "chunk %s at offset %" PRIu64 " declares a size below its own header", id, pos);
         break;
     case SoundReasonNoFormat:
         snprintf(out, capacity, "no fmt chunk before the samples at offset %" PRIu64, pos);

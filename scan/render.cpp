@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "fileio.h"
+#include "listing.h"
 #include "texts.h"
 
 namespace {
@@ -24,9 +25,20 @@ const char* Why(const ScanResult* r, char* out, size_t capacity)
     case ScanWhyLink:
         return "a link, not followed";
     case ScanWhyPathTooLong:
-        return "path too long";
+        snprintf(out, capacity, "path too long (in %s)", r->detail);
+        return out;
+    case ScanWhyNotAFile:
+        return "not a regular file (a FIFO, device or socket)";
+    case ScanWhyDanglingLink:
+        return "a link that leads nowhere";
+    case ScanWhyTooDeep:
+        snprintf(out, capacity, "a folder more than %d levels down: not entered", ScanMaxDepth);
+        return out;
     case ScanWhyCannotList:
         return "cannot list folder";
+    case ScanWhySameFile:
+        snprintf(out, capacity, "already examined as %s", r->detail);
+        return out;
     default:
         break;
     }
@@ -69,9 +81,16 @@ void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sin
     if (r->action == ScanActionFailed) {
         snprintf(line, LineCapacity, TextCannotAccess, name);
         Line(sink, line);
+        char text[160];
         if (r->change != FileChangeNone) {
-            char text[128];
             snprintf(text, sizeof(text), "not repaired: still being written? (%s)", File_ChangeText(r->change));
+            Note(sink, name, text);
+        } else if (r->why == ScanWhyNotJournaled) {
+            snprintf(text, sizeof(text), "not repaired: the journal could not be written (%s)",
+                     r->osError != 0 ? File_ErrorText(r->osError) : "see above");
+            Note(sink, name, text);
+        } else if (r->osError != 0) {
+            snprintf(text, sizeof(text), "not repaired: %s", File_ErrorText(r->osError));
             Note(sink, name, text);
         }
     } else if (r->action == ScanActionRepaired) {
@@ -79,6 +98,14 @@ void ShortLines(const ScanResult* r, const char* name, const ScanRenderSink* sin
         SoundFile_DescribeFormat(format, sizeof(format), r->verdict.sampleRate, r->verdict.channels, r->durationMs);
         snprintf(line, LineCapacity, "%s %s", name, format);
         Line(sink, line);
+        if (r->verdict.partialKept > 0) {
+            char text[192];
+            snprintf(text, sizeof(text),
+                     "%" PRId64 " bytes of a partial last frame kept: it changed within %d s and may still be "
+                     "growing; a scan once it has been quiet that long cuts them",
+                     r->verdict.partialKept, SoundFileSettleMs / 1000);
+            Note(sink, name, text);
+        }
     }
 }
 
@@ -114,7 +141,7 @@ void ScanRender_Give(const ScanResult* r, const char* path, const char* name, co
     if (r->action == ScanActionNone)
         return;
     char line[LineCapacity];
-    char reason[256];
+    char reason[LineCapacity];
     const SoundFileVerdict* v = &r->verdict;
     const int isFile = !r->unreported;
     if (r->action == ScanActionNotExamined) {
@@ -123,8 +150,12 @@ void ScanRender_Give(const ScanResult* r, const char* path, const char* name, co
             snprintf(line, LineCapacity, TextCannotAccess, name);
             Line(sink, line);
         }
-        snprintf(line, LineCapacity, "not examined: %s", Why(r, reason, sizeof(reason)));
-        Note(sink, name, line);
+        if (r->why == ScanWhySameFile) {
+            Note(sink, name, Why(r, reason, sizeof(reason)));
+        } else {
+            snprintf(line, LineCapacity, "not examined: %s", Why(r, reason, sizeof(reason)));
+            Note(sink, name, line);
+        }
     } else if (v->state == SoundVerdictShort) {
         ShortLines(r, name, sink, line);
     } else if (v->state == SoundVerdictUnreadable) {

@@ -17,6 +17,8 @@ const ScanOutcomeField ScanOutcomeFields[] = {
     {ScanField(notRecordings), "not_recordings", "is no recording Tessmark reads", "are no recording Tessmark reads",
      ScanShownWhenAny},
     {ScanField(noSamples), "no_samples", "holds no samples", "hold no samples", ScanShownWhenAny},
+    {ScanField(sameFile), "same_file", "is another name of a file examined", "are other names of files examined",
+     ScanShownWhenAny},
 };
 
 const size_t ScanOutcomeFieldCount = sizeof(ScanOutcomeFields) / sizeof(ScanOutcomeFields[0]);

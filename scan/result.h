@@ -24,6 +24,7 @@ typedef struct ScanOutcomes {
     int64_t notRecordings; // sound files by name that are no recording read here: empty, not a WAV or
                            // AIFF file, a header the reader cannot use, a compressed encoding
     int64_t noSamples;     // sound files that hold nothing behind their data offset (no line)
+    int64_t sameFile;      // names of a file examined under another name before in the same scan
 } ScanOutcomes;
 
 // Where a count shows in the summary line.
@@ -63,6 +64,10 @@ enum {
     ScanWhyLink = 3,          // a link, not followed (the listing's word)
     ScanWhyPathTooLong = 4,   // a path too long to build (the listing's word)
     ScanWhyCannotList = 5,    // a subfolder that cannot be listed (the listing's word)
+    ScanWhySameFile = 6,      // the file was examined under another name before (detail)
+    ScanWhyNotAFile = 7,      // a FIFO, device or socket named like a recording (the listing's word)
+    ScanWhyDanglingLink = 8,  // a link named like a recording that leads nowhere (the listing's word)
+    ScanWhyTooDeep = 9,       // a subfolder deeper than the scan goes (the listing's word)
 };
 
 // What the scan did with one file, or what the listing says of an entry.
@@ -77,6 +82,9 @@ typedef struct ScanResult {
     int64_t durationMs;        // of those frames
     uint32_t flags;            // WavFlag* of the file after the scan
     ScanOutcomes counts;       // what it adds to the scan's outcomes
+    uint32_t osError;          // a failed repair or journal write: the OS error (LastFileError), 0 if none
+    char detail[1024];         // ScanWhySameFile: the name the file was examined as;
+                               // ScanWhyPathTooLong: the folder the entry lies in
 } ScanResult;
 
 // What one scan did with one sound file, as the front ends receive it.

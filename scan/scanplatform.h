@@ -33,9 +33,10 @@ typedef struct ScanSignal {
 
 // Kinds of directory entry.
 enum {
-    DirEntryOther = 0,      // FIFO, device, socket, dangling link, or not measurable: never opened
+    DirEntryOther = 0,      // FIFO, device, socket, or not measurable: never opened
     DirEntryFile = 1,       // a regular file (possibly reached through a link)
     DirEntryDirectory = 2,  // a folder (possibly reached through a link)
+    DirEntryNowhere = 3,    // a link whose target cannot be found: never opened
 };
 
 typedef struct DirListing {

@@ -4,6 +4,7 @@
 #include "scanplatform.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <string.h>
@@ -169,8 +170,11 @@ int32_t DirListing_Next(DirListing* listing)
             return 1;
         if (S_ISLNK(st.st_mode)) {
             listing->entryIsLink = 1;
-            if (fstatat(dirfd(dir), listing->name, &st, 0) != 0)
+            if (fstatat(dirfd(dir), listing->name, &st, 0) != 0) {
+                if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                    listing->entryType = DirEntryNowhere;
                 return 1;
+            }
         }
         if (S_ISDIR(st.st_mode))
             listing->entryType = DirEntryDirectory;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 
+#include "claims.h"
 #include "examine.h"
 #include "render.h"
 
@@ -37,6 +38,7 @@ typedef struct Scan {
     ScanPool* pool;           // null while the worker examines the files itself
     ScanExamineOptions examine;
     ScanRenderSink sink;
+    ScanClaims claims;        // files with several names, by the name examined
     int64_t sampleMicros;     // time the files of the sample took
     int32_t sampleFiles;
     SoundFile file;           // the worker's own file in hand
@@ -79,9 +81,23 @@ static int32_t beforeRepair(const ScanResult* result, const char* path, const ch
     return refused;
 }
 
-static void examineIn(void* scratch, const char* path, const char* name, ScanResult* result, void* context)
+static void awaitTurn(void* turn, void* context)
 {
-    ScanExamine_File(static_cast<SoundFile*>(scratch), path, name, &static_cast<Scan*>(context)->examine, result);
+    Scan* s = static_cast<Scan*>(context);
+    if (turn != nullptr && s->pool != nullptr)
+        ScanPool_AwaitTurn(s->pool, turn);
+}
+
+// Only ever called in listing order, after the turn (P2): no lock needed.
+static int32_t claim(const FileStamp* identity, const char* name, char* sameAs, void* context)
+{
+    Scan* s = static_cast<Scan*>(context);
+    return ScanClaims_Take(&s->claims, identity, name, sameAs, sizeof(ScanResult::detail));
+}
+
+static void examineIn(void* scratch, const ScanEntry* entry, ScanResult* result, void* context)
+{
+    ScanExamine_File(static_cast<SoundFile*>(scratch), entry, &static_cast<Scan*>(context)->examine, result);
 }
 
 static void startPool(Scan* s)
@@ -97,7 +113,8 @@ static int32_t listedFile(const char* path, size_t nameAt, void* context)
         return ScanPool_AddFile(s->pool, path, nameAt);
     ScanResult result;
     const int64_t began = ScanPlatform_Microseconds();
-    ScanExamine_File(&s->file, path, path + nameAt, &s->examine, &result);
+    const ScanEntry entry = {path, path + nameAt, nullptr};
+    ScanExamine_File(&s->file, &entry, &s->examine, &result);
     s->sampleMicros += ScanPlatform_Microseconds() - began;
     deliver(path, path + nameAt, &result, s);
     // Slow storage: several files in flight pay from here on.
@@ -110,11 +127,11 @@ static int32_t listedFile(const char* path, size_t nameAt, void* context)
     return 1;
 }
 
-static int32_t passedOver(const char* name, int32_t why, int32_t isFile, void* context)
+static int32_t passedOver(const char* name, int32_t why, int32_t isFile, const char* detail, void* context)
 {
     Scan* s = static_cast<Scan*>(context);
     ScanResult result;
-    ScanExamine_PassOver(why, isFile, &result);
+    ScanExamine_PassOver(why, isFile, detail, &result);
     if (s->pool != nullptr)
         return ScanPool_AddDone(s->pool, name, &result);
     deliver(name, name, &result, s);
@@ -130,7 +147,8 @@ uint32_t ScanWorker_Run(const ScanTarget* target)
     }
     s->options = scanOptions;
     s->log = target->logBuffer;
-    s->examine = {s->options.checkOnly, s->options.beforeRepair != nullptr ? beforeRepair : nullptr, s};
+    s->examine = {s->options.checkOnly, s->options.followLinks,
+                  s->options.beforeRepair != nullptr ? beforeRepair : nullptr, awaitTurn, claim, s};
     s->sink = {giveLine, s, s->options.onNote, s->options.noteContext, s->options.onFile, s->options.fileContext};
     if (s->options.jobs > 1 && !s->options.adaptive)
         startPool(s);
@@ -140,6 +158,7 @@ uint32_t ScanWorker_Run(const ScanTarget* target)
     s->outcomes.folderListed = ScanListing_Walk(target->folderPath, &listing, &calls, &stopped);
     if (s->pool != nullptr && ScanPool_Finish(s->pool))
         stopped = 1;
+    ScanClaims_Free(&s->claims);
     s->outcomes.stopped = stopped;
     if (s->options.outcomes != nullptr)
         *s->options.outcomes = s->outcomes;

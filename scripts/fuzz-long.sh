@@ -3,7 +3,7 @@
 # each target in turn for SECONDS (default 600), keeping what it learns in a
 # corpus that grows from run to run. Stops at the first fault and names the
 # input that caused it.
-# Usage: scripts/fuzz-long.sh [SECONDS] [TARGET...]   (targets: wav_reader aiff_reader repair)
+# Usage: scripts/fuzz-long.sh [SECONDS] [TARGET...]   (targets: wav_reader w64_reader aiff_reader repair)
 # TESSMARK_FUZZ_BUILD=DIR builds in DIR instead of build/fuzz.
 set -u
 cd "$(dirname "$0")/.."
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(wav_reader aiff_reader repair)
+[ ${#targets[@]} -gt 0 ] || targets=(wav_reader w64_reader aiff_reader repair)
 build=${TESSMARK_FUZZ_BUILD:-build/fuzz}
 
 log=$build/fuzz-long-build.log

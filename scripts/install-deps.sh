@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
 # Installs (as root, from Debian's archive) whatever the builds and tests need
 # and this machine lacks; does nothing when everything is present.
-#   scripts/install-deps.sh [tests] [bench]
-# tests (the default): the builds and every test suite; bench: what
-# bench/run.sh needs (its native and 64-bit Windows builds, the tools it
-# measures against, libsndfile, libfuse3, strace, Wine and a display).
+#   scripts/install-deps.sh [--quiet] [cli] [tests] [bench]
+# cli: what ./run.sh needs (the command-line scanner's native build and the
+# demo folder); tests (the default): the builds and every test suite; bench:
+# what bench/run.sh needs (its native and 64-bit Windows builds, the tools it
+# measures against, libsndfile, libfuse3, strace, Wine and a display). Every
+# set includes cli. --quiet: no message when nothing is missing.
 set -u
 . "$(dirname "$0")/lib.sh"
 
 for_tests=0
 for_bench=0
-[ $# -eq 0 ] && for_tests=1
+quiet=0
+sets=0
 for arg in "$@"; do
   case "$arg" in
-    tests) for_tests=1 ;;
-    bench) for_bench=1 ;;
-    *) echo "install-deps: unknown set $arg (usage: scripts/install-deps.sh [tests] [bench])" >&2; exit 2 ;;
+    cli) sets=$((sets + 1)) ;;
+    tests) for_tests=1; sets=$((sets + 1)) ;;
+    bench) for_bench=1; sets=$((sets + 1)) ;;
+    -q|--quiet) quiet=1 ;;
+    *) echo "install-deps: unknown set $arg (usage: scripts/install-deps.sh [--quiet] [cli] [tests] [bench])" >&2; exit 2 ;;
   esac
 done
+[ "$sets" -eq 0 ] && for_tests=1
 
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -27,14 +33,16 @@ have_cmd cmake || need+=(cmake)
 have_cmd g++ || need+=(g++)
 have_cmd make || need+=(make)
 have_cmd python3 || need+=(python3)
-have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
-[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-have_cmd Xvfb && have_cmd xvfb-run || need+=(xvfb)
-have_cmd xauth || need+=(xauth)
-have_cmd sox || need+=(sox)
-have_cmd ffprobe && have_cmd ffmpeg || need+=(ffmpeg)
-have_cmd strace || need+=(strace)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)  # the CLI's JSON
+if [ "$for_tests" = 1 ] || [ "$for_bench" = 1 ]; then
+  have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
+  [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+  have_cmd Xvfb && have_cmd xvfb-run || need+=(xvfb)
+  have_cmd xauth || need+=(xauth)
+  have_cmd sox || need+=(sox)
+  have_cmd ffprobe && have_cmd ffmpeg || need+=(ffmpeg)
+  have_cmd strace || need+=(strace)
+fi
 if [ "$for_tests" = 1 ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   have_cmd clang++ || need+=(clang)
@@ -70,7 +78,7 @@ if [ "$for_bench" = 1 ]; then
 fi
 
 if [ ${#need[@]} -eq 0 ]; then
-  echo "install-deps: everything is present"
+  [ "$quiet" = 1 ] || echo "install-deps: everything is present"
   exit 0
 fi
 

@@ -56,6 +56,7 @@ int64_t SamplesEnd(ChunkCursor* cursor, AiffStream* stream, uint64_t ssndBody)
     if (Chunk_FollowsAt(cursor, ssndEnd, int(stream->ssndChunkSize & 1), size) <= 0)
         return stream->fileSize;
     stream->ssndEnd = int64_t(ssndEnd);
+    stream->tailKind = StreamTailMetadata;
     const uint64_t frames = (ssndEnd - stream->dataOffset) / stream->blockAlign;
     return int64_t(stream->dataOffset + frames * stream->blockAlign);
 }
@@ -106,7 +107,8 @@ int headerFits(const AiffStream* stream, int64_t dataBytes, int64_t frameCount)
     if (int64_t(stream->dataOffset) < int64_t(stream->ssndOffset) + 20 || stream->commOffset < 20)
         return 0;
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
-    int64_t padded = Bounded(stream) ? stream->fileSize : end + padBytes(end, stream->ssndBlockSize);
+    int64_t padded = Bounded(stream) ? (stream->tailKind == StreamTailMetadata ? stream->fileSize : end)
+                                     : end + padBytes(end, stream->ssndBlockSize);
     if (padded - 8 > AiffMaxField)
         return 0;
     if (int64_t(stream->ssndOffset) + dataBytes + 8 > AiffMaxField)
@@ -126,7 +128,9 @@ void BuildSizes(const AiffStream* stream, int64_t dataBytes, int64_t frameCount,
     int64_t end = int64_t(stream->dataOffset) + dataBytes;
     const int bounded = Bounded(stream);
     const int64_t ssndBody = int64_t(stream->dataOffset) - int64_t(stream->ssndOffset) - 8;
-    Chunk_Put32(Rules, h->bytes, uint32_t((bounded ? stream->fileSize : end) - 8));
+    // The FORM covers the chunks behind SSND, not a growing take's partial frame.
+    const int covered = bounded && stream->tailKind == StreamTailMetadata;
+    Chunk_Put32(Rules, h->bytes, uint32_t((covered ? stream->fileSize : end) - 8));
     Chunk_Put32(Rules, h->bytes + 4,
                 bounded ? uint32_t(stream->ssndEnd - ssndBody) : uint32_t(int64_t(stream->ssndOffset) + dataBytes + 8));
     Chunk_Put32(Rules, h->bytes + 8, uint32_t(frameCount));
@@ -182,12 +186,14 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     // AIFF-C adds compressionType and its name to the 18 bytes of AIFF.
     const uint32_t commBytes = aifc ? 22 : 18;
     if (aifc ? header.size < commBytes : header.size != commBytes)
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonFormatShort, pos, header.size, header.id);
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonFormatShort, pos, Chunk_Size32(header.size),
+                             header.id);
     const uint64_t afterComm = Chunk_End(&header);
     const int commOdd = Chunk_IsOdd(&cursor, &header);
     uint8_t comm[22];
     if (!Chunk_ReadAt(&cursor, pos + 8, comm, commBytes))
-        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoDataPast, pos, header.size, header.id);
+        return Stream_Refuse(refusal, AiffOpenNoFormat, SoundReasonNoDataPast, pos, Chunk_Size32(header.size),
+                             header.id);
     int16_t numChannels = int16_t(Chunk_Get16(Rules, comm));
     uint32_t numSampleFrames = Chunk_Get32(Rules, comm + 2);
     int16_t sampleSize = int16_t(Chunk_Get16(Rules, comm + 6));
@@ -237,7 +243,7 @@ int32_t AiffStream_Open(AiffStream* stream, const char* path, int32_t openFlag)
     if (!FindChunk(&cursor, afterComm, commOdd, fileSize, "SSND", &header, refusal))
         return AiffOpenNoFormat;
     uint64_t ssndBody = header.pos + 8;
-    uint32_t size = header.size;
+    uint32_t size = Chunk_Size32(header.size);
     // A size below 8 is one the recorder never wrote: the samples then run
     // to the end of the file, behind the two fields if they are there.
     uint8_t fields[8];
@@ -304,6 +310,29 @@ int32_t AiffStream_Repair(AiffStream* stream)
     stream->dataBytes = bytes;
     stream->headerDirty = 1;
     return 0;
+}
+
+int32_t AiffStream_RepairChanges(const AiffStream* stream, StreamChange* changes)
+{
+    int64_t pad = 0;
+    const int64_t keep = AiffStream_RepairKeepBytes(stream, &pad);
+    if (keep < 0)
+        return -1;
+    const int64_t samplesEnd = Bounded(stream) ? stream->dataEnd : stream->fileSize;
+    const int64_t frames = (samplesEnd - int64_t(stream->dataOffset)) / int64_t(stream->blockAlign);
+    const int64_t bytes = frames * int64_t(stream->blockAlign);
+    AiffSizes h;
+    BuildSizes(stream, bytes, frames, &h);
+    uint32_t n = Commit_Describe(h.fields, 2, changes, 0);
+    n = Commit_Describe(&h.frames, 1, changes, n);
+    if (pad > 0) {
+        // The FORM size once the padding is written (C3).
+        uint8_t formSize[4];
+        Chunk_Put32(Rules, formSize, uint32_t(int64_t(stream->dataOffset) + bytes + pad - 8));
+        const HeaderField padded = {4, formSize, 4};
+        n = Commit_Describe(&padded, 1, changes, n);
+    }
+    return int32_t(n);
 }
 
 int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut)

@@ -72,6 +72,7 @@ typedef struct AiffStream {
                                     // chunk that well-formed chunks follow (as whole frames); SoundFile_Examine
                                     // sets it where it finds metadata behind samples of unknown length
     int64_t ssndEnd;                // where the SSND chunk ends when dataEnd is before the end of the file
+    int32_t tailKind;               // StreamTail*: what follows dataEnd
     StreamRefusal refusal;          // why the open refused the file
 } AiffStream;
 
@@ -103,6 +104,11 @@ int32_t AiffStream_Repair(AiffStream* stream);
 // The length AiffStream_Repair cuts the file to and the zero bytes the close
 // then appends; -1 when the repair would change nothing.
 int64_t AiffStream_RepairKeepBytes(const AiffStream* stream, int64_t* padBytesOut);
+
+// The header bytes AiffStream_Repair and the close after it write, into
+// changes (StreamChangeCapacity of them): the FORM size twice where the
+// close pads. Their count, or -1 when the repair would change nothing.
+int32_t AiffStream_RepairChanges(const AiffStream* stream, StreamChange* changes);
 
 // Rewrites FORM size, numSampleFrames and SSND size of a dirty stream, pads
 // to the SSND block size, flushes. -1 for no stream, StreamResultIoFailed on

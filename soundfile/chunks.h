@@ -1,6 +1,8 @@
-// The chunk layer both containers are read through: RIFF (WAV, RF64) and
-// IFF (AIFF) are the same sequence of 4-byte ids and 32-bit sizes, and
-// differ only in the rules of a ChunkRules record.
+// The chunk layer every container is read through: RIFF (WAV, RF64, BW64),
+// IFF (AIFF) and Wave64 are the same sequence of ids and sizes, and differ
+// only in the rules of a ChunkRules record: 4-byte ids or 16-byte GUIDs,
+// 32- or 64-bit sizes that count the header or not, a pad byte after an odd
+// body or chunks on 8-byte boundaries.
 #ifndef TESSMARK_CHUNKS_H
 #define TESSMARK_CHUNKS_H
 
@@ -16,15 +18,34 @@
 // Where the file pointer stands is not known.
 #define ChunkPosUnknown UINT64_MAX
 
+// A Wave64 GUID that does not end in ChunkRules.guidTail, and the id a
+// walk knows it by.
+typedef struct ChunkGuid {
+    uint8_t guid[16];
+    char id[5];
+} ChunkGuid;
+
 typedef struct ChunkRules {
     int bigEndian;               // IFF's numbers are big-endian, RIFF's little-endian
     int padOdd;                  // an odd-sized body is followed by a pad byte
-    int printableIds;            // an id that is not printable ends the walk
+    int printableIds;            // an id that is not printable ends the walk (else unknown ids are skipped)
     const char* const* knownIds; // ids writers use, null-terminated; they settle a pad-byte doubt
+    uint32_t idBytes;            // 4, or 16 for a GUID
+    uint32_t sizeBytes;          // 4 or 8
+    uint32_t sizeCounts;         // bytes of the chunk header the size counts too (Wave64: all 24)
+    uint32_t align;              // chunks start at multiples of this from the file's start; 1: padOdd says
+    const uint8_t* guidTail;     // GUIDs ending in these 12 bytes are named by their first four
+    const ChunkGuid* guids;      // the other GUIDs named, ending with an empty id
 } ChunkRules;
 
 extern const ChunkRules ChunkRulesRiff;
 extern const ChunkRules ChunkRulesIff;
+extern const ChunkRules ChunkRulesWave64;
+
+// The GUIDs of the Wave64 file header: its first 16 bytes, and its form
+// type at 24.
+extern const uint8_t ChunkWave64Riff[16];
+extern const uint8_t ChunkWave64Wave[16];
 
 // Bytes at the start of a file that Chunk_ReadHead takes in one request:
 // the whole header of a plain recording, with room for a bext chunk.
@@ -43,9 +64,12 @@ typedef struct ChunkCursor {
 } ChunkCursor;
 
 typedef struct ChunkHeader {
-    uint8_t id[4];
-    uint32_t size;  // body bytes as declared, in host order
-    uint64_t pos;   // where the header starts (behind a pad byte, if one was skipped)
+    uint8_t id[4];        // a GUID's name (see ChunkRules); an unnamed GUID's first four bytes
+    uint64_t size;        // body bytes as declared, in host order
+    uint64_t pos;         // where the header starts (behind a pad byte or alignment, if skipped)
+    uint32_t headBytes;   // 8, or 24 for Wave64
+    int32_t plausible;    // an id a writer makes: printable, and for a GUID a named one
+    int32_t undersized;   // the size declared is below the header it counts (size then 0)
 } ChunkHeader;
 
 #ifdef __cplusplus
@@ -74,14 +98,21 @@ int Chunk_ReadAt(ChunkCursor* cursor, uint64_t pos, void* buffer, uint32_t count
 int Chunk_SeekTo(ChunkCursor* cursor, uint64_t pos);
 
 // Reads the chunk header at pos, or, when the chunk before it had an odd
-// size (afterOdd), at pos or one pad byte further on (see chunks.cpp).
-// 1 on success.
+// size (afterOdd), at pos or one pad byte further on (see chunks.cpp);
+// where chunks are aligned, at the next boundary from pos. 1 on success.
 int Chunk_ReadHeader(ChunkCursor* cursor, uint64_t pos, int afterOdd, ChunkHeader* header);
 
-// Where the header after this chunk would start without its pad byte.
+// Bytes of a chunk header under rules: 8, or 24 for Wave64.
+uint32_t Chunk_HeadBytes(const ChunkRules* rules);
+
+// Where the header after this chunk would start without its pad byte or
+// alignment; UINT64_MAX for a size no file reaches.
 uint64_t Chunk_End(const ChunkHeader* header);
-// 1 when a pad byte may follow this chunk.
+// 1 when a pad byte or alignment may follow this chunk.
 int Chunk_IsOdd(const ChunkCursor* cursor, const ChunkHeader* header);
+// The same for a body of bodyBytes at body (the samples' chunk, whose size
+// a verdict may not take from its header).
+int Chunk_OddEnd(const ChunkRules* rules, uint64_t body, uint64_t bodyBytes);
 
 // 1 when the bytes from pos to fileSize are a run of well-formed chunks
 // (pad bytes included, also a last one), nothing at all, or more such
@@ -123,12 +154,16 @@ int32_t Chunk_FindTrailer(ChunkCursor* cursor, const ChunkSamples* samples, uint
 
 // Reads the header at pos of a walk that looks for a chunk (afterOdd as for
 // Chunk_ReadHeader; prev: the chunk before it, or null). 1 when it is a
-// chunk a writer makes: a printable id, inside ChunkPositionLimit. 0
-// otherwise, with why in *refusal: the chunks end at the end of the file
-// (prev may run past it), zeros, an id no writer makes, a chunk beyond
-// 4 GiB, or a failed read.
+// chunk a writer makes: a printable id (where rules ask for one), inside
+// ChunkPositionLimit, a size that covers its own header (but for the chunk
+// refusal->sought names). 0 otherwise, with why in *refusal: the chunks end
+// at the end of the file (prev may run past it), zeros, an id no writer
+// makes, a size below the header, a chunk beyond 4 GiB, or a failed read.
 int Chunk_Next(ChunkCursor* cursor, uint64_t pos, int afterOdd, uint64_t fileSize, const ChunkHeader* prev,
                ChunkHeader* header, StreamRefusal* refusal);
+
+// A 64-bit size for a 32-bit field of a refusal: 0xFFFFFFFF when larger.
+uint32_t Chunk_Size32(uint64_t size);
 
 int Chunk_SameId(const uint8_t* id, const char* name);
 // Four printable ASCII characters, as writers make ids.

@@ -26,6 +26,10 @@ int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, con
         return 0;
     if (last != nullptr && !(WriteField(handle, last) && File_Flush(handle)))
         return 0;
+    // Nothing to cut (the take ends on a whole frame): a truncate could only
+    // take what a recorder appended since, where no lease tells of it.
+    if (cutAt >= examined->size)
+        return 1;
     // The writes above changed the time of last change: length and lease tell.
     return File_Unchanged(handle, examined, 0) && File_SeekTo(handle, cutAt) && File_Truncate(handle);
 }
@@ -42,6 +46,20 @@ int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, co
     if (cutAt >= 0 && !(File_SeekTo(handle, cutAt) && File_Truncate(handle)))
         return 0;
     return File_Flush(handle) && WriteField(handle, header) && File_Flush(handle);
+}
+
+uint32_t Commit_Describe(const HeaderField* fields, uint32_t count, StreamChange* changes, uint32_t at)
+{
+    for (uint32_t i = 0; i < count && at < StreamChangeCapacity; ++i) {
+        if (fields[i].length > StreamChangeBytes)
+            continue;
+        StreamChange* c = &changes[at++];
+        Mem_Zero(c, sizeof(*c));
+        c->pos = fields[i].pos;
+        c->length = fields[i].length;
+        Mem_Copy(c->bytes, fields[i].bytes, fields[i].length);
+    }
+    return at;
 }
 
 int Commit_Zeros(FileHandle handle, uint64_t count)

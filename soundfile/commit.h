@@ -33,6 +33,7 @@
 #include <stdint.h>
 
 #include "fileio.h"
+#include "stream.h"
 
 // Bytes at a file offset.
 typedef struct HeaderField {
@@ -54,8 +55,9 @@ int Commit_Header(FileHandle handle, const HeaderField* fields, uint32_t count, 
 // last (when given) and a flush, then the cut at cutAt. Right before the cut
 // the file must still be as long as examined says, and no other program may
 // have opened it (File_Unchanged): frames a recorder appended since the
-// examination would be cut off with the partial frame. 1 on success; 0 at
-// the first failure or refusal, with nothing after it done.
+// examination would be cut off with the partial frame. No cut at all when
+// cutAt is the length examined. 1 on success; 0 at the first failure or
+// refusal, with nothing after it done.
 int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, const HeaderField* last, int64_t cutAt,
                const FileStamp* examined);
 
@@ -63,6 +65,10 @@ int Commit_Cut(FileHandle handle, const HeaderField* fields, uint32_t count, con
 // cut at cutAt (none when below 0), a flush, then header and a flush. 1 on
 // success; 0 at the first failure, with nothing after it done.
 int Commit_Restore(FileHandle handle, const HeaderField* tail, int64_t cutAt, const HeaderField* header);
+
+// Appends the count fields to changes from at (StreamChangeCapacity in
+// all; a field longer than a change holds is left out); the new count.
+uint32_t Commit_Describe(const HeaderField* fields, uint32_t count, StreamChange* changes, uint32_t at);
 
 // Writes count zero bytes at the file pointer. 1 on success.
 int Commit_Zeros(FileHandle handle, uint64_t count);

@@ -6,7 +6,8 @@
 //   E1. where the header says, when that is at or beyond the end of the file;
 //   E2. where the header says, when what follows there is metadata (a chunk
 //       whose id writers put behind samples, or a run of well-formed chunks
-//       to the end of the file), or only a pad byte or AIFF block padding:
+//       to the end of the file), or only a pad byte, Wave64's zero
+//       alignment or AIFF block padding:
 //       the file is left as it is, whatever a broken writer left behind
 //       that first chunk;
 //   E3. for AIFF, at the end of an SSND chunk whose own size ends inside the
@@ -29,6 +30,9 @@ namespace {
 // to a pipe: 0x7FFFF000 (WAV), 0x7F000000 of sample bytes in COMM and SSND
 // (AIFF); the largest signed and unsigned 32-bit values from others.
 const uint64_t Placeholders[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0x7FFFF000u, 0x7F000000u};
+// Where size fields have 64 bits (Wave64): ffmpeg leaves the largest signed
+// value in them until it ends. (RF64's ds64 sizes are taken as written.)
+const uint64_t WidePlaceholder = INT64_MAX;
 
 int NearPlaceholder(uint64_t value, uint32_t frameBytes)
 {
@@ -38,13 +42,16 @@ int NearPlaceholder(uint64_t value, uint32_t frameBytes)
     return 0;
 }
 
-// declared is a placeholder the file does not reach: as written, or as the
-// rest of a container size set to one (0xFFFFFFFF - 36 for a 44-byte
-// header).
-int IsPlaceholder(uint64_t declared, uint64_t dataOffset, uint64_t fileSize, uint32_t frameBytes)
+// declared is a placeholder the file does not reach: as written (Wave64:
+// with the header bytes its size counts), or as the rest of a container
+// size set to one (0xFFFFFFFF - 36 for a 44-byte header).
+int IsPlaceholder(uint64_t declared, const ChunkRules* rules, uint64_t dataOffset, uint64_t fileSize,
+                  uint32_t frameBytes)
 {
     if (dataOffset + declared <= fileSize)
         return 0;
+    if (rules->sizeBytes == 8)
+        return declared + rules->sizeCounts == WidePlaceholder;
     const uint32_t slack = frameBytes > 0 ? frameBytes : 1;
     return NearPlaceholder(declared, slack) || (dataOffset >= 8 && NearPlaceholder(declared + dataOffset - 8, slack));
 }
@@ -54,6 +61,7 @@ struct Facts {
     int64_t declaredRaw;  // sample bytes the header declares, as it says them
     uint64_t body;        // where the body of the chunk holding the samples begins
     int64_t boundedEnd;   // E3: where an SSND chunk with metadata behind ends the samples; 0: none
+    const ChunkRules* rules;  // the container's, for the search behind the samples
 };
 
 // The WAV format tags whose encoding is known; any other is compressed or
@@ -79,7 +87,10 @@ void WavEncoding(const WavStream* wav, SoundFileVerdict* v)
 void WavFacts(SoundFile* file, SoundFileVerdict* v, Facts* f)
 {
     const WavStream* wav = &file->wav;
-    v->container = (wav->flags & WavFlagRf64) ? SoundContainerRf64 : SoundContainerWav;
+    v->container = (wav->flags & WavFlagWave64) ? SoundContainerWave64
+                   : (wav->flags & WavFlagBw64) ? SoundContainerBw64
+                   : (wav->flags & WavFlagRf64) ? SoundContainerRf64
+                                                : SoundContainerWav;
     WavEncoding(wav, v);
     v->sampleRate = wav->sampleRate;
     v->channels = wav->channels;
@@ -90,6 +101,7 @@ void WavFacts(SoundFile* file, SoundFileVerdict* v, Facts* f)
     f->declaredRaw = wav->dataBytes;
     f->body = wav->dataOffset;
     f->boundedEnd = 0;
+    f->rules = WavStream_ChunkRules(wav);
 }
 
 uint32_t Id32(const uint8_t* id)
@@ -130,6 +142,7 @@ void AiffFacts(SoundFile* file, SoundFileVerdict* v, Facts* f)
     f->declaredRaw = aiff->dataBytes;
     f->body = uint64_t(aiff->dataOffset) - aiff->ssndOffset - 8;
     f->boundedEnd = aiff->dataEnd > 0 && aiff->dataEnd < aiff->fileSize ? aiff->dataEnd : 0;
+    f->rules = &ChunkRulesIff;
 }
 
 // ChunkFollow* for what follows the declared samples ending at end, or -1.
@@ -141,14 +154,16 @@ int32_t Behind(SoundFile* file)
 }
 
 // Tells the stream where the samples end, so that its repair keeps what
-// follows them.
-void Bound(SoundFile* file, int64_t samplesEnd)
+// follows them (tail: StreamTail*).
+void Bound(SoundFile* file, int64_t samplesEnd, int32_t tail)
 {
     if (file->kind == SoundFileKindAiff) {
         file->aiff.dataEnd = samplesEnd;
         file->aiff.ssndEnd = samplesEnd;
+        file->aiff.tailKind = tail;
     } else {
         file->wav.samplesEnd = samplesEnd;
+        file->wav.tailKind = tail;
     }
 }
 
@@ -195,9 +210,11 @@ int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* v)
     const int64_t present = v->fileSize - v->dataOffset;
     const uint64_t dataOffset = uint64_t(v->dataOffset);
     const uint64_t fileSize = uint64_t(v->fileSize);
-    const int placeholder = f.declaredRaw > 0 && IsPlaceholder(uint64_t(f.declaredRaw), dataOffset, fileSize, frame);
+    const int placeholder =
+        f.declaredRaw > 0 && IsPlaceholder(uint64_t(f.declaredRaw), f.rules, dataOffset, fileSize, frame);
     v->declaredBytes = file->info.dataBytes;
     v->frames = file->info.frameCount;
+    v->changedMs = File_StampAgeMs(file->kind == SoundFileKindAiff ? &file->aiff.examined : &file->wav.examined);
 
     if (v->encoding >= SoundEncodingCompressed) {
         // A block or a packet is no frame: a cut or a size from the file's
@@ -253,8 +270,7 @@ int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* v)
     } else if (state == 0 && (placeholder || f.declaredRaw < present)) {
         ChunkCursor cursor;
         FileHandle handle = file->kind == SoundFileKindAiff ? file->aiff.handle : file->wav.handle;
-        ChunkCursor_Init(&cursor, handle, file->kind == SoundFileKindAiff ? &ChunkRulesIff : &ChunkRulesRiff,
-                         ChunkPosUnknown);
+        ChunkCursor_Init(&cursor, handle, f.rules, ChunkPosUnknown);
         file->wav.filePosState = 0;
         file->aiff.filePosState = 0;
         ChunkSamples samples = {f.body, dataOffset, dataOffset + uint64_t(declared), fileSize, frame};
@@ -282,7 +298,14 @@ int32_t SoundFile_Examine(SoundFile* file, SoundFileVerdict* v)
         v->repairBytes = v->sampleBytes / frame * frame;
         v->missingBytes = v->sampleBytes - declared;
         if (found)
-            Bound(file, samplesEnd);
+            Bound(file, samplesEnd, StreamTailMetadata);
+        // A partial last frame of a take that may still grow: kept for the
+        // recorder's next write to complete.
+        const int64_t partial = v->sampleBytes - v->repairBytes;
+        if (!bounded && partial > 0 && v->changedMs < SoundFileSettleMs) {
+            v->partialKept = partial;
+            Bound(file, int64_t(dataOffset) + v->repairBytes, StreamTailGrowing);
+        }
     } else if (bounded && v->sampleBytes <= declared) {
         v->state = SoundVerdictMetadata;
     } else if (f.declaredRaw > present) {

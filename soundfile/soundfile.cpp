@@ -93,7 +93,12 @@ struct Container {
     void (*explain)(SoundFile*, int32_t result);
 };
 
+// The WAV reader takes every form by its first bytes; the name only tells
+// which family a refusal names.
 const char* const WavExtensions[] = {".wav", ".bwf", nullptr};
+const char* const Rf64Extensions[] = {".rf64", nullptr};
+const char* const Bw64Extensions[] = {".bw64", nullptr};
+const char* const Wave64Extensions[] = {".w64", nullptr};
 const char* const AiffExtensions[] = {".aif", ".aiff", ".aifc", ".iff", nullptr};
 
 void AiffExplain(SoundFile* file, int32_t result)
@@ -111,11 +116,20 @@ void AiffExplain(SoundFile* file, int32_t result)
     SetError(file, file->errorCode, text);
 }
 
+// The WAV reader under the names of one family.
+constexpr Container WavReader(const char* const* extensions, int32_t family)
+{
+    return {extensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
+            WavDataOffset, WavFileSize, WavRefusal, family, nullptr};
+}
+
 const Container Containers[] = {
-    {WavExtensions, WavOpenCannotOpen, WavErrors, WavOpen, SoundFile_FillInfoFromWav, WavRepair, WavClose,
-     WavDataOffset, WavFileSize, WavRefusal, SoundContainerWav, nullptr},
+    WavReader(WavExtensions, SoundContainerWav),
     {AiffExtensions, AiffOpenCannotOpen, AiffErrors, AiffOpen, SoundFile_FillInfoFromAiff, AiffRepair, AiffClose,
      AiffDataOffset, AiffFileSize, AiffRefusal, SoundContainerAiff, AiffExplain},
+    WavReader(Rf64Extensions, SoundContainerRf64),
+    WavReader(Bw64Extensions, SoundContainerBw64),
+    WavReader(Wave64Extensions, SoundContainerWave64),
 };
 
 const Container* ForPath(const char* path)
@@ -202,6 +216,22 @@ int32_t SoundFile_HasSoundExtension(const char* path)
     return path != nullptr && ForPath(path) != nullptr;
 }
 
+const char* SoundFile_ListExtensions(char* out, uint32_t capacity)
+{
+    if (out == nullptr || capacity == 0)
+        return out;
+    uint32_t at = 0;
+    out[0] = '\0';
+    for (const Container& c : Containers)
+        for (const char* const* e = c.extensions; *e != nullptr; ++e) {
+            const int n = snprintf(out + at, capacity - at, at == 0 ? "%s" : " %s", *e);
+            if (n < 0 || uint32_t(n) >= capacity - at)
+                return out;
+            at += uint32_t(n);
+        }
+    return out;
+}
+
 int32_t SoundFile_FillInfoFromWav(SoundFile* file)
 {
     if (file == nullptr)
@@ -227,7 +257,7 @@ int32_t SoundFile_FillInfoFromWav(SoundFile* file)
         info->flags |= WavFlagBext;
         Mem_Copy(&info->bext, &wav->bext, sizeof(BextRecord));
     }
-    info->flags |= wav->flags & (WavFlagRf64 | WavFlagBeyond32);
+    info->flags |= wav->flags & (WavFlagRf64 | WavFlagBeyond32 | WavFlagBw64 | WavFlagWave64);
     info->kind = file->kind;
     return 0;
 }
@@ -327,18 +357,22 @@ int32_t SoundFile_GetRepairPlan(SoundFile* file, SoundFileRepairPlan* plan)
         return -1;
     Mem_Zero(plan, sizeof(*plan));
     int64_t keep = -1;
+    int32_t changes = -1;
     if (file->kind == SoundFileKindAiff) {
         keep = AiffStream_RepairKeepBytes(&file->aiff, &plan->padBytes);
+        changes = AiffStream_RepairChanges(&file->aiff, plan->changes);
         plan->fileSize = file->aiff.fileSize;
         plan->headerBytes = file->aiff.dataOffset;
     } else if (file->kind == SoundFileKindWav || file->kind == SoundFileKindBwf) {
         keep = WavStream_RepairKeepBytes(&file->wav);
+        changes = WavStream_RepairChanges(&file->wav, plan->changes);
         plan->fileSize = file->wav.fileSize;
         plan->headerBytes = file->wav.dataOffset;
     }
-    if (keep < 0)
+    if (keep < 0 || changes < 0)
         return -1;
     plan->keepBytes = keep;
+    plan->changeCount = uint32_t(changes);
     return 0;
 }
 

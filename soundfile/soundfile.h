@@ -1,4 +1,5 @@
-// The sound file handle: one object over an open WAV/BWF/RF64 or AIFF file.
+// The sound file handle: one object over an open WAV/BWF/RF64/BW64/Wave64 or
+// AIFF file.
 #ifndef TESSMARK_SOUNDFILE_H
 #define TESSMARK_SOUNDFILE_H
 
@@ -10,9 +11,9 @@
 // SoundFileKind values.
 enum {
     SoundFileKindNone = 0,  // nothing open
-    SoundFileKindWav = 1,   // WAV or RF64 without bext
+    SoundFileKindWav = 1,   // WAV, RF64, BW64 or Wave64 without bext
     SoundFileKindAiff = 2,  // AIFF
-    SoundFileKindBwf = 3,   // WAV or RF64 with a bext chunk
+    SoundFileKindBwf = 3,   // the same with a bext chunk
 };
 
 // openFlag values the callers use.
@@ -50,7 +51,7 @@ typedef struct SoundFileInfo {
     int32_t channels;        // channel count
     int32_t bitsPerSample;   // bits per sample
     int32_t sampleEncoding;  // SampleEncoding*; 0 for AIFF
-    uint32_t flags;          // WavFlagBext, WavFlagRf64, WavFlagBeyond32
+    uint32_t flags;          // WavFlagBext, WavFlagRf64, WavFlagBw64, WavFlagWave64, WavFlagBeyond32
     int64_t frameCount;      // frames the header declares; after a repair, the whole frames held
     int64_t durationMs;      // frameCount * 1000 / sampleRate; 0 when the rate is 0
     int64_t dataBytes;       // blockAlign * frameCount: the declared length in whole frames
@@ -65,7 +66,17 @@ typedef struct SoundFileRepairPlan {
     int64_t headerBytes;  // the offset of the first sample byte
     int64_t keepBytes;    // the length after the cut; fileSize when nothing is cut
     int64_t padBytes;     // zero bytes the close appends after keepBytes (AIFF block padding)
+    uint32_t changeCount;
+    StreamChange changes[StreamChangeCapacity];  // what it writes into the header, each at most once
 } SoundFileRepairPlan;
+
+// How long a take must have been left unchanged before a repair cuts its
+// partial last frame: a recorder that opens, appends a buffer and closes
+// again, or one on a file system that grants no lease, completes that frame
+// with its next write, and a cut would shift every sample after it. Within
+// it, the repair declares the whole frames and keeps the partial one. Card
+// readers and loggers write at least every few seconds while they record.
+#define SoundFileSettleMs 10000
 
 // SoundFileVerdict.state: what SoundFile_Examine found.
 enum {
@@ -120,6 +131,9 @@ typedef struct SoundFileVerdict {
     int64_t missingBytes;   // Short: sampleBytes beyond what is declared; CutShort: declared bytes the
                             // file lacks
     int64_t frames;         // frames declared; for a compressed encoding the fact chunk's count, -1 when none
+    int64_t changedMs;      // milliseconds since the file last changed, as the open measured it
+    int64_t partialKept;    // Short: bytes of a partial last frame the repair keeps, since the file
+                            // changed within SoundFileSettleMs; 0 when it cuts them (or there are none)
     StreamRefusal refusal;  // Refused: the facts behind reason
 } SoundFileVerdict;
 
@@ -140,13 +154,18 @@ typedef struct SoundFile {
 extern "C" {
 #endif
 
-// Opens path with the reader its extension names (.wav .bwf / .aif .aiff .iff).
+// Opens path with the reader its extension names (.wav .bwf .rf64 .bw64 .w64 /
+// .aif .aiff .aifc .iff).
 // Returns 0 when opened and also for an unknown extension (errorCode 1, handle
 // closed); otherwise the errorCode set. -1 for a null handle.
 int32_t SoundFile_Open(SoundFile* file, const char* path, int32_t openFlag);
 
 // 1 when SoundFile_Open would pick a reader for path by its extension.
 int32_t SoundFile_HasSoundExtension(const char* path);
+
+// Writes the extensions SoundFile_Open knows, space-separated (".wav .bwf
+// ..."), into out (capacity bytes, cut to fit, NUL-terminated). Returns out.
+const char* SoundFile_ListExtensions(char* out, uint32_t capacity);
 
 // Repairs the header by the file size and refreshes the summary. 0 when done;
 // SoundFileErrAccess when the stream's repair failed (summary still

@@ -42,3 +42,4 @@ int32_t Stream_Refuse(StreamRefusal* refusal, int32_t result, int32_t reason, ui
         refusal->bytes[i] = id != nullptr ? id[i] : 0;
     return result;
 }
+

@@ -1,4 +1,4 @@
-// What the WAV and AIFF streams share: the path buffer, the result of a
+// What the WAV (with RF64, BW64 and Wave64) and AIFF streams share: the path buffer, the result of a
 // failed repair or close, the sample transfer results and the open prologue.
 #ifndef TESSMARK_STREAM_H
 #define TESSMARK_STREAM_H
@@ -26,9 +26,10 @@ enum {
     // Why a file is refused. value, pos and bytes as each names.
     SoundReasonCannotOpen = 10,      // value: the FileOpenFail* the open met (0: the path is too long)
     SoundReasonEmpty = 11,           // 0 bytes
-    SoundReasonNotContainer = 12,    // bytes: the first value (up to 4) bytes are no RIFF, RF64 or FORM
-    SoundReasonWrongForm = 13,       // bytes: a form type other than WAVE (RIFF) or AIFF/AIFC (FORM)
-    SoundReasonNoDs64 = 14,          // an RF64 file whose first chunk is not ds64
+    SoundReasonNotContainer = 12,    // bytes: the first value (up to 4) bytes are no RIFF, RF64, BW64,
+                                     // Wave64 riff or FORM
+    SoundReasonWrongForm = 13,       // bytes: a form type other than WAVE (RIFF, Wave64's wave) or AIFF/AIFC
+    SoundReasonNoDs64 = 14,          // an RF64 or BW64 file whose first chunk is not ds64
     SoundReasonNoFormat = 15,        // no fmt (COMM) chunk before the samples; pos: where the samples begin
     SoundReasonFormatShort = 16,     // the fmt (COMM) chunk declares value bytes, too few
     SoundReasonNoChannels = 17,      // the format declares no channel
@@ -44,6 +45,16 @@ enum {
     SoundReasonTooFar = 26,          // a chunk needed lies beyond 4 GiB (pos)
     SoundReasonReadFailed = 27,      // a read failed at pos: the disk, not the file
     SoundReasonTruncated = 28,       // only value bytes: too few for a file header
+    SoundReasonChunkSize = 29,       // chunk bytes at pos declares a size below its own header (Wave64)
+};
+
+// What follows the samples a repair declares without cutting the file
+// (WavStream.tailKind, AiffStream.tailKind).
+enum {
+    StreamTailCut = 0,       // nothing kept: a partial last frame is cut
+    StreamTailMetadata = 1,  // metadata chunks, kept; the container's size covers them
+    StreamTailGrowing = 2,   // a partial last frame of a take that may still grow: kept, outside the
+                             // container's size, for the recorder's next write to complete
 };
 
 // The containers; SoundFileVerdict.container.
@@ -53,6 +64,8 @@ enum {
     SoundContainerRf64 = 2,
     SoundContainerAiff = 3,
     SoundContainerAifc = 4,
+    SoundContainerWave64 = 5,  // Sony Wave64
+    SoundContainerBw64 = 6,    // RF64's sizes under the id BW64 (ADM, broadcast archives)
 };
 
 // What a reader met where it refused a file (SoundReason* and its facts).
@@ -64,6 +77,19 @@ typedef struct StreamRefusal {
     uint8_t bytes[4];   // an id or the file's first bytes, as the reason says
     uint8_t sought[4];  // the chunk a walk looked for (SoundReasonNoData*)
 } StreamRefusal;
+
+// Bytes a repair writes into a header: the new bytes at pos, or, with zeros
+// set, length zero bytes (a filler longer than bytes holds).
+#define StreamChangeBytes 48
+typedef struct StreamChange {
+    int64_t pos;
+    uint32_t length;
+    int32_t zeros;
+    uint8_t bytes[StreamChangeBytes];
+} StreamChange;
+
+// Most changes one repair writes.
+#define StreamChangeCapacity 8
 
 // Results of the sample transfer operations.
 enum {

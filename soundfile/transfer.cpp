@@ -11,7 +11,8 @@
 namespace {
 
 // Highest file offset a write may end at where the container's sizes are
-// 32-bit fields read as signed by many programs (plain RIFF, AIFF).
+// 32-bit fields read as signed by many programs (plain RIFF, AIFF; not
+// RF64, BW64 or Wave64).
 const int64_t ClassicEndLimit = 0x7FFFFFFF;
 
 // What the two containers do differently in one transfer.
@@ -189,7 +190,7 @@ TransferRules WavRules(const WavStream* s)
     TransferRules r;
     r.sampleWidth = 0;
     r.silence8 = s->bitsPerSample == 8 ? 1 : 0;
-    r.limited = (s->flags & WavFlagRf64) ? 0 : 1;
+    r.limited = (s->flags & (WavFlagRf64 | WavFlagWave64)) ? 0 : 1;
     return r;
 }
 

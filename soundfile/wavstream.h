@@ -1,5 +1,5 @@
-// WAV, Broadcast Wave and RF64 streams: the reader, the header update and
-// repair, and the sample transfer of one open WAV file.
+// WAV, Broadcast Wave, RF64, BW64 and Wave64 streams: the reader, the
+// header update and repair, and the sample transfer of one open WAV file.
 #ifndef TESSMARK_WAVSTREAM_H
 #define TESSMARK_WAVSTREAM_H
 
@@ -15,16 +15,21 @@
 // the size reads 0xFFFFFFFF ("to the end of the file"), and readers that
 // stop at 4 GiB see only part of the samples.
 #define WavFlagBeyond32 0x40000000u
+// Sony Wave64: GUID chunk ids, 64-bit sizes, no 4 GiB limit.
+#define WavFlagWave64 0x10000000u
+// RF64's layout under the id BW64 (set with WavFlagRf64): it keeps that id
+// and its ds64 chunk whatever its sizes.
+#define WavFlagBw64 0x08000000u
 
 // Results of WavStream_Open.
 enum {
     WavOpenOk = 0,           // the data chunk was found; the stream is open
     WavOpenNoStream = 1,     // stream is null
     WavOpenCannotOpen = 2,   // File_Open failed (or the path is too long); handle -1
-    WavOpenNotWave = 3,      // no RIFF/RF64 WAVE header, or the ds64 chunk cannot be read
+    WavOpenNotWave = 3,      // no RIFF/RF64/BW64 WAVE or Wave64 header, or the ds64 chunk cannot be read
     WavOpenNoData = 4,       // no data chunk, short fmt, unreadable fmt/bext body, blockAlign 0
     WavOpenUnknownSize = 5,  // an unknown chunk declares the size 0xFFFFFFFF
-    WavOpenNoDs64 = 6,       // an RF64 file whose first chunk is not ds64
+    WavOpenNoDs64 = 6,       // an RF64 or BW64 file whose first chunk is not ds64
     WavOpenNoChannels = 7,   // a fmt chunk declares 0 channels
 };
 
@@ -74,16 +79,18 @@ typedef struct WavStream {
     BextRecord bext;                // Broadcast Wave description; zero without bext
     uint32_t bextOffset;            // file offset of the bext body
     uint32_t bextLength;            // bext body bytes read: the chunk size, at most 4700
-    uint32_t flags;                 // WavFlagBext, WavFlagRf64
+    uint32_t flags;                 // WavFlagBext, WavFlagRf64, WavFlagBw64, WavFlagWave64, WavFlagBeyond32
     int32_t filePosState;           // 1: the OS file pointer is at frame readPos; 0: unknown
-    uint32_t ds64Size;              // declared size of the ds64 chunk body (RF64 only)
+    uint32_t ds64Size;              // declared size of the ds64 chunk body (RF64 and BW64 only)
     uint32_t junkSize;              // body size of a JUNK chunk right after the file header; 0 if none
     uint32_t factOffset;            // file offset of a fact chunk's sample count; 0 if none
-    uint32_t factFrames;            // the fact chunk's sample count as read
+    uint32_t factFrames;            // the fact chunk's sample count as read (0xFFFFFFFF where larger)
+    uint32_t factBytes;             // width of that count: 4, or 8 in a Wave64 fact body of 8 bytes
     uint16_t formatBits;            // bitsPerSample as the fmt chunk states it (0: not stated)
     uint16_t encodingTag;           // formatTag, or for an extensible fmt the tag of its sub-format
-    int64_t samplesEnd;             // where the samples end when metadata chunks follow them (set by
+    int64_t samplesEnd;             // where the samples end when a repair keeps what follows them (set by
                                     // SoundFile_Examine); 0: at the end of the file
+    int32_t tailKind;               // StreamTail*: what follows samplesEnd
     StreamRefusal refusal;          // why the open refused the file
 } WavStream;
 
@@ -92,11 +99,15 @@ extern "C" {
 #endif
 
 // Opens path and walks the chunks to the data chunk; see the WavOpen* results.
+// The form is taken from the file's first bytes, whatever its name.
 // openFlag: bit 0x01 read and write (never creates a file), else bit 0x20
 // read-only shared, else read-only exclusive; bit 0x100: no samples will be
 // read, so the pointer is not moved to the first one. After results 3 to 7 the file is
 // still open and the caller closes it with WavStream_Close.
 int32_t WavStream_Open(WavStream* stream, const char* path, int32_t openFlag);
+
+// The chunk rules of the open stream's form (Wave64's or RIFF's).
+const struct ChunkRules* WavStream_ChunkRules(const WavStream* stream);
 
 // Recomputes frameCount and dataBytes from fileSize (or samplesEnd, which
 // the repair then neither cuts nor pads: the chunks behind it stay, and the
@@ -114,8 +125,13 @@ int32_t WavStream_Repair(WavStream* stream);
 // would change nothing.
 int64_t WavStream_RepairKeepBytes(const WavStream* stream);
 
-// Rewrites the RIFF/RF64 block and the data size of a dirty stream, then
-// flushes. Returns -1 for a null stream, StreamResultIoFailed when a move,
+// The header bytes WavStream_Repair and the close after it write, into
+// changes (StreamChangeCapacity of them). Their count, or -1 when the
+// repair would change nothing.
+int32_t WavStream_RepairChanges(const WavStream* stream, StreamChange* changes);
+
+// Rewrites the RIFF/RF64/BW64 block (Wave64: the riff size) and the data
+// size of a dirty stream, then flushes. Returns -1 for a null stream, StreamResultIoFailed when a move,
 // write or the flush failed, else 0.
 int32_t WavStream_UpdateHeader(WavStream* stream);
 

@@ -129,7 +129,7 @@ def draw():
     left = 118
     c.text(left + 3, 11 + 3, "TESSMARK", 5, SHADOW)
     c.text(left, 11, "TESSMARK", 5, TITLE)
-    c.text(left, 56, "REPAIRS UNFINISHED WAV, BWF, RF64 AND AIFF HEADERS", 2, SUBTITLE)
+    c.text(left, 56, "REPAIRS UNFINISHED WAV, BWF, RF64, BW64, WAVE64 AND AIFF HEADERS", 2, SUBTITLE)
 
     c.rect(0, HEIGHT - 3, WIDTH, 3, ACCENT)
     return c

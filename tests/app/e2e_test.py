@@ -534,7 +534,7 @@ def scan_session(s, small, recs, others):
     dialog = d.ask("wait " + DIALOG)
     check("owner=main" in dialog and "mainEnabled=0" in dialog, "the dialog is not modal to the window: " + dialog)
     check(d.ask("filename") == "*.wav", "initial file name: %r" % d.ask("filename"))
-    check(d.ask("filters") == "selected=0|Wave File (*.wav)|All (*.*)", "filters: %r" % d.ask("filters"))
+    check(d.ask("filters") == "selected=0|Wave File (*.wav)|Wave64, RF64, BW64 (*.w64;*.rf64;*.bw64)|All (*.*)", "filters: %r" % d.ask("filters"))
     d.ask("answer " + wine_path(os.path.join(small, "healthy.wav")))
     d.ask("gone " + DIALOG)
     lines = s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")

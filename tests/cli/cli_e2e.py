@@ -27,7 +27,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import hostfs  # noqa: E402
-from checks import check, checks, failures, sha  # noqa: E402,F401
+from checks import check, checks, failures, settle, sha  # noqa: E402,F401
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -225,7 +225,9 @@ class Runner:
         err = r.stderr.decode("latin-1").splitlines()
         return r.returncode, out, err
 
-    def scan(self, folder, *options, timeout=300):
+    def scan(self, folder, *options, timeout=300, settled=True):
+        if settled:
+            settle(folder)
         return self.run(*options, self.path(folder), timeout=timeout)
 
 
@@ -633,8 +635,10 @@ def suite_posix_only(runner, work):
     os.mkfifo(os.path.join(folder, "take.wav"))
     sox_make(os.path.join(folder, "real.wav"), 8000, 1, 16, 0.1)
     try:
-        rc, out, _ = runner.scan(folder, timeout=60)
-        check(rc == 0 and len(out) == 3 and out[1].endswith("real.wav HEADER OK !"), "FIFO passed over: %r" % out)
+        rc, out, err = runner.scan(folder, timeout=60)
+        check(rc == 3 and len(out) == 3 and out[1].endswith("real.wav HEADER OK !"), "FIFO not opened: %r" % out)
+        check(err == ["tessmark: take.wav: not examined: not a regular file (a FIFO, device or socket)"],
+              "FIFO named: %r" % err)
     except subprocess.TimeoutExpired:
         check(False, "a FIFO named take.wav hung the scan")
 
@@ -648,6 +652,7 @@ def suite_posix_only(runner, work):
     for jobs in (["--jobs", "1"], ["--jobs", "16"]):
         for i in range(count):
             open(os.path.join(many, "t%04d.wav" % i), "wb").write(damaged)
+        settle(many)
         p = subprocess.Popen([runner.exe] + jobs + [many], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = [p.stdout.readline() for _ in range(41)]  # printed while the scan runs
         p.send_signal(signal.SIGINT)

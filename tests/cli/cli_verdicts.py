@@ -2,7 +2,8 @@
 """Where the samples end, and what a file is, end to end.
 
 One folder of takes written by sox and ffmpeg (placeholders from writing to
-a pipe, compressed encodings) and by hand (metadata of every id behind the
+a pipe, compressed encodings, Wave64 from both, BW64 made from ffmpeg's
+RF64) and by hand (metadata of every id behind the
 samples, odd sizes, pad bytes present and missing, audio holding chunk-like
 bytes, headers the readers refuse), damaged as an interrupted recorder
 leaves them. One scan with --json; each file's report, its note on standard
@@ -27,7 +28,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import chunks  # noqa: E402
-from checks import check, checks, failures, sha  # noqa: E402,F401
+from checks import check, checks, failures, settle, sha  # noqa: E402,F401
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -143,7 +144,7 @@ NO_FRAMES = -1  # --json frames_after must be null
 
 class Case:
     def __init__(self, name, data, action, note=None, reason=None, encoding=None, frames=None, samples=None,
-                 trailer=b"", missing=None, declared_after=None):
+                 trailer=b"", missing=None, declared_after=None, container=None):
         self.name, self.data, self.action = name, data, action
         self.note = note            # the words on standard error after "tessmark: NAME: "; None: none
         self.reason = reason        # --json reason (defaults to the note's reason for a file not examined)
@@ -153,6 +154,7 @@ class Case:
         self.trailer = trailer      # bytes that must end the file afterwards
         self.missing = missing      # --json missing_bytes
         self.declared_after = declared_after
+        self.container = container  # --json container, where the case says
 
 
 def wav_cases(cases):
@@ -274,6 +276,97 @@ def aiff_cases(cases):
                           samples=body[:len(body) // align * align]))
 
 
+def w64_parts(data):
+    """(everything before the first sample, the samples) of a Wave64 take."""
+    _fmt, pos = chunks.w64_layout(data)
+    size = struct.unpack_from("<Q", data, pos + 16)[0]
+    return data[:pos + 24], data[pos + 24:pos + size]
+
+
+def unfinished_w64(head, samples, data_size=24, riff=0):
+    """A Wave64 take as a writer leaves it that wrote its header at the
+    start and never came back: sox's riff 0 and data 24 (nothing written
+    yet), ffmpeg's placeholders."""
+    out = bytearray(head + samples)
+    _fmt, pos = chunks.w64_layout(bytes(out))
+    struct.pack_into("<Q", out, 16, riff)
+    struct.pack_into("<Q", out, pos + 16, data_size)
+    return bytes(out)
+
+
+def block_align(data):
+    """The frame size a Wave64 take's fmt chunk states."""
+    fmt, _data = chunks.w64_layout(data)
+    return struct.unpack_from("<H", data, fmt + 24 + 12)[0]
+
+
+def ffmpeg_to(fmt, codec, channels, seconds, *options):
+    fd, path = tempfile.mkstemp(suffix="." + fmt)
+    os.close(fd)
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=330:d=%s:r=48000" % seconds,
+                    "-ac", str(channels), "-c:a", codec] + list(options) + ["-f", fmt, path], check=True)
+    data = open(path, "rb").read()
+    os.remove(path)
+    return data
+
+
+def bw64_take(samples_from, chna, axml=b"", unset=False, extra=b""):
+    """A BW64 take: ffmpeg's RF64 layout under the id BW64, chna before fmt;
+    unset: as a writer leaves it before its first size update."""
+    pos, size = riff_layout(samples_from)
+    fmt = samples_from[samples_from.index(b"fmt "):pos]
+    samples = samples_from[pos + 8:pos + 8 + struct.unpack_from("<Q", samples_from, 28)[0]]
+    ds64 = struct.pack("<QQQI", 0, 0 if unset else len(samples), 0xDEADBEEF, 0)
+    body = b"WAVE" + chunks.chunk(b"ds64", ds64) + chunks.chunk(b"chna", chna) + fmt + \
+        chunks.head(b"data", 0xFFFFFFFF) + samples + extra + axml
+    out = bytearray(b"BW64" + struct.pack("<I", 0xFFFFFFFF) + body)
+    if not unset:
+        struct.pack_into("<Q", out, 20, len(out) - 8)
+    return bytes(out), samples
+
+
+def container_cases(cases):
+    """Wave64 from sox and ffmpeg, BW64 from ffmpeg's RF64: healthy, as an
+    interrupted writer leaves them, a partial frame, metadata behind."""
+    listed = chunks.w64_chunk(b"list", b"INFO" + chunk(b"ICMT", b"take 5, the long one"))
+    for name, data in (("sox16.w64", sox_take("w64", 48000, 2, 16, 0.3)),
+                       ("sox24.w64", sox_take("w64", 96000, 1, 24, 0.2)),
+                       ("ffmpeg_float.w64", ffmpeg_to("w64", "pcm_f32le", 2, 0.2)),
+                       ("ffmpeg_six.w64", ffmpeg_to("w64", "pcm_s16le", 6, 0.2))):
+        head, samples = w64_parts(data)
+        stem = name[:-4]
+        cases.append(Case(name, data, "ok", samples=samples, container="w64"))
+        cases.append(Case(stem + "_unset.w64", unfinished_w64(head, samples), "repaired", reason="header not set",
+                          samples=samples, container="w64"))
+        cases.append(Case(stem + "_cut.w64", unfinished_w64(head, samples + b"\x01"), "repaired",
+                          reason="header not set", samples=samples, container="w64"))
+        tail = bytes(-len(samples) % 8) + listed
+        done = bytearray(data + tail[:-len(listed)] + listed)
+        struct.pack_into("<Q", done, 16, len(done))
+        frames = len(samples) // block_align(data)
+        cases.append(Case(stem + "_list.w64", bytes(done), "ok", reason="metadata behind the samples",
+                          samples=samples, trailer=listed, container="w64", frames=frames))
+        cases.append(Case(stem + "_unset_list.w64", unfinished_w64(head, samples) + tail, "repaired",
+                          reason="header not set", samples=samples, trailer=listed, container="w64", frames=frames))
+    # To a pipe ffmpeg never comes back to its placeholders.
+    pipe = subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=330:d=0.2:r=48000", "-ac", "2",
+                           "-c:a", "pcm_s24le", "-f", "w64", "pipe:1"], stdout=subprocess.PIPE, check=True).stdout
+    _fmt, pos = chunks.w64_layout(pipe)
+    cases.append(Case("ffmpeg_pipe.w64", pipe, "repaired", reason="header not set (a placeholder size)",
+                      samples=pipe[pos + 24:], container="w64"))
+    rf64 = ffmpeg_to("wav", "pcm_s24le", 2, 0.2, "-rf64", "always")
+    chna = struct.pack("<HH", 2, 2) + (b"ATU_00000001" + b"AT_00010001_01" + bytes(19)) * 2
+    axml = chunk(b"axml", b"<ebuCoreMain><coreMetadata/></ebuCoreMain>")
+    data, samples = bw64_take(rf64, chna, axml)
+    cases.append(Case("healthy.bw64", data, "ok", reason="metadata behind the samples", samples=samples,
+                      trailer=axml, container="bw64"))
+    data, samples = bw64_take(rf64, chna, unset=True, extra=b"\x01\x02")
+    cases.append(Case("take.bw64", data, "repaired", reason="header not set", samples=samples, container="bw64"))
+    data, samples = bw64_take(rf64, chna, axml, unset=True)
+    cases.append(Case("axml.bw64", data, "repaired", reason="header not set", samples=samples, trailer=axml,
+                      container="bw64"))
+
+
 def refusal_cases(cases, folder):
     """What a file is when it is no recording read here."""
     fmt = chunks.fmt_chunk(2, 48000, 16)
@@ -296,6 +389,14 @@ def refusal_cases(cases, folder):
          "no SSND chunk; the chunks end at the end of the file (offset 38)"),
         ("shortcomm.aif", chunks.form([chunks.chunk(b"COMM", bytes(16), ">")]), "COMM chunk of 16 bytes, too short"),
         ("nochannels.aif", chunks.form([chunks.comm_chunk(0, 0, 16, 8000)]), "a channel count of 0"),
+        ("notes.w64", b"a text file named like a recording", "not a Wave64 file: it begins with 'a te'"),
+        ("tiny.w64", chunks.WAVE64_RIFF + bytes(4), "only 20 bytes ('riff'): too short for a Wave64 header"),
+        ("zeros.w64", chunks.WAVE64_RIFF + struct.pack("<Q", 0) + chunks.w64_guid(b"wave") +
+         chunks.w64_chunk(b"fmt ", fmt[8:]) + bytes(256), "no data chunk; zeros from offset 80"),
+        ("undersized.w64", chunks.WAVE64_RIFF + struct.pack("<Q", 0) + chunks.w64_guid(b"wave") +
+         chunks.w64_chunk(b"junk", bytes(16), size=8), "chunk 'junk' at offset 40 declares a size below its own header"),
+        ("nods64.bw64", chunks.riff([fmt, chunks.head(b"data", 0)], form=b"BW64"), "a BW64 file without its ds64 chunk"),
+        ("aiff_named.rf64", chunks.form([chunks.comm_chunk(1, 0, 16, 8000)]), "not an RF64 file: it begins with 'FORM'"),
     ]
     for name, data, words in rows:
         cases.append(Case(name, data, "not-examined", note="not examined: " + words))
@@ -320,12 +421,21 @@ def sox_frames(path):
     return r.stdout if r.returncode == 0 else None
 
 
+def ffmpeg_frames(path):
+    """As sox_frames, for what sox does not read (BW64)."""
+    r = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "s32le", "-c:a", "pcm_s32le", "-"],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return r.stdout if r.returncode == 0 else None
+
+
 def read_back(path, case, reference):
     """Independent readers on a repaired or healthy take: as many frames as
     reference holds, the same samples."""
-    got = sox_frames(path)
-    check(got is not None and got == reference, "%s: sox reads every frame as the original" % case.name)
-    if have("sndfile-info"):
+    bw64 = open(path, "rb").read(4) == b"BW64"
+    got = (ffmpeg_frames if bw64 else sox_frames)(path)
+    check(got is not None and got == reference, "%s: %s reads every frame as the original" %
+          (case.name, "ffmpeg" if bw64 else "sox"))
+    if have("sndfile-info") and not bw64:
         info = subprocess.run(["sndfile-info", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout
         m = re.search(rb"Frames\s*:\s*(\d+)", info)
         frames = len(reference) // 4 // channels_of(path)
@@ -357,7 +467,8 @@ def channels_of(path):
     if data[:4] == b"FORM":
         comm, _ = aiff_layout(open(path, "rb").read())
         return struct.unpack_from(">h", open(path, "rb").read(comm + 2), comm)[0]
-    return struct.unpack_from("<H", data, data.index(b"fmt ") + 10)[0]
+    fmt = data.index(b"fmt ")
+    return struct.unpack_from("<H", data, fmt + (26 if data[:4] == b"riff" else 10))[0]
 
 
 def main():
@@ -371,6 +482,7 @@ def main():
     wav_cases(cases)
     compressed_cases(cases)
     aiff_cases(cases)
+    container_cases(cases)
     refusal_cases(cases, folder)
     for c in cases:
         if c.data is not None:
@@ -381,6 +493,7 @@ def main():
         if c.samples is not None and c.action in ("repaired", "ok"):
             open(os.path.join(refs, c.name), "wb").write(finished(c))
 
+    settle(folder)
     p = subprocess.run([exe, "--json", folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     reports = {}
     for raw in p.stdout.decode("utf-8").splitlines():
@@ -409,6 +522,8 @@ def main():
             reason = c.note[len("not examined: "):]
         if reason is not None:
             check(r["reason"] == reason, "%s: reason %r, want %r" % (c.name, r["reason"], reason))
+        if c.container is not None:
+            check(r["container"] == c.container, "%s: container %r, want %r" % (c.name, r["container"], c.container))
         if c.encoding is not None:
             check(r["encoding"] == c.encoding, "%s: encoding %r, want %r" % (c.name, r["encoding"], c.encoding))
         if c.missing is not None:
@@ -426,7 +541,7 @@ def main():
             check(data.endswith(c.trailer), "%s: the metadata behind the samples kept byte for byte" % c.name)
         if c.samples is not None and c.action in ("repaired", "ok"):
             check(c.samples in data, "%s: every sample byte where it was" % c.name)
-            reference = sox_frames(os.path.join(refs, c.name))
+            reference = (ffmpeg_frames if c.container == "bw64" else sox_frames)(os.path.join(refs, c.name))
             if data[:4] == b"FORM" and c.trailer and c.trailer[-1:] != b"\0" and len(data) % 2:
                 # sox refuses an AIFF whose last chunk lacks its pad byte,
                 # as the recorder wrote it: read a copy with the pad.
@@ -434,6 +549,15 @@ def main():
                 struct.pack_into(">I", padded, 4, len(padded) - 8)
                 path = os.path.join(refs, "padded_" + c.name)
                 open(path, "wb").write(bytes(padded))
+            if data[:4] == b"riff" and c.trailer:
+                # sox, libsndfile and ffmpeg take what follows Wave64 samples
+                # for more samples, whatever the data size says (frames_after
+                # above checks that): they read a copy without it.
+                _fmt, pos = chunks.w64_layout(data)
+                bare = bytearray(data[:pos + 24 + len(c.samples)])
+                struct.pack_into("<Q", bare, 16, len(bare))
+                path = os.path.join(refs, "bare_" + c.name)
+                open(path, "wb").write(bytes(bare))
             read_back(path, c, reference)
     check(summary["not_opened"] == 0 and summary["not_recordings"] == sum(1 for c in cases if c.action == "not-examined"),
           "summary counts the files that are no recording apart: %r" % summary)
@@ -479,6 +603,15 @@ def finished(case):
         struct.pack_into(">I", out, ssnd + 4, 8 + len(case.samples))
         struct.pack_into(">I", out, 4, len(out) - 8)
         return bytes(out)
+    if data[:4] == b"riff":
+        _fmt, pos = chunks.w64_layout(data)
+        out = bytearray(data[:pos + 24] + case.samples)
+        struct.pack_into("<Q", out, 16, len(out))
+        struct.pack_into("<Q", out, pos + 16, 24 + len(case.samples))
+        return bytes(out)
+    if data[:4] == b"BW64":
+        # A RIFF take of the same chunks: ds64 and chna are skipped.
+        data = b"RIFF" + data[4:]
     pos, _ = riff_layout(data)
     out = bytearray(data[:pos + 8] + case.samples)
     if out[:4] == b"RIFF":

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The man page against --help: the same options and the same exit statuses,
+"""The man page against --help: the same options, the same exit statuses and
+the same file name extensions (--help takes them from the reader's table),
 and man --warnings renders the page without a warning.
 
 Usage: manpage_test.py TESSMARK MANPAGE
@@ -33,6 +34,12 @@ def main():
     options = roff.split(".SH OPTIONS", 1)[-1].split(".SH ", 1)[0]
     entries = set("--" + o.replace("\\-", "-") for o in re.findall(r"^\.BI? \\-\\-([a-z](?:[a-z-]|\\-)*)", options, re.M))
     check(entries == help_options, "OPTIONS entries %s" % sorted(entries))
+
+    help_names = re.search(r"^Recordings: the files named (.*)$", help_text, re.M)
+    description = roff.split(".SH DESCRIPTION", 1)[-1].split(".SH ", 1)[0]
+    man_names = set(re.findall(r"^\.BR? (\.[a-z0-9]+)", description, re.M))
+    check(help_names is not None and set(help_names.group(1).split()) == man_names,
+          "extensions: --help %r, man page %s" % (help_names and help_names.group(1), sorted(man_names)))
 
     help_status = help_text.split("Exit status:", 1)[-1]
     statuses = set(re.findall(r"(?<![\w-])(\d+) (?:when|on)", help_status))

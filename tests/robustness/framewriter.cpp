@@ -1,12 +1,15 @@
 // A recorder for the writing test: appends numbered 4-byte frames to an
 // existing file at a steady pace, as a capture program does while a scan
 // runs beside it.
-//   framewriter PATH FRAMES INTERVAL_MS hold|reopen
+//   framewriter PATH FRAMES INTERVAL_MS hold|reopen [BUFFER_BYTES]
 // hold keeps one handle open for the whole take, shared for reading and
 // writing (a DAW); reopen opens, appends and closes for every frame (a
 // logger), and tries the open again while another program holds the file.
-// Frame i holds i, little-endian. Prints "wrote N frames, R opens retried"
-// and exits 0 when every frame was written.
+// Frame i holds i, little-endian. With BUFFER_BYTES each write carries that
+// many bytes of the same stream instead of one frame (FRAMES writes in
+// all): buffers that end inside a frame of the take's own format, as a
+// logger's 4096-byte buffers do in a 24-bit take. Prints "wrote N frames,
+// R opens retried" and exits 0 when every write was made.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,6 +17,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "fileio.h"
 
@@ -47,8 +51,13 @@ bool OpenAtEnd(const char* path, FileHandle* h, uint32_t* retries)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5 || (strcmp(argv[4], "hold") != 0 && strcmp(argv[4], "reopen") != 0)) {
-        fprintf(stderr, "usage: framewriter PATH FRAMES INTERVAL_MS hold|reopen\n");
+    if ((argc != 5 && argc != 6) || (strcmp(argv[4], "hold") != 0 && strcmp(argv[4], "reopen") != 0)) {
+        fprintf(stderr, "usage: framewriter PATH FRAMES INTERVAL_MS hold|reopen [BUFFER_BYTES]\n");
+        return 2;
+    }
+    const uint32_t bufferBytes = argc == 6 ? uint32_t(strtoul(argv[5], nullptr, 10)) : 4;
+    if (bufferBytes == 0 || bufferBytes > (1u << 20)) {
+        fprintf(stderr, "framewriter: BUFFER_BYTES from 1 to 1048576\n");
         return 2;
     }
     const char* path = argv[1];
@@ -70,9 +79,14 @@ int main(int argc, char** argv)
         next += interval;
         if (!hold && !OpenAtEnd(path, &h, &retries))
             break;
-        uint8_t frame[4];
-        Frame(written, frame);
-        if (!File_WriteExact(h, frame, 4))
+        std::vector<uint8_t> buffer(bufferBytes);
+        const uint64_t from = uint64_t(written) * bufferBytes;
+        for (uint32_t b = 0; b < bufferBytes; ++b) {
+            uint8_t frame[4];
+            Frame(uint32_t((from + b) / 4), frame);
+            buffer[b] = frame[(from + b) % 4];
+        }
+        if (!File_WriteExact(h, buffer.data(), bufferBytes))
             break;
         if (!hold) {
             File_Close(h);

@@ -113,6 +113,32 @@ void WavFiles(Files* files)
     };
 }
 
+// Wave64 and BW64 headers a reader must not trust: sizes no file has,
+// chunks that would not move the walk on, a header cut short.
+void LongTakeFiles(Files* files)
+{
+    const Bytes fmt = Wave64Chunk("fmt ", WavFmtBody(1, 2, 48000, 16));
+    Bytes headerSized;  // unknown 24-byte chunks, each only its header
+    for (int i = 0; i < 5000; ++i)
+        headerSized = Cat({headerSized, PatternBytes(16, 31), Bytes{24, 0, 0, 0, 0, 0, 0, 0}});
+    const Files more = {
+        {"w64-data-huge.w64", BuildWave64({fmt}, Samples(403), int64_t(UINT64_MAX >> 1) - 1)},
+        {"w64-riff-max.w64", BuildWave64({fmt}, Samples(400), -1, {}, INT64_MAX)},
+        {"w64-chunk-huge.w64", BuildWave64({Wave64Head("junk", UINT64_MAX - 7), fmt}, Samples(403), 24)},
+        {"w64-chunk-23.w64", BuildWave64({Wave64Head("junk", 23), fmt}, Samples(403), 24)},
+        {"w64-header-only-chunks.w64", BuildWave64({headerSized, fmt}, Samples(400))},
+        {"w64-header-cut.w64", Slice(Wave64File({fmt}), 0, 30)},
+        {"w64-wrong-form.w64", Cat({Wave64Guid("riff"), Bytes(8, 0), Wave64Guid("WAVE"), fmt})},
+        {"w64-fmt-short.w64", BuildWave64({Wave64Chunk("fmt ", Bytes(14, 1))}, Samples(402), 24)},
+        {"bw64-ds64-8.bw64", BuildWav({Chunk("ds64", Bytes(8, 0)), StereoFmt(48000)}, Samples(403), 0xFFFFFFFF,
+                                      Bytes(), 0xFFFFFFFF, "BW64")},
+        {"bw64-data-huge.bw64",
+         BuildWav({Chunk("ds64", Ds64Body(0, 0x7FFFFFFFFFFFFFFFull, 0)), StereoFmt(48000)}, Samples(403), 0xFFFFFFFF,
+                  Bytes(), 0xFFFFFFFF, "BW64")},
+    };
+    files->insert(files->end(), more.begin(), more.end());
+}
+
 void AiffFiles(Files* files)
 {
     AiffLayout damaged = UnfinishedAiff();
@@ -247,6 +273,7 @@ TEST(HostileFiles, ScanEndsAndChangesNoByte)
 {
     Files files;
     WavFiles(&files);
+    LongTakeFiles(&files);
     AiffFiles(&files);
     ShortFiles(&files);
     TempDir dir;

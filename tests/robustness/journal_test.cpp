@@ -3,7 +3,7 @@
 // makes. Either an undo then puts the file back byte for byte, or the next
 // journaled scan completes the repair and an undo of both records puts the
 // file back all the same.
-#include "clijournal.h"
+#include "journal.h"
 #include "robust_support.h"
 
 namespace {
@@ -13,14 +13,14 @@ const uint32_t Dead = FileFaultAll & ~FileFaultClose;
 
 // The journal, and the change before which the repair dies (0: it does not).
 struct Dying {
-    CliJournal journal;
+    Journal journal;
     uint32_t nth = 0;
 };
 
 int32_t JournalThenDie(const ScanFileReport* report, SoundFile* file, void* context)
 {
     Dying* dying = static_cast<Dying*>(context);
-    const int32_t result = CliJournal_BeforeRepair(report, file, &dying->journal);
+    const int32_t result = Journal_BeforeRepair(report, file, &dying->journal);
     if (dying->nth > 0)
         FileFault_Arm(Changes, dying->nth, Dead);
     return result;
@@ -31,24 +31,24 @@ void ScanJournaled(const TempDir& dir, const std::string& journalPath, uint32_t 
 {
     FaultGuard guard;
     Dying dying;
-    ASSERT_EQ(0, CliJournal_Open(&dying.journal, journalPath.c_str()));
+    ASSERT_EQ(0, Journal_Open(&dying.journal, journalPath.c_str()));
     dying.nth = nth;
     ScanRun run;
     run.options.beforeRepair = JournalThenDie;
     run.options.repairContext = &dying;
     run.options.onFile = [](const ScanFileReport* report, void* context) {
-        CliJournal_AfterFile(&static_cast<Dying*>(context)->journal, report);
+        Journal_AfterFile(&static_cast<Dying*>(context)->journal, report);
     };
     run.options.fileContext = &dying;
     run.run(dir.path());
     FileFault_Disarm();
-    EXPECT_EQ(0, CliJournal_Close(&dying.journal));
+    EXPECT_EQ(0, Journal_Close(&dying.journal));
 }
 
-CliUndoOutcome Undo(const std::string& journalPath)
+JournalUndoOutcome Undo(const std::string& journalPath)
 {
-    CliUndoOutcome outcome;
-    EXPECT_EQ(0, CliJournal_Undo(journalPath.c_str(), &outcome, nullptr, nullptr));
+    JournalUndoOutcome outcome;
+    EXPECT_EQ(0, Journal_Undo(journalPath.c_str(), &outcome, nullptr, nullptr));
     return outcome;
 }
 
@@ -71,8 +71,8 @@ TEST_P(JournaledRepair, RecordsNothingOfAHealthyFile)
     if (!r.healthy)
         return;  // the others: below
     EXPECT_EQ(Bytes(), ReadFileBytes(journal));
-    const CliUndoOutcome outcome = Undo(journal);
-    EXPECT_EQ(0, outcome.restored + outcome.unchanged + outcome.refused + outcome.badLines);
+    const JournalUndoOutcome outcome = Undo(journal);
+    EXPECT_EQ(0, outcome.restored + outcome.unchanged + outcome.refused);
     EXPECT_EQ(r.bytes, ReadFileBytes(path));
 }
 
@@ -84,7 +84,7 @@ TEST_P(JournaledRepair, UndoesARepairThatRanToItsEnd)
     WriteFileBytes(path, r.bytes);
     ScanJournaled(dir, journal, 0);
     ASSERT_EQ(ref.bytes, ReadFileBytes(path)) << "journaling changes nothing of the repair";
-    const CliUndoOutcome outcome = Undo(journal);
+    const JournalUndoOutcome outcome = Undo(journal);
     EXPECT_EQ(1, outcome.restored);
     EXPECT_EQ(0, outcome.refused);
     EXPECT_EQ(r.bytes, ReadFileBytes(path));
@@ -100,7 +100,7 @@ TEST_P(JournaledRepair, UndoesARepairThatDiedAtAnyPoint)
         const std::string journal = journals.file("died" + std::to_string(nth) + ".journal");
         WriteFileBytes(path, r.bytes);
         ScanJournaled(dir, journal, nth);
-        const CliUndoOutcome outcome = Undo(journal);
+        const JournalUndoOutcome outcome = Undo(journal);
         EXPECT_EQ(0, outcome.refused);
         EXPECT_EQ(1, outcome.restored + outcome.unchanged);
         EXPECT_EQ(r.bytes, ReadFileBytes(path)) << "the undo puts back every byte";
@@ -121,7 +121,7 @@ TEST_P(JournaledRepair, UndoesARepairThatDiedAndTheScanThatCompletedIt)
         ScanJournaled(dir, journal, 0);
         // (Died in the padding, the file is one the next scan takes as
         // complete: it need not match the undisturbed repair byte for byte.)
-        const CliUndoOutcome outcome = Undo(journal);
+        const JournalUndoOutcome outcome = Undo(journal);
         EXPECT_EQ(0, outcome.refused);
         EXPECT_EQ(r.bytes, ReadFileBytes(path)) << "both records undone, newest first";
         if (::testing::Test::HasFailure())
@@ -155,12 +155,31 @@ TEST_P(JournaledRepair, UndoThatDiedAtAnyPointIsFinishedByTheNext)
             FileFault_Arm(Changes, nth, Dead);
             Undo(journal);
         }
-        const CliUndoOutcome outcome = Undo(journal);
+        const JournalUndoOutcome outcome = Undo(journal);
         EXPECT_EQ(0, outcome.refused);
         EXPECT_EQ(r.bytes, ReadFileBytes(path)) << "the second undo puts back every byte";
         if (::testing::Test::HasFailure())
             return;
     }
+}
+
+// An interrupted repair leaves the header's other bytes as they were: one
+// changed since (a tag editor, say) keeps the undo from writing the old
+// header over it.
+TEST_P(JournaledRepair, RefusesAnInterruptedRepairWhoseHeaderChangedSince)
+{
+    if (r.healthy)
+        return;  // no repair to journal: RecordsNothingOfAHealthyFile
+    const std::string journal = journals.file("edited.journal");
+    WriteFileBytes(path, r.bytes);
+    ScanJournaled(dir, journal, 1);
+    Bytes edited = ReadFileBytes(path);
+    // The form type: no size field, and no repair writes other bytes there.
+    edited[8] ^= 0x20;
+    WriteFileBytes(path, edited);
+    const JournalUndoOutcome outcome = Undo(journal);
+    EXPECT_EQ(1, outcome.refused);
+    EXPECT_EQ(edited, ReadFileBytes(path)) << "a refused file is left as it is";
 }
 
 TEST_P(JournaledRepair, RefusesAFileChangedSinceItsRepair)
@@ -173,7 +192,7 @@ TEST_P(JournaledRepair, RefusesAFileChangedSinceItsRepair)
     Bytes changed = ReadFileBytes(path);
     changed[static_cast<size_t>(r.dataOffset)] ^= 0x5A;  // a sample byte, the size and header unchanged
     WriteFileBytes(path, changed);
-    const CliUndoOutcome outcome = Undo(journal);
+    const JournalUndoOutcome outcome = Undo(journal);
     EXPECT_EQ(1, outcome.refused);
     EXPECT_EQ(changed, ReadFileBytes(path)) << "a refused file is left as it is";
 }

@@ -55,6 +55,24 @@ std::vector<Recording> RepairLayouts()
         zero.formSize = 0;
         aiff("ssnd0.aif", zero, 4003, 17, {}, false);
     }
+    // The containers of long takes: Wave64 as sox leaves it (riff 0, data
+    // 24) and as ffmpeg does (its placeholders), and BW64 with chna before
+    // its samples; each with a partial frame.
+    damaged("take.w64", BuildWave64({Wave64Chunk("fmt ", WavFmtBody(1, 2, 48000, 16))}, Bytes(), 24, {}, 0), samples);
+    damaged("ffmpeg.w64",
+            BuildWave64({Wave64Chunk("fmt ", WavFmtBody(1, 2, 48000, 16))}, Bytes(), INT64_MAX, {}, INT64_MAX),
+            samples);
+    {
+        ByteWriter ds64;
+        ds64.u64(0).u64(0).u64(0).u32(1).text("axml").u64(5);
+        ByteWriter chna;
+        chna.u16(1).u16(1).text("ATU_00000001").text("AT_00010001_01").fill(19, 0);
+        damaged("take.bw64",
+                RiffFile({Chunk("ds64", ds64.bytes), Chunk("chna", chna.bytes), StereoFmt(48000),
+                          ChunkHead("data", 0xFFFFFFFF)},
+                         0xFFFFFFFF, "BW64"),
+                samples);
+    }
     // Every whole frame declared, a partial one behind it: the cut alone
     // completes the file, so the header goes first.
     damaged("stray.wav", RiffFile({StereoFmt(48000), ChunkHead("data", 4000)}, 4003 + 36), samples);
@@ -79,6 +97,15 @@ std::vector<Recording> RepairLayouts()
         Bytes head = RiffFile({StereoFmt(48000), ChunkHead("data", 4000)});
         Bytes file = RiffFile({StereoFmt(48000), Chunk("data", PatternBytes(4000, 9)), Chunk("LIST", info.bytes, false, true)});
         out.push_back({"healthy.wav", file, int64_t(head.size()), 4, true});
+    }
+    {
+        // Alignment, then a list chunk behind the samples.
+        ByteWriter info;
+        info.text("INFO").raw(Chunk("INAM", PatternBytes(9, 8), false, true));
+        const Bytes fmt = Wave64Chunk("fmt ", WavFmtBody(1, 1, 48000, 16));
+        const Bytes head = BuildWave64({fmt}, Bytes(), 24 + 4002);
+        out.push_back({"healthy.w64", BuildWave64({fmt}, PatternBytes(4002, 9), -1, {Wave64Chunk("list", info.bytes)}),
+                       int64_t(head.size()), 2, true});
     }
     AiffLayout complete = UnfinishedAiff();
     complete.frames = 1000;
@@ -135,6 +162,13 @@ void ExpectWholeFramesKept(const Recording& r, const Bytes& clean, const Bytes& 
     EXPECT_TRUE(std::all_of(got.begin() + end, got.end(), [](uint8_t b) { return b == 0; }))
         << "only zero padding may follow the samples";
     const bool aiff = r.name.find(".aif") != std::string::npos;
+    if (r.name.find(".w64") != std::string::npos) {
+        uint64_t riff = 0;
+        for (int i = 7; i >= 0; --i)
+            riff = riff << 8 | got[size_t(16 + i)];
+        EXPECT_GE(int64_t(riff), end) << "the riff size must cover the samples";
+        EXPECT_LE(int64_t(riff), int64_t(got.size())) << "the riff size must not pass the end of the file";
+    }
     if (aiff || std::equal(got.begin(), got.begin() + 4, "RIFF")) {
         uint32_t form = aiff ? uint32_t(got[4]) << 24 | uint32_t(got[5]) << 16 | uint32_t(got[6]) << 8 | got[7]
                              : uint32_t(got[7]) << 24 | uint32_t(got[6]) << 16 | uint32_t(got[5]) << 8 | got[4];

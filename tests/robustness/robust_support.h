@@ -46,9 +46,9 @@ inline void PrintTo(const Recording& r, std::ostream* os)
 }
 
 // The layouts every repair step is tried on: WAV, Broadcast Wave with
-// metadata before the samples, RF64 (with and without a ds64 table), AIFF
-// with an SSND offset and block padding; and healthy files whose metadata
-// follows the samples, which must never change.
+// metadata before the samples, RF64 (with and without a ds64 table), BW64,
+// Wave64, AIFF with an SSND offset and block padding; and healthy files
+// whose metadata follows the samples, which must never change.
 std::vector<Recording> RepairLayouts();
 
 // A test name for a layout: its file name in letters and digits.

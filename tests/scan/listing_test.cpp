@@ -59,7 +59,7 @@ TEST(DirListing, EveryKindOfEntry)
         {".", {DirEntryDirectory, 0}},          {"..", {DirEntryDirectory, 0}},
         {"take.wav", {DirEntryFile, 0}},        {"day1", {DirEntryDirectory, 0}},
         {"fifo.wav", {DirEntryOther, 0}},       {"tofile.wav", {DirEntryFile, 1}},
-        {"todir", {DirEntryDirectory, 1}},      {"dangling.wav", {DirEntryOther, 1}},
+        {"todir", {DirEntryDirectory, 1}},      {"dangling.wav", {DirEntryNowhere, 1}},
         {"tofifo.wav", {DirEntryOther, 1}},     {"todevice.wav", {DirEntryOther, 1}},
     };
     // A socket's path must be short; a system temporary folder may be too deep.

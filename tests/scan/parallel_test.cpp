@@ -3,8 +3,13 @@
 // leaves the files as it leaves them; a stop finishes what is in hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "scanning.h"
 #include "scanworker.h"
@@ -55,11 +60,12 @@ struct Output {
     ScanOutcomes outcomes{};
 };
 
-Output Scan(const std::string& folder, int32_t jobs, int32_t checkOnly, int stopAfterLines = 0)
+Output Scan(const std::string& folder, int32_t jobs, int32_t checkOnly, int stopAfterLines = 0, int32_t followLinks = 0)
 {
     Output out;
     ScanRun run;
     run.options.jobs = jobs;
+    run.options.followLinks = followLinks;
     run.options.checkOnly = checkOnly;
     run.options.recursive = 1;
     run.options.onNote = [](const char* name, const char* text, void* context) {
@@ -96,6 +102,7 @@ void ExpectSameCounts(const ScanOutcomes& a, const ScanOutcomes& b)
     EXPECT_EQ(a.notOpened, b.notOpened);
     EXPECT_EQ(a.notRecordings, b.notRecordings);
     EXPECT_EQ(a.noSamples, b.noSamples);
+    EXPECT_EQ(a.sameFile, b.sameFile);
 }
 
 struct JobsCase {
@@ -154,5 +161,65 @@ TEST(ParallelScanStop, FinishesTheFilesInHandAndNoMore)
         EXPECT_EQ(got.outcomes.repaired, changed) << "stop at " << stopAt;
     }
 }
+
+#ifndef _WIN32
+// Files with several names in one folder: each file is examined, and
+// repaired, once, under the first name listed, whatever the jobs; every
+// other name is named as that file.
+struct NamesCase {
+    const char* test;
+    int (*name)(const char* target, const char* link);  // makes a second name
+    int32_t followLinks;
+    int32_t checkOnly;
+};
+
+void PrintTo(const NamesCase& c, std::ostream* os)
+{
+    *os << c.test;
+}
+
+class ParallelNames : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(ParallelNames, OneFileOneExamination)
+{
+    const NamesCase c = GetParam();
+    TempDir one, eight, most;
+    for (const TempDir* dir : {&one, &eight, &most}) {
+        Fill(*dir, 6);
+        // Second names before and after the first, in the folder and below.
+        for (int i = 0; i < 6; ++i)
+            for (const Recipe& r : Recipes) {
+                const std::string name = std::to_string(i) + "-" + r.name;
+                ASSERT_EQ(0, c.name(dir->file(name).c_str(), dir->file("0" + name).c_str()));
+                ASSERT_EQ(0, c.name(dir->file("sub/" + name).c_str(), dir->file("z" + name).c_str()));
+            }
+    }
+    const Output expected = Scan(one.path(), 1, c.checkOnly, 0, c.followLinks);
+    for (const auto& [jobs, dir] : {std::pair<int32_t, const TempDir*>{8, &eight}, {ScanMaxJobs, &most}}) {
+        SCOPED_TRACE(jobs);
+        const Output got = Scan(dir->path(), jobs, c.checkOnly, 0, c.followLinks);
+        EXPECT_EQ(expected.words, got.words);
+        ExpectSameCounts(expected.outcomes, got.outcomes);
+        for (int i = 0; i < 6; ++i)
+            for (const Recipe& r : Recipes)
+                for (const std::string& name : {std::to_string(i) + "-" + r.name, "sub/" + std::to_string(i) + "-" + r.name})
+                    EXPECT_EQ(ReadFileBytes(one.file(name)), ReadFileBytes(dir->file(name))) << name;
+    }
+    // Every recipe the reader opens (all but refused.wav) had a second name.
+    EXPECT_EQ(2 * 6 * 8, expected.outcomes.sameFile);
+    EXPECT_EQ(0, expected.outcomes.failed);
+    EXPECT_EQ(0, expected.outcomes.notOpened);
+    EXPECT_EQ(1, std::count_if(expected.words.begin(), expected.words.end(), [](const std::string& w) {
+                  return w == "note 00-unset.wav: already examined as 0-unset.wav" ||
+                         w == "note 0-unset.wav: already examined as 00-unset.wav";
+              }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ParallelNames,
+                         ::testing::Values(NamesCase{"HardLinks", link, 0, 0}, NamesCase{"HardLinksChecked", link, 0, 1},
+                                           NamesCase{"FollowedLinks", symlink, 1, 0},
+                                           NamesCase{"FollowedLinksChecked", symlink, 1, 1}),
+                         [](const ::testing::TestParamInfo<NamesCase>& info) { return std::string(info.param.test); });
+#endif
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "filefault.h"
 #include "fileio.h"
+#include "listing.h"
 #include "scanning.h"
 #include "scanworker.h"
 #include "testfiles.h"
@@ -453,7 +454,9 @@ TEST_F(ScanPassesOver, ReadOnlyFile)
 }
 
 #ifndef _WIN32
-TEST_F(ScanPassesOver, FifoSocketAndDeviceNamedLikeRecordingsNeverBlock)
+// Entries named like recordings that are no file to open: never opened (a
+// blocking open would hang the scan and the test time out), each named.
+TEST_F(ScanPassesOver, FifoSocketDeviceAndDanglingLinkAreNamedNeverOpened)
 {
     ASSERT_EQ(0, mkfifo(dir.file("take.wav").c_str(), 0644));
     int s = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -466,13 +469,45 @@ TEST_F(ScanPassesOver, FifoSocketAndDeviceNamedLikeRecordingsNeverBlock)
     ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
     ASSERT_EQ(0, symlink("/dev/zero", dir.file("zero.wav").c_str()));
     ASSERT_EQ(0, symlink(dir.file("nowhere.wav").c_str(), dir.file("dangling.wav").c_str()));
-    dir.write("real.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
-
-    scan.run(dir.path());  // a blocking open would hang here, and the test time out
+    ASSERT_EQ(0, mkfifo(dir.file("pipe.txt").c_str(), 0644));  // named like no take: not a word
+    const Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    const Lines repaired{"real.wav header not set : repair", "real.wav (48000Hz / 2 ch) Length:00:00:00"};
+    const std::string notFile = ": not examined: not a regular file (a FIFO, device or socket)";
+    const struct {
+        int32_t followLinks;
+        Lines notes;
+    } cases[] = {
+        {0, {"dangling.wav: not examined: a link, not followed", "sock.wav" + notFile, "take.wav" + notFile,
+             "zero.wav: not examined: a link, not followed"}},
+        {1, {"dangling.wav: not examined: a link that leads nowhere", "sock.wav" + notFile, "take.wav" + notFile,
+             "zero.wav" + notFile}},
+    };
+    for (const auto& c : cases) {
+        dir.write("real.wav", damaged);
+        scan.options.followLinks = c.followLinks;
+        scan.run(dir.path());
+        EXPECT_EQ(Sorted(repaired), Sorted(scan.lines));
+        EXPECT_EQ(c.notes, Sorted(scan.notes));
+        EXPECT_EQ(4, scan.outcomes.notOpened);
+    }
     close(s);
-    EXPECT_EQ(Sorted(Lines{"real.wav header not set : repair", "real.wav (48000Hz / 2 ch) Length:00:00:00"}),
-              Sorted(scan.lines));
-    EXPECT_EQ(0, scan.outcomes.notOpened);
+}
+
+TEST_F(ScanPassesOver, FolderDeeperThanTheScanGoesIsNamed)
+{
+    std::string folder = dir.path(), shown;
+    for (int depth = 0; depth <= ScanMaxDepth; ++depth) {
+        shown += (depth == 0 ? "" : "/") + std::string("d");
+        folder += "/d";
+        ASSERT_TRUE(MakeDir(folder));
+    }
+    const Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(1000));
+    WriteFileBytes(folder + "/deep.wav", damaged);
+    scan.options.recursive = 1;
+    EXPECT_EQ(Lines{}, scan.run(dir.path()));
+    EXPECT_EQ(Lines{shown + ": not examined: a folder more than 64 levels down: not entered"}, scan.notes);
+    EXPECT_EQ(1, scan.outcomes.notOpened);
+    EXPECT_EQ(damaged, ReadFileBytes(folder + "/deep.wav"));
 }
 
 TEST_F(ScanPassesOver, LinkedFileIsExaminedThroughItsLink)
@@ -562,6 +597,7 @@ TEST_F(ScanPassesOver, EntryWhosePathDoesNotFitIsNotOpened)
     EXPECT_EQ(Sorted(Lines{fits + " header not set : repair", fits + " (48000Hz / 2 ch) Length:00:00:00"}), Sorted(lines));
     EXPECT_EQ(damaged, ReadFileBytes(folder + "/" + tooLong));
     EXPECT_EQ(1, scan.outcomes.notOpened);
+    EXPECT_EQ(Lines{tooLong + ": not examined: path too long (in " + folder + ")"}, scan.notes);
 }
 #endif
 
@@ -689,21 +725,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ScanFailures, FailedRepairAndFailedCloseReportAccessErrors)
 {
-    for (uint32_t op : {uint32_t(FileFaultTruncate), uint32_t(FileFaultFlush), uint32_t(FileFaultWrite)}) {
+    // A failed close comes after the header's write: the next scan finds
+    // the header whole; after any other fault it finishes the repair.
+    const struct {
+        uint32_t op;
+        Lines again;
+    } cases[] = {
+        {FileFaultTruncate, {"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"}},
+        {FileFaultFlush, {"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"}},
+        {FileFaultWrite, {"take.wav header not set : repair", "take.wav (48000Hz / 2 ch) Length:00:00:00"}},
+        {FileFaultClose, {"take.wav HEADER OK !"}},
+    };
+    for (const auto& c : cases) {
         TempDir dir;
         ScanRun scan;
-        dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1000)));
-        FileFault_Arm(op, 1, 0);
+        // A partial last frame, so that the repair cuts.
+        dir.write("take.wav", Wav(2, 48000, 16, 0, PatternBytes(1001)));
+        FileFault_Arm(c.op, 1, 0);
         Lines lines = scan.run(dir.path());
         FileFault_Disarm();
         EXPECT_EQ((Lines{"take.wav header not set : repair", "take.wav ERR:Can't Access File"}), lines)
-            << "fault class " << op;
+            << "fault class " << c.op;
+        // The cause named: an injected fault is a failing disk's.
+        EXPECT_EQ(Lines{"take.wav: not repaired: input/output error: a failing disk or card?"}, scan.notes)
+            << "fault class " << c.op;
         EXPECT_EQ(1, scan.outcomes.failed);
         EXPECT_EQ(0, scan.outcomes.repaired);
-        // Once the disk behaves, a second scan finishes the job.
-        Lines again = scan.run(dir.path());
-        ASSERT_EQ(2u, again.size()) << "fault class " << op;
-        EXPECT_EQ("take.wav (48000Hz / 2 ch) Length:00:00:00", again[1]);
+        EXPECT_EQ(c.again, scan.run(dir.path())) << "fault class " << c.op;
         EXPECT_EQ(1000u, Le32At(ReadFileBytes(dir.file("take.wav")), 40));
     }
 }

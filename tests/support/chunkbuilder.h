@@ -157,6 +157,70 @@ inline Bytes PlainWav(const Bytes& samples, int64_t declared = -1)
     return BuildWav({StereoFmt()}, samples, declared);
 }
 
+// ---- Wave64
+
+// The GUID of a Wave64 chunk named id: riff and list belong to the older
+// family of GUIDs, every other name is followed by the tail its family shares.
+inline Bytes Wave64Guid(const std::string& id)
+{
+    static const uint8_t riffTail[12] = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    static const uint8_t waveTail[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    ByteWriter w;
+    w.text(id.substr(0, 4));
+    if (id == "list")
+        w.raw(Bytes{0x2F, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00});
+    else if (id == "riff")
+        w.raw(Bytes(riffTail, riffTail + 12));
+    else
+        w.raw(Bytes(waveTail, waveTail + 12));
+    return w.bytes;
+}
+
+// A Wave64 chunk header: the GUID of id, then the 64-bit size as the file
+// holds it (it counts the 24 header bytes).
+inline Bytes Wave64Head(const std::string& id, uint64_t size)
+{
+    ByteWriter w;
+    w.raw(Wave64Guid(id)).u64(size);
+    return w.bytes;
+}
+
+// A Wave64 chunk: header (size: the body's length plus 24 unless given), the
+// body, and zeros up to the next multiple of 8.
+inline Bytes Wave64Chunk(const std::string& id, const Bytes& body, int64_t declaredSize = -1)
+{
+    ByteWriter w;
+    w.raw(Wave64Head(id, declaredSize >= 0 ? uint64_t(declaredSize) : uint64_t(body.size() + 24))).raw(body);
+    w.fill((8 - body.size() % 8) % 8);
+    return w.bytes;
+}
+
+// A Wave64 file: the riff GUID, the size (the file's length unless given),
+// the wave GUID, then the chunks.
+inline Bytes Wave64File(const std::vector<Bytes>& chunks, int64_t riffSize = -1)
+{
+    Bytes body = Cat(chunks);
+    ByteWriter w;
+    w.raw(Wave64Guid("riff")).u64(riffSize >= 0 ? uint64_t(riffSize) : uint64_t(body.size() + 40));
+    w.raw(Wave64Guid("wave")).raw(body);
+    return w.bytes;
+}
+
+// A Wave64 file as BuildWav makes a WAV one: the chunks in before, a data
+// header whose size field holds dataSize (-1: the samples' length plus 24),
+// the samples, zeros to a multiple of 8 when chunks follow, then after.
+inline Bytes BuildWave64(const std::vector<Bytes>& before, const Bytes& samples, int64_t dataSize = -1,
+                         const std::vector<Bytes>& after = {}, int64_t riffSize = -1)
+{
+    std::vector<Bytes> chunks = before;
+    chunks.push_back(Wave64Head("data", dataSize >= 0 ? uint64_t(dataSize) : uint64_t(samples.size() + 24)));
+    chunks.push_back(samples);
+    if (!after.empty())
+        chunks.push_back(Bytes((8 - samples.size() % 8) % 8, 0));
+    chunks.insert(chunks.end(), after.begin(), after.end());
+    return Wave64File(chunks, riffSize);
+}
+
 // ---- AIFF
 
 // A FORM AIFF file with the given chunks (big-endian).

@@ -100,11 +100,38 @@ Bytes ReadFileBytes(const std::string& path)
 
 bool WriteFileBytes(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream out(U8(path), std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
+    {
+        std::ofstream out(U8(path), std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!out)
+            return false;
+    }
+    // As a take its recorder finished long ago: quiet for longer than the
+    // settle time, so that a repair may cut its partial last frame.
+    return SetModifiedAgo(path, 3600);
+}
+
+void SettleFolder(const std::string& folder)
+{
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (auto it = fs::recursive_directory_iterator(U8(folder), ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        std::error_code one;
+        // Only what changed lately: a settled file keeps its time.
+        if (it->is_regular_file(one) && !it->is_symlink(one) &&
+            fs::last_write_time(it->path(), one) > now - std::chrono::minutes(1))
+            fs::last_write_time(it->path(), now - std::chrono::hours(1), one);
+    }
+}
+
+bool SetModifiedAgo(const std::string& path, int64_t seconds)
+{
+    std::error_code ec;
+    fs::last_write_time(U8(path), fs::file_time_type::clock::now() - std::chrono::seconds(seconds), ec);
+    return !ec;
 }
 
 bool WriteSparse(const std::string& path, const Bytes& head, int64_t total)

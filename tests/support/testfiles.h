@@ -51,8 +51,14 @@ struct FaultGuard {
 
 // Whole content of a file (empty when missing).
 Bytes ReadFileBytes(const std::string& path);
-// Writes a whole file; false on failure.
+// Writes a whole file, its time of last change an hour back (a take that
+// has settled); false on failure.
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);
+// Sets a file's time of last change seconds back from now (0: now).
+bool SetModifiedAgo(const std::string& path, int64_t seconds);
+// Sets the time of last change of every file below folder an hour back (no
+// link is followed).
+void SettleFolder(const std::string& folder);
 // Writes a header, then makes the file total bytes long (sparse).
 bool WriteSparse(const std::string& path, const Bytes& head, int64_t total);
 // Writes bytes at offset of an existing file (extending it sparsely).

@@ -1,4 +1,4 @@
-#include "clisha256.h"
+#include "sha256.h"
 
 #include <string.h>
 
@@ -18,7 +18,7 @@ static uint32_t rotr(uint32_t x, int n)
     return (x >> n) | (x << (32 - n));
 }
 
-static void compress(CliSha256* sha, const uint8_t* block)
+static void compress(Sha256* sha, const uint8_t* block)
 {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i)
@@ -45,7 +45,7 @@ static void compress(CliSha256* sha, const uint8_t* block)
         sha->state[i] += v[i];
 }
 
-void CliSha256_Start(CliSha256* sha)
+void Sha256_Start(Sha256* sha)
 {
     static const uint32_t initial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
@@ -54,7 +54,7 @@ void CliSha256_Start(CliSha256* sha)
     sha->filled = 0;
 }
 
-void CliSha256_Add(CliSha256* sha, const void* bytes, size_t count)
+void Sha256_Add(Sha256* sha, const void* bytes, size_t count)
 {
     const uint8_t* p = static_cast<const uint8_t*>(bytes);
     sha->length += count;
@@ -73,18 +73,18 @@ void CliSha256_Add(CliSha256* sha, const void* bytes, size_t count)
     }
 }
 
-void CliSha256_Finish(CliSha256* sha, uint8_t digest[32])
+void Sha256_Finish(Sha256* sha, uint8_t digest[32])
 {
     const uint64_t bits = sha->length * 8;
     const uint8_t one = 0x80;
     const uint8_t zero = 0;
-    CliSha256_Add(sha, &one, 1);
+    Sha256_Add(sha, &one, 1);
     while (sha->filled != 56)
-        CliSha256_Add(sha, &zero, 1);
+        Sha256_Add(sha, &zero, 1);
     uint8_t tail[8];
     for (int i = 0; i < 8; ++i)
         tail[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    CliSha256_Add(sha, tail, 8);
+    Sha256_Add(sha, tail, 8);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 4; ++k)
             digest[4 * i + k] = static_cast<uint8_t>(sha->state[i] >> (24 - 8 * k));

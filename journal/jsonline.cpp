@@ -1,8 +1,8 @@
-#include "clijson.h"
+#include "jsonline.h"
 
 #include <string.h>
 
-int CliJson_IsUtf8(const char* text, size_t length)
+int Json_IsUtf8(const char* text, size_t length)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
@@ -40,7 +40,7 @@ int CliJson_IsUtf8(const char* text, size_t length)
     return 1;
 }
 
-std::string CliJson_Hex(const void* bytes, size_t length)
+std::string Json_Hex(const void* bytes, size_t length)
 {
     static const char digits[] = "0123456789abcdef";
     const unsigned char* p = static_cast<const unsigned char*>(bytes);
@@ -63,7 +63,7 @@ static int hexDigit(char c)
     return -1;
 }
 
-int CliJson_FromHex(const std::string& hex, std::string* out)
+int Json_FromHex(const std::string& hex, std::string* out)
 {
     if (hex.size() % 2 != 0)
         return 0;
@@ -78,19 +78,11 @@ int CliJson_FromHex(const std::string& hex, std::string* out)
     return 1;
 }
 
-void CliJson_PutName(nlohmann::json* object, const char* key, const char* text)
-{
-    const size_t length = strlen(text);
-    (*object)[key] = std::string(text, length);
-    if (!CliJson_IsUtf8(text, length))
-        (*object)[std::string(key) + "_bytes"] = CliJson_Hex(text, length);
-}
-
-int CliJson_GetName(const nlohmann::json& object, const char* key, std::string* out)
+int Json_GetName(const nlohmann::json& object, const char* key, std::string* out)
 {
     auto bytes = object.find(std::string(key) + "_bytes");
     if (bytes != object.end())
-        return bytes->is_string() && CliJson_FromHex(bytes->get_ref<const std::string&>(), out);
+        return bytes->is_string() && Json_FromHex(bytes->get_ref<const std::string&>(), out);
     auto text = object.find(key);
     if (text == object.end() || !text->is_string())
         return 0;
@@ -98,7 +90,7 @@ int CliJson_GetName(const nlohmann::json& object, const char* key, std::string* 
     return 1;
 }
 
-int CliJson_GetInt(const nlohmann::json& object, const char* key, int64_t* out)
+int Json_GetInt(const nlohmann::json& object, const char* key, int64_t* out)
 {
     auto it = object.find(key);
     if (it == object.end() || !it->is_number_integer())
@@ -107,13 +99,8 @@ int CliJson_GetInt(const nlohmann::json& object, const char* key, int64_t* out)
     return 1;
 }
 
-std::string CliJson_Line(const nlohmann::json& object)
+int Json_WriteLine(FILE* out, const nlohmann::json& object)
 {
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-int CliJson_WriteLine(FILE* out, const nlohmann::json& object)
-{
-    const std::string line = CliJson_Line(object);
+    const std::string line = Json_Line(object);
     return fwrite(line.data(), 1, line.size(), out) == line.size() ? 0 : -1;
 }
