@@ -160,6 +160,14 @@ def write_wav(path, rate, channels, width, frames):
         w.writeframes(frames)
 
 
+def finished_long_ago(path):
+    """Dates the file an hour back: a take its recorder finished long ago,
+    whose partial last frame a repair cuts (one that changed within seconds
+    may still grow, and keeps it)."""
+    long_ago = time.time() - 3600
+    os.utime(path, (long_ago, long_ago))
+
+
 def set_sizes(path, riff_size, data_size):
     """Overwrites the RIFF and data sizes of a canonical 44-byte header."""
     with open(path, "r+b") as f:
@@ -194,6 +202,7 @@ class Recording:
             # The header declares more than was written: left alone.
             self.cut_short_by = 4000
             set_sizes(self.path, 36 + present + self.cut_short_by, present + self.cut_short_by)
+        finished_long_ago(self.path)
         with open(self.path, "rb") as f:
             self.original = f.read()
 
@@ -272,6 +281,7 @@ def make_large_folder(root, count, kilobytes, name="archive"):
         with open(path, "ab") as f:
             f.write(b"\x01\x02" if i % 2 else b"")
         set_sizes(path, 0, 0)
+        finished_long_ago(path)
         recs.append(name)
     return folder, recs, frames
 
@@ -899,6 +909,7 @@ def names_session(s, root, exe, tag):
     step("a take of the folder dropped on the window, one take damaged again")
     with open(recs[0].path, "wb") as f:
         f.write(recs[0].original)
+    finished_long_ago(recs[0].path)
     d.ask("drop " + wine_path(recs[2].path))
     expected = recs[0].expected_lines() + healthy[1:]
     lines = s.wait_log(lambda l: log_end(l) is not None and sorted(parse_log(l)[1:]) == sorted(expected), 60,
