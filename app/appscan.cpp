@@ -132,7 +132,11 @@ static void App_NoteToLog(const char* name, const char* text, void* context)
 
 static void App_FileSeen(const ScanFileReport* report, void* context)
 {
-    App_ProgressUpdate(&((AppState*)context)->progress, -1, report->action != ScanActionNotExamined, report->path);
+    AppState* app = (AppState*)context;
+    // An entry the listing passed over is reported by its name alone: no folder to show.
+    const size_t n = strlen(app->folderPath);
+    const char* path = strncmp(report->path, app->folderPath, n) == 0 ? report->path : nullptr;
+    App_ProgressUpdate(&app->progress, -1, report->action != ScanActionNotExamined, path);
 }
 
 // The end comes before ScanWorker_Stop returns, so the log it writes to is
