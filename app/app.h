@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <inttypes.h>
+
 #include "appstate.h"
 #include "resource.h"
 #include "tessmark_version.h"
@@ -14,6 +16,11 @@
 #define AppMakerLine "Made by Tessmark"
 #define AppWebAddress "https://tessmark.example"
 #define AppMenuName "MyMainAppMenu"
+// Behind the base title while a scan runs: files examined, their words in
+// the summary ("files examined"), and the folder in hand.
+#define AppProgressTitle " - %" PRId64 " %s - %s"
+#define AppSaveLogTitle "Save Log As"
+#define AppSaveLogName "tessmark-log.txt"
 
 enum {
     AppWindowWidth = 900,         // initial outer width of the main window
@@ -54,8 +61,8 @@ void App_RefreshLogView(void);
 
 // The log view's text is UTF-8, as all text inside the program. Where the A
 // entry points do not carry UTF-8 it reaches the view through the W ones.
-// Replaces the view's whole text.
-void App_ViewSetText(HWND view, const char* text);
+// Replaces a window's whole text (the view's, the title).
+void App_SetText(HWND window, const char* text);
 // Adds text behind the view's text; the caret ends behind it.
 void App_ViewAppend(HWND view, const char* text);
 
@@ -65,9 +72,45 @@ void Gdi_DrawBitmap(HDC dc, int x, int y, HBITMAP bitmap);
 // Posts WM_DESTROY to window. Returns PostMessageA's result.
 BOOL App_RequestClose(HWND window);
 
-// WM_COMMAND: 50 starts a scan of a chosen folder, 100 closes, 101 shows
-// the About box; other ids (the log view's notifications) do nothing.
+// WM_COMMAND: 50 starts a scan of a chosen folder, 51 and 52 flip the
+// options, 53 saves the log, 100 closes, 101 shows the About box; other ids
+// (the log view's notifications) do nothing.
 void App_OnCommand(HWND window, WPARAM wParam, LPARAM lParam);
+
+// Stops any scan, then scans folder (UTF-8, copied into app->folderPath
+// unless it is that) from a fresh log whose first line names it, with the
+// options as they are now. The scan's notes go into the log as unnumbered
+// lines in its order, and its end as one more: the summary, or
+// TextScanStopped.
+void App_ScanFolder(AppState* app, const char* folder);
+
+// The folder to scan for a path a user handed over (a folder, or a file in
+// it), made full, in UTF-8 without a trailing separator (a drive's root keeps
+// its own). 1, or 0 when it does not fit capacity.
+int App_FolderOf(const wchar_t* path, char* folder, int capacity);
+
+// The folder of the program's first argument, as App_FolderOf gives it
+// (names in any script: read from the UTF-16 command line). 0 without one.
+int App_FolderFromCommandLine(char* folder, int capacity);
+
+// Reads the options from the registry (0 for one not found there).
+void App_LoadOptions(AppState* app);
+// Flips the option of command (IDM_SUBFOLDERS, IDM_CHECK_ONLY) and writes it
+// to the registry. 1, or 0 for another command.
+int App_ToggleOption(AppState* app, int command);
+// Gives the options' items in menu their check marks.
+void App_CheckOptionItems(AppState* app, HMENU menu);
+
+// The progress record with its lock, empty. 0, or -1 without a lock (the
+// title then shows no progress).
+int App_ProgressInit(AppProgress* progress);
+void App_ProgressFree(AppProgress* progress);
+
+// The window's title without a scan.
+void App_BaseTitle(char* out, size_t capacity);
+// The title now: while a scan runs, the base, the files examined and the
+// folder in hand; else the base.
+void App_TitleText(AppState* app, char* out, size_t capacity);
 
 // Runs the file-open dialog; on a confirmed file stores its folder in
 // app->folderPath (UTF-8) and returns 1, else returns 0 and changes nothing.

@@ -7,8 +7,20 @@
 #include <stdint.h>
 
 #include "logbuffer.h"
+#include "scanplatform.h"
 
-#define AppFolderPathCapacity 1024
+// The scan takes a folder path of at most this many bytes.
+#define AppFolderPathCapacity ScanPathCapacity
+
+// How far the running scan has come, for the title. The worker writes it
+// for each file, the window's refresh timer reads it: both under the lock.
+typedef struct AppProgress {
+    ScanLock lock;
+    int32_t lockReady;                       // 1 while lock is initialised
+    int32_t running;                         // 1 from a scan's start until its end
+    int64_t examined;                        // files examined so far
+    char lastPath[ScanPathCapacity];         // the file examined last: its folder is the one in hand
+} AppProgress;
 
 typedef struct AppState {
     void* mainWindow;                        // HWND of the main window
@@ -18,7 +30,12 @@ typedef struct AppState {
     void* logFont;                           // HFONT of the log view
     uint32_t refreshTimerId;                 // id SetTimer returned (1200); 0 when no timer runs
     LogBuffer logBuffer;                     // the log shared by the window and the worker
-    char folderPath[AppFolderPathCapacity];  // the folder to scan, without a trailing separator
+    char folderPath[AppFolderPathCapacity];  // the folder to scan, without a trailing separator;
+                                             // written only while no worker runs
+    int32_t includeSubfolders;               // "Include Subfolders" checked: scans from now on enter subfolders
+    int32_t checkOnly;                       // "Check Only" checked: scans from now on change no file
+    int32_t scanCheckOnly;                   // checkOnly of the scan running or last run, for its summary
+    AppProgress progress;
 } AppState;
 
 #endif

@@ -1,6 +1,8 @@
-// The menu commands: choose a folder and scan it, show the About box, quit.
+// The menu commands: choose a folder and scan it, the options, save the
+// log, show the About box, quit.
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "app.h"
@@ -111,11 +113,109 @@ static void App_StartFolderScan(HWND window)
     ScanWorker_Stop();
     if (App_ChooseFolder(window, &TheApp) != 1)
         return;
-    LogBuffer_Reset(&TheApp.logBuffer);
-    char line[AppFolderPathCapacity + 16];
-    snprintf(line, sizeof(line), TextScanning, TheApp.folderPath);
-    LogBuffer_AppendLine(&TheApp.logBuffer, line);
-    ScanWorker_Start(TheApp.folderPath, &TheApp.logBuffer);
+    App_ScanFolder(&TheApp, TheApp.folderPath);
+}
+
+// One text for both entry points: L"" widens the narrow literal behind it.
+#define AppLogFilterText "Text File (*.txt)\0*.txt\0All (*.*)\0*.*\0"
+static const char AppLogFilter[] = AppLogFilterText;
+static const wchar_t AppLogFilterW[] = L"" AppLogFilterText;
+
+// The save dialog; the chosen file's path into path (UTF-8). 1, or 0 when
+// cancelled or the path does not fit.
+static int App_ChooseLogFile(HWND owner, char* path, int capacity)
+{
+    const DWORD flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOREADONLYRETURN |
+                        OFN_NONETWORKBUTTON | OFN_ENABLESIZING;
+    if (PathText_AnsiIsUtf8()) {
+        char file[AppFileBufferSize] = AppSaveLogName;
+        OPENFILENAMEA dialog;
+        memset(&dialog, 0, sizeof(dialog));
+        dialog.lStructSize = AppOpenFileNameSize;
+        dialog.hwndOwner = owner;
+        dialog.lpstrFilter = AppLogFilter;
+        dialog.lpstrFile = file;
+        dialog.nMaxFile = AppFileBufferSize;
+        dialog.lpstrTitle = AppSaveLogTitle;
+        dialog.lpstrDefExt = "txt";
+        dialog.Flags = flags;
+        if (GetSaveFileNameA(&dialog) != TRUE)
+            return 0;
+        file[AppFileBufferSize - 1] = '\0';
+        if (strlen(file) >= (size_t)capacity)
+            return 0;
+        strcpy(path, file);
+        return 1;
+    }
+    wchar_t file[AppFileBufferSize] = L"" AppSaveLogName;
+    OPENFILENAMEW dialog;
+    memset(&dialog, 0, sizeof(dialog));
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = AppLogFilterW;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = AppFileBufferSize;
+    dialog.lpstrTitle = L"" AppSaveLogTitle;
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = flags;
+    if (GetSaveFileNameW(&dialog) != TRUE)
+        return 0;
+    file[AppFileBufferSize - 1] = L'\0';
+    return PathText_FromWide(file, path, capacity);
+}
+
+// The view's text in UTF-8 (malloc'd), or null without memory for it.
+static char* App_ViewTextUtf8(HWND view)
+{
+    const int units = GetWindowTextLengthW(view);
+    wchar_t* wide = (wchar_t*)malloc(((size_t)units + 1) * sizeof(wchar_t));
+    if (wide == nullptr)
+        return nullptr;
+    const int got = GetWindowTextW(view, wide, units + 1);
+    wide[got > 0 ? got : 0] = L'\0';
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    char* text = bytes > 0 ? (char*)malloc((size_t)bytes) : nullptr;
+    if (text != nullptr)
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, bytes, nullptr, nullptr);
+    free(wide);
+    return text;
+}
+
+// A message box whose text is UTF-8, shown through the W entry point.
+static void App_ShowProblem(HWND owner, const char* text)
+{
+    wchar_t wide[AppFolderPathCapacity + 256];
+    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, AppFolderPathCapacity + 256) > 0)
+        MessageBoxW(owner, wide, L"" AppSaveLogTitle, MB_OK | MB_ICONERROR);
+}
+
+// The log as the view shows it (its lines end in CR LF), in UTF-8 without a
+// byte order mark, so that it can be sent as it is. A few megabytes at
+// most: written on the window thread.
+static void App_SaveLogAs(HWND window)
+{
+    char path[AppFolderPathCapacity];
+    if (TheApp.logView == nullptr || App_ChooseLogFile(window, path, sizeof(path)) != 1)
+        return;
+    App_RefreshLogView();
+    char* text = App_ViewTextUtf8((HWND)TheApp.logView);
+    FileHandle file = FileHandleNone;
+    const char* why = nullptr;
+    if (text == nullptr) {
+        why = "not enough memory";
+    } else if (!File_Open(path, FileModeWrite | FileModeShareRead | FileModeCreateAlways, &file, 128)) {
+        why = File_OpenFailureText(File_LastOpenFailure());
+    } else {
+        const int written = File_WriteExact(file, text, (uint32_t)strlen(text));
+        if (!File_Close(file) || !written)
+            why = "write failed";
+    }
+    free(text);
+    if (why == nullptr)
+        return;
+    char problem[AppFolderPathCapacity + 128];
+    snprintf(problem, sizeof(problem), "Cannot write the log to %s (%s).", path, why);
+    App_ShowProblem(window, problem);
 }
 
 void App_OnCommand(HWND window, WPARAM wParam, LPARAM)
@@ -123,6 +223,13 @@ void App_OnCommand(HWND window, WPARAM wParam, LPARAM)
     switch ((unsigned short)LOWORD(wParam)) {
     case IDM_SELECT_FOLDER:
         App_StartFolderScan(window);
+        break;
+    case IDM_SUBFOLDERS:
+    case IDM_CHECK_ONLY:
+        App_ToggleOption(&TheApp, LOWORD(wParam));
+        break;
+    case IDM_SAVE_LOG:
+        App_SaveLogAs(window);
         break;
     case IDM_QUIT:
         App_RequestClose(window);

@@ -1,6 +1,5 @@
-// The program's entry: registers the window class, creates the main window
-// and runs the message loop until WM_QUIT.
-#include <stdio.h>
+// The program's entry: registers the window class, creates the main window,
+// scans the folder it was given, if any, and runs the message loop until WM_QUIT.
 #include <string.h>
 
 #include "app.h"
@@ -35,7 +34,7 @@ int AppMain(HINSTANCE instance)
     }
 
     char title[64];
-    snprintf(title, sizeof(title), "%s (version : %s)", AppTitleWord, AppVersionText);
+    App_BaseTitle(title, sizeof(title));
 
     // WM_CREATE runs inside this call, before mainWindow is set: the window
     // procedure uses the handle it is given.
@@ -50,6 +49,10 @@ int AppMain(HINSTANCE instance)
 
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
+    // A folder dropped on the program's icon, or sent to it: scanned at once.
+    char folder[AppFolderPathCapacity];
+    if (App_FolderFromCommandLine(folder, sizeof(folder)))
+        App_ScanFolder(&TheApp, folder);
 
     MSG message;
     memset(&message, 0, sizeof(message));

@@ -1,5 +1,6 @@
-// The main window: banner band, read-only log view, refresh timer, size
-// limits and the orderly shutdown that waits for the scan worker.
+// The main window: banner band, read-only log view, refresh timer (the log
+// and the title), size limits, dropped folders and the orderly shutdown
+// that waits for the scan worker.
 #include <stdlib.h>
 #include <string.h>
 
@@ -27,6 +28,8 @@ static int32_t viewHeld = 0;
 // The view's text in UTF-16, for where the A entry points do not carry UTF-8.
 static wchar_t* wideText = nullptr;
 static size_t wideTextCapacity = 0;
+// The title the window shows.
+static char shownTitle[AppFolderPathCapacity + 128];
 
 static int LogFontHeight(void)
 {
@@ -52,6 +55,8 @@ void App_CreateResources(void)
 
     TheApp.bannerBitmap = LoadBitmapA((HINSTANCE)TheApp.instance, MAKEINTRESOURCEA(IDB_BANNER));
 
+    App_ProgressInit(&TheApp.progress);
+
     viewTextCapacity = (size_t)AppLogCapacity + LogBufferSlack;
     viewText = (char*)malloc(viewTextCapacity);
     if (viewText == nullptr)
@@ -69,6 +74,7 @@ void App_ReleaseResources(void)
         TheApp.bannerBitmap = nullptr;
     }
     LogBuffer_Free(&TheApp.logBuffer);
+    App_ProgressFree(&TheApp.progress);
     free(viewText);
     viewText = nullptr;
     viewTextCapacity = 0;
@@ -95,15 +101,15 @@ static const wchar_t* WideViewText(const char* text)
     return wideText;
 }
 
-void App_ViewSetText(HWND view, const char* text)
+void App_SetText(HWND window, const char* text)
 {
     if (PathText_AnsiIsUtf8()) {
-        SetWindowTextA(view, text);
+        SetWindowTextA(window, text);
         return;
     }
     const wchar_t* wide = WideViewText(text);
     if (wide != nullptr)
-        SetWindowTextW(view, wide);
+        SetWindowTextW(window, wide);
 }
 
 void App_ViewAppend(HWND view, const char* text)
@@ -139,7 +145,7 @@ static void TakeLogChange(const char* text, int32_t length, int32_t kept, void* 
     viewHeld = length;
     if (viewText == nullptr) {
         if (change->whole)
-            App_ViewSetText(change->view, from);
+            App_SetText(change->view, from);
         else
             App_ViewAppend(change->view, from);
         return;
@@ -161,10 +167,22 @@ void App_RefreshLogView(void)
     if (LogBuffer_UseChanges(&TheApp.logBuffer, TakeLogChange, &change) != 1)
         return;
     if (change.copied && change.whole)
-        App_ViewSetText(view, viewText);
+        App_SetText(view, viewText);
     else if (change.copied)
         App_ViewAppend(view, viewText);
     PostMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+// A tick sets the title only when its text changed: five times a second
+// at most, whatever the number of files.
+static void App_RefreshTitle(HWND window)
+{
+    char title[sizeof(shownTitle)];
+    App_TitleText(&TheApp, title, sizeof(title));
+    if (strcmp(title, shownTitle) == 0)
+        return;
+    App_SetText(window, title);
+    strcpy(shownTitle, title);
 }
 
 void Gdi_DrawBitmap(HDC dc, int x, int y, HBITMAP bitmap)
@@ -206,6 +224,9 @@ static void App_OnCreate(HWND window)
     }
     // The timer runs even without a view; its ticks then do nothing.
     TheApp.refreshTimerId = (uint32_t)SetTimer(window, AppRefreshTimerId, AppRefreshPeriodMs, nullptr);
+    App_LoadOptions(&TheApp);
+    App_BaseTitle(shownTitle, sizeof(shownTitle));
+    DragAcceptFiles(window, TRUE);
 }
 
 // The order is binding: the worker is joined and the timer stopped before
@@ -241,10 +262,25 @@ static void App_OnPaint(HWND window)
     EndPaint(window, &paint);
 }
 
-static void App_OnTimer(WPARAM timerId)
+static void App_OnTimer(HWND window, WPARAM timerId)
 {
-    if (timerId == AppRefreshTimerId)
-        App_RefreshLogView();
+    if (timerId != AppRefreshTimerId)
+        return;
+    App_RefreshLogView();
+    App_RefreshTitle(window);
+}
+
+// The first item dropped is scanned: a folder, or the folder of a file.
+static void App_OnDropFiles(HDROP drop)
+{
+    wchar_t path[AppFolderPathCapacity];
+    const UINT units = DragQueryFileW(drop, 0, nullptr, 0);
+    const int taken = units > 0 && units < AppFolderPathCapacity &&
+                      DragQueryFileW(drop, 0, path, AppFolderPathCapacity) == units;
+    DragFinish(drop);
+    char folder[AppFolderPathCapacity];
+    if (taken && App_FolderOf(path, folder, sizeof(folder)))
+        App_ScanFolder(&TheApp, folder);
 }
 
 // Only clicks in the banner band reach the window: the log view covers the rest.
@@ -287,7 +323,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         App_OnCommand(window, wParam, lParam);
         return 0;
     case WM_TIMER:
-        App_OnTimer(wParam);
+        App_OnTimer(window, wParam);
+        return 0;
+    case WM_DROPFILES:
+        App_OnDropFiles((HDROP)wParam);
+        return 0;
+    case WM_INITMENUPOPUP:
+        App_CheckOptionItems(&TheApp, (HMENU)wParam);
         return 0;
     case WM_LBUTTONDOWN:
         App_OnBannerClick(window);

@@ -91,7 +91,8 @@ int32_t LogBuffer_Reset(LogBuffer* log)
     return result;
 }
 
-int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
+// Appends line, with the next number when numbered, under the lock.
+static int32_t appendLine(LogBuffer* log, const char* line, int numbered)
 {
     if (log == nullptr)
         return -1;
@@ -117,14 +118,21 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
         return -1;
     }
     markWriteAtUsed(log);
-    log->lineCount += 1;
     char* at = log->text + log->used;
     // The room test leaves the prefix, the line end and the NUL to the slack.
-    int prefix = snprintf(at, static_cast<size_t>(blockSize - log->used), TextLineNumber, static_cast<int>(log->lineCount));
+    int prefix = 0;
+    if (numbered) {
+        log->lineCount += 1;
+        prefix = snprintf(at, static_cast<size_t>(blockSize - log->used), TextLineNumber,
+                          static_cast<int>(log->lineCount));
+    }
     memcpy(at + prefix, line, static_cast<size_t>(n));
-    log->used += prefix + static_cast<int32_t>(n);
-    char last = log->text[log->used - 1];
-    char beforeLast = log->text[log->used - 2];
+    const int32_t written = prefix + static_cast<int32_t>(n);
+    log->used += written;
+    // Only this line's characters tell whether it has its end: the end of
+    // the line before must not stand in for that of an empty one.
+    char last = written >= 1 ? at[written - 1] : '\0';
+    char beforeLast = written >= 2 ? at[written - 2] : '\0';
     if (last != '\n' && beforeLast != '\r') {
         log->text[log->used] = '\r';
         log->text[log->used + 1] = '\n';
@@ -134,6 +142,16 @@ int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
     log->changed = 1;
     lockGive(log);
     return 0;
+}
+
+int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line)
+{
+    return appendLine(log, line, 1);
+}
+
+int32_t LogBuffer_AppendUnnumbered(LogBuffer* log, const char* line)
+{
+    return appendLine(log, line, 0);
 }
 
 const char* LogBuffer_TakeIfChanged(LogBuffer* log)

@@ -1,5 +1,6 @@
-// The message log: a fixed-capacity text of numbered lines, appended by the
-// scan worker and taken by the window's refresh timer.
+// The message log: a fixed-capacity text of numbered lines (and unnumbered
+// ones between them), appended by the scan worker and taken by the window's
+// refresh timer.
 #ifndef TESSMARK_LOGBUFFER_H
 #define TESSMARK_LOGBUFFER_H
 
@@ -14,7 +15,7 @@ typedef struct LogBuffer {
     char* text;                // capacity + LogBufferSlack bytes: the NUL-terminated text
     int32_t used;              // characters of text held; the next line starts here
     int32_t changed;           // 1 when the text changed since it was last taken
-    int32_t lineCount;         // lines appended since the last reset
+    int32_t lineCount;         // numbered lines appended since the last reset
     int32_t overflowReported;  // 1 once the out-of-room message was written
     int32_t keptLength;        // characters at the start unchanged since the text was last taken
     int32_t lockReady;         // 1 while lockStorage holds an initialised lock
@@ -34,6 +35,9 @@ int32_t LogBuffer_Init(LogBuffer* log, int32_t capacity);
 int32_t LogBuffer_Reset(LogBuffer* log);
 // Appends "#%04i line\r\n". 0; -1 when it does not fit; -2 without a block.
 int32_t LogBuffer_AppendLine(LogBuffer* log, const char* line);
+// Appends "line\r\n" without a number; the next numbered line takes the
+// number it would have had. Returns as LogBuffer_AppendLine.
+int32_t LogBuffer_AppendUnnumbered(LogBuffer* log, const char* line);
 // The text when it changed since the last take (change mark cleared), else
 // null. The pointer is the buffer's own text, unguarded once returned: a
 // reader on another thread than the appender uses LogBuffer_UseIfChanged.

@@ -2,7 +2,7 @@
 // its out-of-room message, and the sound file handle's messages. People
 // compare logs across versions, scripts parse them, and the window's tests
 // read them back: they are fixed, letter for letter. Change none of them;
-// add new texts elsewhere.
+// a new text is added beside them, never in the place of one.
 #ifndef TESSMARK_TEXTS_H
 #define TESSMARK_TEXTS_H
 
@@ -24,6 +24,11 @@
 // A take's format and length: rate, channels, hours, minutes, seconds.
 #define TextFormat "(%iHz / %i ch) Length:%02" PRId64 ":%02" PRId64 ":%02" PRId64
 #define TextFormatLine "%s " TextFormat
+// The window's lines without a number: a word on one file (name, text),
+// as the command line's "tessmark: NAME: TEXT" on standard error, and the
+// end of a stopped scan (one that ran to its end gives the summary line).
+#define TextNote "    %s: %s"
+#define TextScanStopped "Scan stopped"
 
 // The sound file handle's messages (SoundFile.errorText).
 #define TextUnknownType "Unknown File Type"

@@ -162,6 +162,8 @@ uint32_t ScanWorker_Run(const ScanTarget* target)
     s->outcomes.stopped = stopped;
     if (s->options.outcomes != nullptr)
         *s->options.outcomes = s->outcomes;
+    if (s->options.onEnd != nullptr)
+        s->options.onEnd(&s->outcomes, s->options.endContext);
     free(s);
     return 0;
 }

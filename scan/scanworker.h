@@ -22,6 +22,9 @@ typedef void (*ScanNoteFn)(const char* name, const char* text, void* context);
 // Receives the report of each sound file when the scan is done with it.
 typedef void (*ScanFileFn)(const ScanFileReport* report, void* context);
 
+// Receives what a scan met once it is over, stopped or not.
+typedef void (*ScanEndFn)(const ScanOutcomes* outcomes, void* context);
+
 struct SoundFile;
 // Called before a repair's first write with the open file (report as far as
 // known, action ScanActionRepaired). 0 lets the repair go on; any other value
@@ -53,6 +56,9 @@ typedef struct ScanOptions {
     int32_t adaptive;       // with jobs above 1: the worker examines the files itself while they
                             // come quickly (a warm cache, where threads only cost), and starts the
                             // jobs once they come slowly (a share, a card, a cold disk)
+    ScanEndFn onEnd;        // called on the worker thread as the last thing a scan does, also after a
+                            // stop: ScanWorker_Stop and _Wait return only after it; may be null
+    void* endContext;       // passed to onEnd
 } ScanOptions;
 
 // What a scan works on: the folder, and the log its lines go to (or none).

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Opens the desktop program, Tessmark.exe, under Wine on this display,
-# building it first when needed. The folder to scan is chosen in the program
-# (Command > Select Folder To Scan); a FOLDER given here is where its file
-# dialog starts.
+# building it first when needed. A FOLDER given here is scanned at once, as
+# a folder dropped on the program's icon is, and the file dialog (Command >
+# Select Folder To Scan) starts there.
 #
 #   scripts/desktop.sh [FOLDER]
 #
@@ -51,6 +51,12 @@ fi
 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-[ -n "$folder" ] && cd "$folder"
+args=()
+if [ -n "$folder" ]; then
+  cd "$folder" || exit 2
+  # The folder as the program sees it (Wine's drive letters).
+  win_folder=$("$wine" winepath -w "$(pwd)" 2>/dev/null | tr -d '\r')
+  [ -n "$win_folder" ] && args=("$win_folder")
+fi
 echo "Opening $exe under $wine on $DISPLAY."
-exec "$wine" "$exe"
+exec "$wine" "$exe" "${args[@]+"${args[@]}"}"

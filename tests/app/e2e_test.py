@@ -13,10 +13,13 @@ Modes:
   window     everything else; needs an X display without a window manager,
              as test.sh's Xvfb (DISPLAY, or a private Xvfb started here when
              DISPLAY is unset). It takes the mouse of that display. Its
-             parts (--parts): scan and close (the program's use), names
-             (takes named in three scripts, by the program as it runs on
-             Windows 10 1903 and later and as on earlier Windows), and
-             responsive (the window answers during a scan of 100,000 files).
+             parts (--parts): scan and close (the program's use), notes
+             (a folder of refused, cut short and unfinished takes given at
+             start, the options, a drop, the saved log: the same words as
+             tessmark-cli.exe), names (takes named in three scripts, by the
+             program as it runs on Windows 10 1903 and later and as on
+             earlier Windows), and responsive (the window answers during a
+             scan of 100,000 files).
 
 Notes on Wine without a window manager (as on Xvfb):
   - Wine is told to draw the window frame itself (the per-program registry
@@ -32,6 +35,8 @@ Notes on Wine without a window manager (as on Xvfb):
   - Sizing drags: a real xdotool drag on the Wine-drawn border runs Wine's
     own sizing loop, which sends WM_SIZING. Right after a dialog has closed
     Wine may act on a drag late, so a drag waits for the size to settle.
+  - A drop on the window: the driver places a DROPFILES block in the
+    program's memory and posts WM_DROPFILES with it, as the shell does.
   - Maximising is left out: without a window manager Wine records the
     maximised size but the X window keeps its old one.
 """
@@ -55,7 +60,15 @@ ABOUT_TEXT = (
     "Free Application to repair Wave File header according file size."
     "\n\nMade by Tessmark\nhttps://tessmark.example\n"
 )
-MENU = "&Command{&Select Folder To Scan=50|-|&About=101|&Quit=100}"
+MENU = ("&Command{&Select Folder To Scan=50|&Include Subfolders=51|&Check Only=52|-|Save &Log As...=53|-|"
+        "&About=101|&Quit=100}")
+# Menu commands by the ids the resource gives them.
+COMMANDS = {"select": 50, "subfolders": 51, "checkonly": 52, "savelog": 53, "quit": 100, "about": 101}
+SAVE_DIALOG = "Save Log As"
+# The options as the registry keeps them (HKCU\Software\Tessmark).
+REG_SUBFOLDERS, REG_CHECK_ONLY = "IncludeSubfolders", "CheckOnly"
+# The window's unnumbered lines: a note on one file is indented by this.
+NOTE_INDENT = "    "
 LOG_VIEW_STYLE = 0x50311884
 WS_EX_CLIENTEDGE = 0x200
 SC_CLOSE = 0xF060
@@ -147,6 +160,14 @@ def write_wav(path, rate, channels, width, frames):
         w.writeframes(frames)
 
 
+def finished_long_ago(path):
+    """Dates the file an hour back: a take its recorder finished long ago,
+    whose partial last frame a repair cuts (one that changed within seconds
+    may still grow, and keeps it)."""
+    long_ago = time.time() - 3600
+    os.utime(path, (long_ago, long_ago))
+
+
 def set_sizes(path, riff_size, data_size):
     """Overwrites the RIFF and data sizes of a canonical 44-byte header."""
     with open(path, "r+b") as f:
@@ -179,7 +200,9 @@ class Recording:
             self.missing = present - declared
         elif damage == "cut short":
             # The header declares more than was written: left alone.
-            set_sizes(self.path, 36 + present + 4000, present + 4000)
+            self.cut_short_by = 4000
+            set_sizes(self.path, 36 + present + self.cut_short_by, present + self.cut_short_by)
+        finished_long_ago(self.path)
         with open(self.path, "rb") as f:
             self.original = f.read()
 
@@ -193,6 +216,12 @@ class Recording:
         seconds = self.frame_count * 1000 // self.rate // 1000
         return [first, "%s (%dHz / %d ch) Length:%02d:%02d:%02d" % (
             self.name, self.rate, self.channels, seconds // 3600, seconds % 3600 // 60, seconds % 60)]
+
+    def expected_note(self):
+        """The note the scan gives on the file (a recording cut short), or None."""
+        if self.damage == "cut short":
+            return "%s: cut short: %d declared bytes are missing" % (self.name, self.cut_short_by)
+        return None
 
     def is_untouched(self):
         with open(self.path, "rb") as f:
@@ -252,6 +281,7 @@ def make_large_folder(root, count, kilobytes, name="archive"):
         with open(path, "ab") as f:
             f.write(b"\x01\x02" if i % 2 else b"")
         set_sizes(path, 0, 0)
+        finished_long_ago(path)
         recs.append(name)
     return folder, recs, frames
 
@@ -266,14 +296,21 @@ class Session:
         self.driver = None
         self.app_log = None
 
-    def start_app(self, tag, exe=None):
+    def ensure_driver(self):
         if self.driver is None:
             self.driver = Driver(self.args.emulator, self.args.driver, self.env)
+        return self.driver
+
+    def start_app(self, tag, exe=None, arguments=()):
+        self.ensure_driver()
         # Windows of programs started elsewhere are not ours to drive.
         self.driver.ask("baseline")
+        if self.app_log is not None:
+            self.app_log.close()
         self.app_log = open(os.path.join(self.args.work, "tessmark-%s.log" % tag), "w")
-        self.app = subprocess.Popen([self.args.emulator, exe or self.args.exe], stdout=self.app_log,
-                                    stderr=subprocess.STDOUT, env=self.env, cwd=self.args.work)
+        self.app = subprocess.Popen([self.args.emulator, exe or self.args.exe] + list(arguments),
+                                    stdout=self.app_log, stderr=subprocess.STDOUT, env=self.env,
+                                    cwd=self.args.work)
         STARTED.append(self.app)
         self.driver.ask("find 30000")
 
@@ -311,6 +348,24 @@ class Session:
             time.sleep(0.1)
         raise Failure("timed out waiting for %s; the log view shows:\n%s" % (what, "\n".join(lines)))
 
+    def wait_until(self, predicate, timeout, what):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if predicate():
+                return
+            time.sleep(0.1)
+        raise Failure("timed out waiting for " + what)
+
+    def wait_title(self, predicate, timeout):
+        deadline = time.time() + timeout
+        title = None
+        while time.time() < deadline:
+            title = self.driver.ask("title")
+            if predicate(title):
+                return title
+            time.sleep(0.1)
+        raise Failure("timed out waiting for the title; it shows %r" % title)
+
     def settled_log(self, quiet=1.0, timeout=30):
         """The log view's lines once they have held still for quiet seconds
         (a dialog busy listing a large folder delays the refresh ticks)."""
@@ -331,10 +386,7 @@ class Session:
         window, client = self.rect()
         xdotool("mousemove", str(window[0] + 30), str(client[1] - 9), "click", "1")
         left, top, right, bottom = [int(x) for x in self.driver.ask("popup").split()]
-        # Item centres as parts of the popup's height: three items of one
-        # height and a separator of about half that between the first two.
-        part = {"select": 0.17, "about": 0.57, "quit": 0.83}[item]
-        xdotool("mousemove", str(left + 30), str(top + int((bottom - top) * part)), "click", "1")
+        xdotool("mousemove", str(left + 30), str(top + menu_item_centre(item, bottom - top)), "click", "1")
 
     def screenshot(self, name):
         window, _ = self.rect()
@@ -367,18 +419,54 @@ class Session:
         return last
 
 
+def menu_item_centre(item, height, margin=3):
+    """Where item's centre lies below the top of the popup, height pixels
+    high: items of one height, separators of half that, inside a margin."""
+    entries = MENU[MENU.index("{") + 1:-1].split("|")
+    units = [0.5 if e == "-" else 1.0 for e in entries]
+    at = next(i for i, e in enumerate(entries) if e.endswith("=%d" % COMMANDS[item]))
+    unit = (height - 2 * margin) / sum(units)
+    return int(margin + unit * (sum(units[:at]) + 0.5))
+
+
 def xdotool(*args):
     subprocess.run(["xdotool"] + list(args), check=True, timeout=30)
 
 
 def parse_log(lines):
-    """Checks the numbering and returns the texts without their numbers."""
+    """Checks the numbering of the numbered lines and returns their texts
+    without their numbers. The unnumbered lines between them (notes, and the
+    end of a scan as the last line) are left out; see log_notes, log_end."""
     texts = []
-    for i, line in enumerate(lines, 1):
-        prefix = "#%04d " % i
-        check(line.startswith(prefix), "line %d is not numbered %r: %r" % (i, prefix, line))
+    for i, line in enumerate(lines):
+        if line.startswith(NOTE_INDENT):
+            continue
+        if not line.startswith("#"):
+            check(i == len(lines) - 1, "an unnumbered line that is no note before the end: %r" % line)
+            continue
+        prefix = "#%04d " % (len(texts) + 1)
+        check(line.startswith(prefix), "line %d is not numbered %r: %r" % (i + 1, prefix, line))
         texts.append(line[len(prefix):])
     return texts
+
+
+def log_notes(lines):
+    """The notes of the log, "NAME: TEXT", as the command line gives them."""
+    return [line[len(NOTE_INDENT):] for line in lines if line.startswith(NOTE_INDENT)]
+
+
+def log_end(lines):
+    """The end of a scan (the summary, or "Scan stopped"), or None while it runs."""
+    if lines and not lines[-1].startswith("#") and not lines[-1].startswith(NOTE_INDENT):
+        return lines[-1]
+    return None
+
+
+def summary_of(recs):
+    """The summary a scan of recs that repairs gives, as the command line words it."""
+    ok = sum(1 for r in recs if r.damage in (None, "cut short"))
+    return "%d %s: %d OK, %d repaired, 0 failed" % (len(recs), "file examined" if len(recs) == 1 else "files examined",
+                                                    ok, len(recs) - ok)
 
 
 def check_scan_log(lines, folder, recs):
@@ -397,6 +485,10 @@ def check_scan_log(lines, folder, recs):
         i += count
     expected = {r.name: r.expected_lines() for r in recs}
     check(groups == expected, "log lines differ\n got:      %r\n expected: %r" % (groups, expected))
+    notes = sorted(log_notes(lines))
+    expected = sorted(r.expected_note() for r in recs if r.expected_note() is not None)
+    check(notes == expected, "notes differ\n got:      %r\n expected: %r" % (notes, expected))
+    check(log_end(lines) == summary_of(recs), "the scan's end: %r, expected %r" % (log_end(lines), summary_of(recs)))
 
 
 # ---------------------------------------------------------------- the tests
@@ -455,8 +547,7 @@ def scan_session(s, small, recs, others):
     check(d.ask("filters") == "selected=0|Wave File (*.wav)|Wave64, RF64, BW64 (*.w64;*.rf64;*.bw64)|All (*.*)", "filters: %r" % d.ask("filters"))
     d.ask("answer " + wine_path(os.path.join(small, "healthy.wav")))
     d.ask("gone " + DIALOG)
-    lines = s.wait_log(lambda l: len(l) >= 1 + sum(len(r.expected_lines()) for r in recs), 60,
-                       "the scan's lines")
+    lines = s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")
     lines = s.settled_log()  # nothing more may come
     check_scan_log(lines, small, recs)
     s.screenshot("tessmark-window.png")
@@ -514,12 +605,14 @@ def scan_session(s, small, recs, others):
     d.ask("answer " + wine_path(os.path.join(small, "readme.txt")))
     d.ask("gone " + DIALOG)
     names = [r.name for r in recs]
-    lines = s.wait_log(lambda l: len(l) == 1 + len(recs) and all(" HEADER OK !" in x for x in l[1:]), 60,
-                       "the rescan's lines")
+    lines = s.wait_log(lambda l: log_end(l) is not None and all(" HEADER OK !" in x for x in parse_log(l)[1:]), 60,
+                       "the rescan's end")
     lines = s.settled_log()
     texts = parse_log(lines)
     check(texts[0] == "Scanning " + wine_path(small), "rescan first line: %r" % texts[0])
     check(sorted(t.split(" ")[0] for t in texts[1:]) == sorted(names), "rescan lines: %r" % texts)
+    check(log_end(lines) == "%d files examined: %d OK, 0 repaired, 0 failed" % (len(recs), len(recs)),
+          "the rescan's end: %r" % log_end(lines))
 
     step("the short view shows the log's end; a reader who scrolls back stays there")
     first, count = [int(x) for x in d.ask("scroll").split()]
@@ -530,6 +623,150 @@ def scan_session(s, small, recs, others):
     check(first == 0, "an unchanged log moved the view to line %d" % first)
 
     step("Quit from the menu")
+    s.menu_click("quit")
+    check(s.wait_exit(30) == 0, "exit code after Quit")
+
+
+def make_notes_folder(root):
+    """What a card holds after a bad day: a text file named notes.wav, a take
+    in IMA ADPCM (made by ffmpeg), a take cut short, a 0-byte take, two
+    unfinished takes, and an unfinished take in a subfolder."""
+    folder = os.path.join(root, "card")
+    os.makedirs(os.path.join(folder, "sub"))
+    with open(os.path.join(folder, "notes.wav"), "w") as f:
+        f.write("mic 2 crackles from take 3 on\n")
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=1",
+                    "-ar", "22050", "-c:a", "adpcm_ima_wav", os.path.join(folder, "adpcm.wav")],
+                   check=True, timeout=60)
+    open(os.path.join(folder, "empty.wav"), "wb").close()
+    takes = [
+        Recording(folder, "cut.wav", 32000, 1, 2, 0.5, "cut short", seed=31),
+        Recording(folder, "take1.wav", 48000, 2, 2, 1.0, "not set", seed=32),
+        Recording(folder, "take2.wav", 44100, 1, 2, 2.0, "missing", extra=b"\x01", seed=33),
+    ]
+    inner = Recording(os.path.join(folder, "sub"), "inner.wav", 8000, 1, 2, 0.5, "not set", seed=34)
+    return folder, takes, inner
+
+
+def folder_bytes(folder):
+    """Every file below folder by its path there, with its bytes."""
+    found = {}
+    for at, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(at, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
+
+
+def copy_of(rec, folder, original):
+    """rec as it lies in a copy of original, the folder it was made in."""
+    moved = Recording.__new__(Recording)
+    moved.__dict__.update(rec.__dict__)
+    moved.path = os.path.join(folder, os.path.relpath(rec.path, original))
+    return moved
+
+
+def cli_scan(s, options, folder):
+    """The command line's scan of folder (tessmark-cli.exe, under the same
+    Wine): its numbered texts, its notes and its summary."""
+    done = subprocess.run([s.args.emulator, s.args.cli] + options + [wine_path(folder)], env=s.env, timeout=120,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="utf-8")
+    out = done.stdout.replace("\r\n", "\n").splitlines()
+    texts = [re.sub(r"^#\d{4} ", "", line) for line in out[:-1]]
+    notes = [line[len("tessmark: "):] for line in done.stderr.replace("\r\n", "\n").splitlines()
+             if line.startswith("tessmark: ")]
+    return texts, notes, out[-1] if out else None
+
+
+def check_as_cli(s, lines, folder, options, cli_folder):
+    """The window's log of a scan of folder tells what the command line
+    (with options) tells of cli_folder, a copy of it: the same lines, the
+    same notes in the same order, the same summary."""
+    texts, notes, summary = cli_scan(s, options, cli_folder)
+    mine = parse_log(lines)
+    check(mine[0] == "Scanning " + wine_path(folder), "first line: %r" % mine[0])
+    check(mine[1:] == texts[1:], "the numbered lines differ from the command line's\n window: %r\n cli:    %r"
+          % (mine[1:], texts[1:]))
+    check(log_notes(lines) == notes, "the notes differ from the command line's\n window: %r\n cli:    %r"
+          % (log_notes(lines), notes))
+    check(log_end(lines) == summary, "the end %r, the command line's summary %r" % (log_end(lines), summary))
+    print("   as tessmark-cli %s: %d lines, %d notes, %r" % (" ".join(options), len(mine), len(notes), summary),
+          flush=True)
+
+
+def check_takes(takes, folder, pristine):
+    """The takes in folder, a copy of pristine, after a scan that repairs."""
+    for rec in takes:
+        moved = copy_of(rec, folder, pristine)
+        if rec.damage in ("not set", "missing"):
+            moved.check_repaired()
+        else:
+            moved.check_untouched()
+
+
+def notes_session(s, root):
+    """The folder of a bad day, given at start, then with the options (which
+    survive a restart), dropped on the window, and the log saved: the window
+    tells what the command line tells."""
+    step("a card's folder as the program's argument: every file named, the command line's summary")
+    pristine, takes, inner = make_notes_folder(os.path.join(root, "pristine"))
+    original = folder_bytes(pristine)
+    copies = {}
+    for name in ("window", "cli", "checked", "checked-cli", "dropped-cli"):
+        copies[name] = os.path.join(root, name)
+        shutil.copytree(pristine, copies[name])
+    folder = copies["window"]
+    s.start_app("notes", arguments=[wine_path(folder)])
+    d = s.driver
+    lines = s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")
+    lines = s.settled_log()
+    check_as_cli(s, lines, folder, [], copies["cli"])
+    named = parse_log(lines)[1:] + log_notes(lines)
+    for name in sorted(n for n in os.listdir(folder) if os.path.isfile(os.path.join(folder, n))):
+        check(any(t.startswith(name + " ") or t.startswith(name + ": ") for t in named), name + " is not named")
+    check(not any("inner.wav" in t for t in named), "the subfolder was looked at without the option")
+    check_takes(takes, folder, pristine)
+    now = folder_bytes(folder)
+    for name in ("notes.wav", "adpcm.wav", "empty.wav", os.path.join("sub", "inner.wav")):
+        check(now[name] == original[name], name + " was changed")
+    s.screenshot("tessmark-notes.png")
+
+    step("Include Subfolders (through the menu) and Check Only: remembered in the registry")
+    check(d.ask("regget " + REG_SUBFOLDERS) == "missing", "an option is remembered before it was chosen")
+    s.menu_click("subfolders")
+    s.wait_until(lambda: d.ask("regget " + REG_SUBFOLDERS) == "1", 10, "Include Subfolders in the registry")
+    d.ask("command %d" % COMMANDS["checkonly"])
+    s.wait_until(lambda: d.ask("regget " + REG_CHECK_ONLY) == "1", 10, "Check Only in the registry")
+    s.menu_click("quit")
+    check(s.wait_exit(30) == 0, "exit code after Quit")
+
+    step("started again: both options hold; no byte of any file changes, the log says what a repair would do")
+    folder = copies["checked"]
+    s.start_app("notes-options", arguments=[wine_path(folder)])
+    d = s.driver
+    lines = s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")
+    lines = s.settled_log()
+    check_as_cli(s, lines, folder, ["--check", "--recursive"], copies["checked-cli"])
+    inner_line = "sub\\inner.wav header not set : needs repair (not repaired, --check)"
+    check(inner_line in parse_log(lines), "no word on the subfolder's take: %r" % parse_log(lines))
+    check(folder_bytes(folder) == original, "a file changed under Check Only")
+
+    step("Check Only off, the folder dropped on the window: the subfolder's take is repaired")
+    d.ask("command %d" % COMMANDS["checkonly"])
+    s.wait_until(lambda: d.ask("regget " + REG_CHECK_ONLY) == "0", 10, "Check Only off in the registry")
+    d.ask("drop " + wine_path(folder))
+    lines = s.wait_log(lambda l: log_end(l) is not None and any(t.endswith(": repair") for t in parse_log(l)), 60,
+                       "the dropped folder's end")
+    lines = s.settled_log()
+    check_as_cli(s, lines, folder, ["--recursive"], copies["dropped-cli"])
+    copy_of(inner, folder, pristine).check_repaired()
+    check_takes(takes, folder, pristine)
+
+    step("Save Log As")
+    save_log(s, os.path.join(root, "card log.txt"))
+    d.ask("command %d" % COMMANDS["subfolders"])
+    s.wait_until(lambda: d.ask("regget " + REG_SUBFOLDERS) == "0", 10, "Include Subfolders off in the registry")
     s.menu_click("quit")
     check(s.wait_exit(30) == 0, "exit code after Quit")
 
@@ -569,6 +806,10 @@ def close_session(s, large, large_names, large_frames):
     d.ask("answer " + wine_path(os.path.join(large, large_names[0])))
     d.ask("gone " + DIALOG)
     s.wait_log(lambda l: len(l) >= 4, 60, "the first repairs")
+    step("the title tells how far the scan has come")
+    progress = re.compile(re.escape(TITLE) + r" - (\d+) files? examined - " + re.escape(wine_path(large)) + "$")
+    shown = s.wait_title(lambda t: progress.match(t) is not None and int(progress.match(t).group(1)) > 0, 10)
+    print("   " + shown, flush=True)
     d.ask("command 50")
     d.ask("wait " + DIALOG)  # shown once the worker has finished its file
     stopped = s.settled_log()
@@ -577,6 +818,8 @@ def close_session(s, large, large_names, large_frames):
     check(repaired == reported, "after the stop, repaired but not in the log: %r; in the log but not repaired: %r"
           % (sorted(repaired - reported), sorted(reported - repaired)))
     check(len(repaired) < len(large_names), "the scan ended before it was stopped: make the folder larger")
+    check(log_end(stopped) == "Scan stopped", "the stopped scan's end: %r" % log_end(stopped))
+    s.wait_title(lambda t: t == TITLE, 10)
     d.ask("dismiss %s 2" % DIALOG)
     d.ask("gone " + DIALOG)
     check(s.settled_log() == stopped, "the scan went on after the dialog was cancelled")
@@ -637,25 +880,67 @@ def check_manifest(text):
 
 def names_session(s, root, exe, tag):
     """Takes named in three scripts, in a folder named in them: each found,
-    repaired and named legibly in the log."""
-    step("takes named in three scripts, %s" % tag)
+    repaired and named legibly in the log, whichever way the folder comes
+    (the program's argument, the dialog, a drop on the window); and the log
+    saved under such a name."""
+    step("takes named in three scripts, %s: the folder as the program's argument" % tag)
     folder = os.path.join(root, tag, SCRIPT_FOLDER)
     os.makedirs(folder)
     recs = [Recording(folder, name, 48000, 2, 2, 1.5, "not set", seed=20 + i) for i, name in enumerate(SCRIPT_NAMES)]
-    s.start_app(tag, exe)
+    s.start_app(tag, exe, [wine_path(folder)])
     d = s.driver
-    d.ask("command 50")
-    patient(d, "wait " + DIALOG, 6)
-    d.ask("answer " + wine_path(os.path.join(folder, SCRIPT_NAMES[1])))
-    patient(d, "gone " + DIALOG, 6)
-    s.wait_log(lambda l: len(l) >= 1 + 2 * len(recs), 60, "the names' lines")
+    s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")
     lines = s.settled_log()
     check_scan_log(lines, folder, recs)
     for r in recs:
         r.check_repaired()
     s.screenshot("tessmark-names-%s.png" % tag)
+
+    step("the same folder through the dialog")
+    d.ask("command 50")
+    patient(d, "wait " + DIALOG, 6)
+    d.ask("answer " + wine_path(os.path.join(folder, SCRIPT_NAMES[1])))
+    patient(d, "gone " + DIALOG, 6)
+    healthy = ["%s HEADER OK !" % n for n in SCRIPT_NAMES]
+    lines = s.wait_log(lambda l: log_end(l) is not None and sorted(parse_log(l)[1:]) == sorted(healthy), 60,
+                       "the rescan's end")
+    check(parse_log(lines)[0] == "Scanning " + wine_path(folder), "rescan first line: %r" % lines[0])
+
+    step("a take of the folder dropped on the window, one take damaged again")
+    with open(recs[0].path, "wb") as f:
+        f.write(recs[0].original)
+    finished_long_ago(recs[0].path)
+    d.ask("drop " + wine_path(recs[2].path))
+    expected = recs[0].expected_lines() + healthy[1:]
+    lines = s.wait_log(lambda l: log_end(l) is not None and sorted(parse_log(l)[1:]) == sorted(expected), 60,
+                       "the dropped folder's end")
+    check(parse_log(lines)[0] == "Scanning " + wine_path(folder), "the drop's first line: %r" % lines[0])
+    recs[0].check_repaired()
+
+    step("Save Log As, under a name in three scripts")
+    saved = os.path.join(root, tag, "Журнал 録音 Séance.txt")
+    save_log(s, saved)
     s.menu_click("quit")
     check(s.wait_exit(30) == 0, "exit code after Quit")
+
+
+def save_log(s, path):
+    """Saves the log through the menu and the save dialog; checks that the
+    file holds the view's text, UTF-8 with CR LF line ends."""
+    d = s.driver
+    s.menu_click("savelog")
+    patient(d, "wait " + SAVE_DIALOG, 6)
+    d.ask("answerin %s\t%s" % (SAVE_DIALOG, wine_path(path)))
+    patient(d, "gone " + SAVE_DIALOG, 6)
+    shown = d.ask("logtext")
+    deadline = time.time() + 10
+    while not os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data == shown.encode("utf-8"), "the saved log differs from the view:\n%r\n%r" % (data[:200], shown[:200]))
+    check(data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n"), "the saved log's lines end in CR LF")
+    print("   saved %d bytes, %d lines" % (len(data), data.count(b"\r\n")), flush=True)
 
 
 def make_many_small(root, count):
@@ -707,7 +992,8 @@ def responsive_session(s, root, count):
         at, took, held = item.split(":")
         print("   slow: at %.1f s, %s ms, the view holding %s characters" % (int(at) / 1000, took, held), flush=True)
     texts = ["Scanning " + wine_path(folder)] + ["%s HEADER OK !" % n for n in names]
-    expected = sum(len("#%04d %s\r\n" % (i, t)) for i, t in enumerate(texts, 1))
+    summary = "%d files examined: %d OK, 0 repaired, 0 failed" % (count, count)
+    expected = sum(len("#%04d %s\r\n" % (i, t)) for i, t in enumerate(texts, 1)) + len(summary + "\r\n")
     check(length == expected, "the view holds %d characters, the whole log %d" % (length, expected))
     check(asks >= 20, "the scan ended after %d asks: too short to tell" % asks)
     check(slow == 0, "%d of %d asks took longer than %d ms (slowest %d ms)"
@@ -715,6 +1001,8 @@ def responsive_session(s, root, count):
     step("reading the log")
     lines = s.log_lines()
     check(sorted(parse_log(lines)) == sorted(texts), "the log does not name every file once")
+    check(log_end(lines) == summary, "the scan's end: %r" % log_end(lines))
+    check(d.ask("title") == TITLE, "the title after the scan: %r" % d.ask("title"))
     step("quitting")
     s.menu_click("quit")
     check(s.wait_exit(60) == 0, "exit code after Quit")
@@ -746,6 +1034,8 @@ def test_window(args, env):
 
     s = Session(args, env)
     try:
+        # Every run starts as a first start: no option remembered.
+        s.ensure_driver().ask("regclear")
         if "names" in args.parts:
             names_session(s, args.work, args.exe, "utf8-code-page")
             names_session(s, args.work, args.old_exe, "before-1903")
@@ -753,6 +1043,8 @@ def test_window(args, env):
             responsive_session(s, args.work, args.responsive_count)
         if "scan" in args.parts:
             scan_session(s, small, recs, others)
+        if "notes" in args.parts:
+            notes_session(s, os.path.join(args.work, "notes"))
         if "close" in args.parts:
             # Made last: recordings that have just been written take the
             # longest to repair, so the scan is still busy when closed.
@@ -813,12 +1105,14 @@ def main():
     parser.add_argument("--prefix", required=True, help="the Wine prefix of the test (made when missing)")
     parser.add_argument("--large-count", type=int, default=1000)
     parser.add_argument("--large-kilobytes", type=int, default=256)
-    parser.add_argument("--parts", default="scan,close", help="sessions to run: scan, close, names, responsive")
+    parser.add_argument("--parts", default="scan,notes,close",
+                        help="sessions to run: scan, notes, close, names, responsive")
+    parser.add_argument("--cli", help="tessmark-cli.exe, whose words the window's log must match (notes)")
     parser.add_argument("--old-exe", help="the program with a manifest that asks for no code page (names)")
     parser.add_argument("--responsive-count", type=int, default=100000)
     parser.add_argument("--time-limit", type=int, default=270, help="seconds before everything is stopped")
     args = parser.parse_args()
-    for name in ("exe", "driver", "work", "artifacts", "prefix", "old_exe"):
+    for name in ("exe", "driver", "work", "artifacts", "prefix", "old_exe", "cli"):
         if getattr(args, name) is not None:
             setattr(args, name, os.path.abspath(getattr(args, name)))
 

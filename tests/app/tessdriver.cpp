@@ -7,6 +7,8 @@
 // through the W entry points, so names in any script pass unchanged.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -561,14 +563,24 @@ void Run(const std::string& verb, const std::string& argument)
         }
         return Answer(true, out);
     }
-    if (verb == "answer") {
-        // answer PATH: types PATH as the file name and confirms the dialog.
-        HWND dialog = Dialog("Select File To Scan", timeout);
+    if (verb == "answer" || verb == "answerin") {
+        // answer PATH: types PATH as the file name and confirms the dialog;
+        // answerin TITLE<TAB>PATH: the same in the file dialog of that title.
+        std::string title = "Select File To Scan";
+        std::string path = argument;
+        if (verb == "answerin") {
+            size_t tab = argument.find('\t');
+            if (tab == std::string::npos)
+                return Answer(false, "usage: answerin TITLE<TAB>PATH");
+            title = argument.substr(0, tab);
+            path = argument.substr(tab + 1);
+        }
+        HWND dialog = Dialog(title, timeout);
         HWND field = dialog != nullptr ? FileNameField(dialog) : nullptr;
         if (field == nullptr)
             return Answer(false, "no file name field");
         DWORD_PTR ignored;
-        std::wstring wide = Wide(argument);
+        std::wstring wide = Wide(path);
         SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)wide.c_str(), SMTO_ABORTIFHUNG, SendTimeoutMs, &ignored);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDOK));
         return Answer(true, "");
@@ -604,6 +616,49 @@ void Run(const std::string& verb, const std::string& argument)
         if (GetMenuItemCount(bar) < 0)
             return Answer(false, "unreadable from another process");
         return Answer(true, MenuText(bar));
+    }
+    if (verb == "drop") {
+        // drop PATH: drops PATH on the main window as the shell does, with a
+        // DROPFILES block (wide names) placed in the program's own memory.
+        DWORD process = 0;
+        if (main == nullptr || GetWindowThreadProcessId(main, &process) == 0)
+            return Answer(false, "no window");
+        std::wstring name = Wide(argument);
+        std::vector<char> block(sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t), 0);
+        DROPFILES* drop = (DROPFILES*)block.data();
+        drop->pFiles = sizeof(DROPFILES);
+        drop->fWide = TRUE;
+        memcpy(block.data() + sizeof(DROPFILES), name.c_str(), name.size() * sizeof(wchar_t));
+        HANDLE target = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process);
+        void* remote = target != nullptr ? VirtualAllocEx(target, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
+                                                          PAGE_READWRITE)
+                                         : nullptr;
+        SIZE_T written = 0;
+        bool placed = remote != nullptr && WriteProcessMemory(target, remote, block.data(), block.size(), &written) &&
+                      written == block.size();
+        if (target != nullptr)
+            CloseHandle(target);
+        // The program's DragFinish gives the block back; it is never freed here.
+        if (!placed || !PostMessageW(main, WM_DROPFILES, (WPARAM)remote, 0))
+            return Answer(false, "cannot place the drop in the program");
+        return Answer(true, "");
+    }
+    if (verb == "regget" || verb == "regclear") {
+        // regget NAME: the program's remembered option NAME (a number), or
+        // "missing"; regclear: forgets every option, as on a first start.
+        if (verb == "regclear") {
+            LONG status = RegDeleteKeyA(HKEY_CURRENT_USER, AppRegistryKey);
+            return Answer(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND, std::to_string(status));
+        }
+        HKEY key = nullptr;
+        DWORD value = 0, size = sizeof(value), type = 0;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, AppRegistryKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+            return Answer(true, "missing");
+        LONG status = RegQueryValueExA(key, argument.c_str(), nullptr, &type, (BYTE*)&value, &size);
+        RegCloseKey(key);
+        if (status != ERROR_SUCCESS)
+            return Answer(true, "missing");
+        return Answer(type == REG_DWORD, std::to_string((unsigned long)value));
     }
     if (verb == "toplevel") {
         ChildList list;

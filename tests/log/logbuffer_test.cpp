@@ -193,6 +193,57 @@ TEST(LogTakes, EveryKindOfTakeIsTheReferenceForTheNext)
     EXPECT_EQ(-1, LogBuffer_UseChanges(nullptr, Mirror::use, &m));
 }
 
+TEST(LogUnnumbered, LinesBetweenNumberedOnesTakeNoNumber)
+{
+    struct Case {
+        bool numbered;
+        const char* line;
+        const char* expected;  // what the line adds to the text
+    } cases[] = {
+        {false, "    first: before any number", "    first: before any number\r\n"},
+        {true, "Scanning C:\\rec", "#0001 Scanning C:\\rec\r\n"},
+        {false, "    a.wav: not examined: empty (0 bytes)", "    a.wav: not examined: empty (0 bytes)\r\n"},
+        {true, "b.wav HEADER OK !", "#0002 b.wav HEADER OK !\r\n"},
+        {false, "", "\r\n"},  // an empty line is still a line, after another's end
+        {false, "ends in crlf\r\n", "ends in crlf\r\n"},
+        {false, "x", "x\r\n"},
+        {true, "c.wav HEADER OK !", "#0003 c.wav HEADER OK !\r\n"},
+        {false, "3 files examined: 2 OK, 0 repaired, 0 failed", "3 files examined: 2 OK, 0 repaired, 0 failed\r\n"},
+    };
+    Log l(1000);
+    std::string expected;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(0, c.numbered ? LogBuffer_AppendLine(&l.log, c.line) : LogBuffer_AppendUnnumbered(&l.log, c.line));
+        expected += c.expected;
+        EXPECT_EQ(expected, l.text());
+    }
+    EXPECT_EQ(3, l.log.lineCount) << "only the numbered lines count";
+    EXPECT_EQ(int32_t(expected.size()), l.log.used);
+}
+
+TEST(LogUnnumbered, RoomChangesAndLifecycleAsForNumberedLines)
+{
+    Log l(20);
+    Mirror m;
+    ASSERT_EQ(0, LogBuffer_AppendUnnumbered(&l.log, "0123456789"));  // used 12
+    ASSERT_EQ(1, LogBuffer_UseChanges(&l.log, Mirror::use, &m));
+    EXPECT_EQ(-1, LogBuffer_AppendUnnumbered(&l.log, "far too long"));
+    const std::string full = "0123456789\r\n****** Not Enough Memory in TXT Buffer (12 char / 20 max)*******";
+    EXPECT_EQ(full, l.text());
+    EXPECT_EQ(-1, LogBuffer_AppendLine(&l.log, "abcdefghij")) << "the message comes once";
+    EXPECT_EQ(full, l.text());
+    ASSERT_EQ(0, LogBuffer_AppendUnnumbered(&l.log, "ab")) << "a line that fits takes the message's place";
+    ASSERT_EQ(1, LogBuffer_UseChanges(&l.log, Mirror::use, &m));
+    EXPECT_EQ(12, m.kept);
+    EXPECT_EQ(l.text(), m.held);
+    EXPECT_EQ("0123456789\r\nab\r\n", l.text());
+
+    EXPECT_EQ(-1, LogBuffer_AppendUnnumbered(nullptr, "x"));
+    LogBuffer zero{};
+    EXPECT_EQ(-2, LogBuffer_AppendUnnumbered(&zero, "x"));
+}
+
 TEST(LogLifecycle, NullRecordsUninitialisedAndFreed)
 {
     EXPECT_EQ(-1, LogBuffer_Init(nullptr, 10));

@@ -942,6 +942,99 @@ TEST(ScanStop, StartStopsTheRunningScanAndStopWithoutScanIsSafe)
     EXPECT_EQ(0, scan.outcomes.stopped) << "the second scan ran to its end";
 }
 
+// What the end callback saw of one scan.
+struct EndSeen {
+    std::mutex m;
+    int calls = 0;
+    size_t linesBefore = 0;  // lines given out before the end
+    ScanOutcomes outcomes{};
+    ScanRun* run = nullptr;
+    static void onEnd(const ScanOutcomes* outcomes, void* context)
+    {
+        EndSeen* e = static_cast<EndSeen*>(context);
+        std::lock_guard<std::mutex> lock(e->m);
+        e->calls += 1;
+        e->linesBefore = e->run->lines.size();
+        e->outcomes = *outcomes;
+    }
+};
+
+TEST(ScanEnd, TheEndComesLastOncePerScanAlsoAfterAStop)
+{
+    TempDir dir;
+    const Bytes damaged = Wav(2, 48000, 16, 0, PatternBytes(4000));
+    for (const char* n : {"a.wav", "b.wav", "c.wav"})
+        dir.write(n, damaged);
+    dir.write("d.wav", Bytes());
+    struct Case {
+        const char* what;
+        bool stopInFirstFile;  // a stop requested while the first file is in hand
+        int32_t listed, stopped, examined;
+        size_t lines;
+    } cases[] = {
+        {"a scan to its end", false, 1, 0, 3, 6},
+        {"the same folder again", false, 1, 0, 3, 3},
+        {"a stop in the first file", true, 1, 1, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScanRun scan;
+        EndSeen end;
+        end.run = &scan;
+        scan.options.onEnd = EndSeen::onEnd;
+        scan.options.endContext = &end;
+        if (c.stopInFirstFile) {
+            for (const char* n : {"a.wav", "b.wav", "c.wav"})
+                dir.write(n, damaged);
+            scan.options.checkOnly = 1;
+            scan.onLine = [](const std::string&) { ScanWorker_RequestStop(); };
+        }
+        scan.run(dir.path());
+        ScanWorker_Stop();  // forgets the request
+        EXPECT_EQ(1, end.calls);
+        EXPECT_EQ(c.lines, scan.lines.size());
+        EXPECT_EQ(scan.lines.size(), end.linesBefore) << "every line before the end";
+        EXPECT_EQ(0, memcmp(&scan.outcomes, &end.outcomes, sizeof(ScanOutcomes))) << "the outcomes the scan counted";
+        EXPECT_EQ(c.listed, end.outcomes.folderListed);
+        EXPECT_EQ(c.stopped, end.outcomes.stopped);
+        EXPECT_EQ(c.examined, end.outcomes.examined);
+    }
+
+    // A folder that cannot be listed ends too, and says so.
+    ScanRun scan;
+    EndSeen end;
+    end.run = &scan;
+    scan.options.onEnd = EndSeen::onEnd;
+    scan.options.endContext = &end;
+    scan.run(dir.file("missing"));
+    EXPECT_EQ(1, end.calls);
+    EXPECT_EQ(0, end.outcomes.folderListed);
+}
+
+TEST(ScanEnd, AStopFromAnotherThreadReturnsOnlyAfterTheEnd)
+{
+    TempDir dir;
+    for (int i = 0; i < 200; ++i)
+        dir.write("take" + std::to_string(i) + ".wav", Wav(2, 48000, 16, 4000, PatternBytes(4000)));
+    ScanRun scan;
+    EndSeen end;
+    end.run = &scan;
+    scan.options.onEnd = [](const ScanOutcomes* outcomes, void* context) {
+        // Slow, as a window's log may be: the stop must still wait for it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EndSeen::onEnd(outcomes, context);
+    };
+    scan.options.endContext = &end;
+    std::atomic<int> seen{0};
+    scan.onLine = [&seen](const std::string&) { seen += 1; };
+    scan.start(dir.path());
+    while (seen.load() == 0)
+        std::this_thread::yield();
+    ScanWorker_Stop();
+    std::lock_guard<std::mutex> lock(end.m);
+    EXPECT_EQ(1, end.calls);
+}
+
 TEST(ScanRepeat, SecondScanFindsEverythingOkAndChangesNoByte)
 {
     TempDir dir;
