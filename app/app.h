@@ -9,6 +9,7 @@
 
 #include "appstate.h"
 #include "resource.h"
+#include "scanworker.h"
 #include "tessmark_version.h"
 
 #define AppTitleWord "TESSMARK"
@@ -73,8 +74,9 @@ void Gdi_DrawBitmap(HDC dc, int x, int y, HBITMAP bitmap);
 BOOL App_RequestClose(HWND window);
 
 // WM_COMMAND: 50 starts a scan of a chosen folder, 51 and 52 flip the
-// options, 53 saves the log, 100 closes, 101 shows the About box; other ids
-// (the log view's notifications) do nothing.
+// options, 53 saves the log, 54 undoes the last scan's repairs, 100
+// closes, 101 shows the About box; other ids (the log view's
+// notifications) do nothing.
 void App_OnCommand(HWND window, WPARAM wParam, LPARAM lParam);
 
 // Stops any scan, then scans folder (UTF-8, copied into app->folderPath
@@ -100,6 +102,24 @@ void App_LoadOptions(AppState* app);
 int App_ToggleOption(AppState* app, int command);
 // Gives the options' items in menu their check marks.
 void App_CheckOptionItems(AppState* app, HMENU menu);
+
+// The undo of the last scan that repaired a file, from its journal.
+// App_LoadUndo reads which journal that is from the registry.
+void App_LoadUndo(AppState* app);
+// Gives a scan that may repair a journal of its own (in options); 1, or 0
+// when none could be opened (the scan must then only check).
+int App_JournalBegin(ScanOptions* options);
+// The journal's word after each file, and its end after the scan, which
+// makes it the one to undo when it recorded a repair; on the scan's thread.
+void App_JournalFile(AppState* app, const ScanFileReport* report);
+void App_JournalEnd(AppState* app);
+// "&Undo Last Scan's Repairs": stops a scan, then undoes on a thread of its
+// own, into a fresh log; nothing when there is nothing to undo.
+void App_UndoLastScan(AppState* app);
+// Waits for an undo that runs.
+void App_UndoWait(void);
+// Greys the item while there is nothing to undo or an undo runs.
+void App_EnableUndoItem(AppState* app, HMENU menu);
 
 // The progress record with its lock, empty. 0, or -1 without a lock (the
 // title then shows no progress).

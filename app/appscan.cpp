@@ -137,6 +137,7 @@ static void App_FileSeen(const ScanFileReport* report, void* context)
     const size_t n = strlen(app->folderPath);
     const char* path = strncmp(report->path, app->folderPath, n) == 0 ? report->path : nullptr;
     App_ProgressUpdate(&app->progress, -1, report->action != ScanActionNotExamined, path);
+    App_JournalFile(app, report);
 }
 
 // The end comes before ScanWorker_Stop returns, so the log it writes to is
@@ -156,12 +157,14 @@ static void App_ScanEnded(const ScanOutcomes* outcomes, void* context)
                                outcomes->stopped ? TextScanStopped
                                                  : ScanRender_Summary(outcomes, app->scanCheckOnly, summary,
                                                                       sizeof(summary)));
+    App_JournalEnd(app);
     App_ProgressUpdate(&app->progress, 0, 0, nullptr);
 }
 
 void App_ScanFolder(AppState* app, const char* folder)
 {
     ScanWorker_Stop();
+    App_UndoWait();
     if (folder != app->folderPath) {
         size_t n = strlen(folder);
         if (n >= sizeof(app->folderPath))
@@ -169,7 +172,7 @@ void App_ScanFolder(AppState* app, const char* folder)
         memcpy(app->folderPath, folder, n + 1);
     }
     LogBuffer_Reset(&app->logBuffer);
-    char line[AppFolderPathCapacity + 16];
+    char line[AppFolderPathCapacity + 128];
     snprintf(line, sizeof(line), TextScanning, app->folderPath);
     LogBuffer_AppendLine(&app->logBuffer, line);
 
@@ -183,7 +186,13 @@ void App_ScanFolder(AppState* app, const char* folder)
     options.fileContext = app;
     options.onEnd = App_ScanEnded;
     options.endContext = app;
-    app->scanCheckOnly = app->checkOnly;
+    if (!App_JournalBegin(&options)) {
+        // Nothing is repaired that the undo could not put back.
+        options.checkOnly = 1;
+        snprintf(line, sizeof(line), TextNote, app->folderPath, TextNoJournal);
+        LogBuffer_AppendUnnumbered(&app->logBuffer, line);
+    }
+    app->scanCheckOnly = options.checkOnly;
     ScanWorker_SetOptions(&options);
     if (app->progress.lockReady) {
         ScanLock_Acquire(&app->progress.lock);

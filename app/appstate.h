@@ -35,6 +35,9 @@ typedef struct AppState {
     int32_t includeSubfolders;               // "Include Subfolders" checked: scans from now on enter subfolders
     int32_t checkOnly;                       // "Check Only" checked: scans from now on change no file
     int32_t scanCheckOnly;                   // checkOnly of the scan running or last run, for its summary
+    char lastJournal[AppFolderPathCapacity]; // the journal of the last scan that repaired a file; "" for none
+    volatile long undoAvailable;             // 1 while lastJournal holds repairs to undo (Interlocked*)
+    volatile long undoRunning;               // 1 while an undo runs on its thread (Interlocked*)
     AppProgress progress;
 } AppState;
 

@@ -231,6 +231,9 @@ void App_OnCommand(HWND window, WPARAM wParam, LPARAM)
     case IDM_SAVE_LOG:
         App_SaveLogAs(window);
         break;
+    case IDM_UNDO_REPAIRS:
+        App_UndoLastScan(&TheApp);
+        break;
     case IDM_QUIT:
         App_RequestClose(window);
         break;

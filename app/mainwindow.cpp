@@ -225,6 +225,7 @@ static void App_OnCreate(HWND window)
     // The timer runs even without a view; its ticks then do nothing.
     TheApp.refreshTimerId = (uint32_t)SetTimer(window, AppRefreshTimerId, AppRefreshPeriodMs, nullptr);
     App_LoadOptions(&TheApp);
+    App_LoadUndo(&TheApp);
     App_BaseTitle(shownTitle, sizeof(shownTitle));
     DragAcceptFiles(window, TRUE);
 }
@@ -236,6 +237,7 @@ static void App_OnCreate(HWND window)
 static void App_OnDestroy(HWND window)
 {
     ScanWorker_Stop();
+    App_UndoWait();
     if (TheApp.refreshTimerId != 0)
         KillTimer(window, TheApp.refreshTimerId);
     TheApp.refreshTimerId = 0;
@@ -330,6 +332,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_INITMENUPOPUP:
         App_CheckOptionItems(&TheApp, (HMENU)wParam);
+        App_EnableUndoItem(&TheApp, (HMENU)wParam);
         return 0;
     case WM_LBUTTONDOWN:
         App_OnBannerClick(window);

@@ -120,9 +120,7 @@ static void printUndoNote(const char* path, int32_t refused, const char* text, v
     (void)context;
     if (refused) {
         char note[ScanPathCapacity + 256];
-        size_t at = CliOut_Shown(note, 0, sizeof(note), "not undone: ");
-        at = CliOut_Shown(note, at, sizeof(note), text);
-        note[at] = '\0';
+        snprintf(note, sizeof(note), TextNotUndone, text);
         CliOut_Note(path, note);
         return;
     }
@@ -143,8 +141,7 @@ static int runUndo(const char* journalPath)
         fprintf(stderr, "tessmark: cannot read journal '%s'\n", journalPath);
         return ExitUsage;
     }
-    printf("%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused\n", outcome.restored,
-           outcome.unchanged, outcome.refused);
+    printf(TextUndoSummary "\n", outcome.restored, outcome.unchanged, outcome.refused);
     return CliOut_Finish(outcome.refused > 0 ? ExitFileFailed : ExitOk, "the undo still went to its end");
 }
 

@@ -30,6 +30,18 @@
 #define TextNote "    %s: %s"
 #define TextScanStopped "Scan stopped"
 
+// The undo of a journal's repairs: its first line in the window (the
+// journal), a file refused (why), its end (restored, already as before,
+// refused), as the command line's --undo says them.
+#define TextUndoing "Undoing the repairs of the last scan (%s)"
+#define TextNotUndone "not undone: %s"
+#define TextUndoSummary "%" PRId64 " restored, %" PRId64 " already as before, %" PRId64 " refused"
+#define TextJournalUnreadable "cannot read the journal"
+// After a repair whose end could not be journaled.
+#define TextJournalIncomplete "the journal may lack how this file was left; the undo takes it as an interrupted repair"
+// A scan from the window whose journal cannot be opened repairs nothing.
+#define TextNoJournal "the journal of this scan cannot be opened: the scan only checks"
+
 // The sound file handle's messages (SoundFile.errorText).
 #define TextUnknownType "Unknown File Type"
 #define TextCannotOpenWav "Cannot open WAV file"

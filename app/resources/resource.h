@@ -6,10 +6,10 @@
 
 #define IDB_BANNER 100         // the banner bitmap, 900 x 80, 24 bits per pixel
 #define IDM_SELECT_FOLDER 50   // "&Select Folder To Scan"
-#define IDM_SUBFOLDERS 51      // "&Include Subfolders", checked: the scans enter subfolders
+#define IDM_SUBFOLDERS 51      // "Include &Subfolders", checked: the scans enter subfolders
 #define IDM_CHECK_ONLY 52      // "&Check Only", checked: the scans change no file
 #define IDM_SAVE_LOG 53        // "Save &Log As..."
-#define IDM_UNDO_REPAIRS 54    // kept for undoing the last scan's repairs; no item yet
+#define IDM_UNDO_REPAIRS 54    // "&Undo Last Scan's Repairs", greyed while there is nothing to undo
 #define IDM_QUIT 100           // "&Quit"
 #define IDM_ABOUT 101          // "&About"
 
@@ -21,5 +21,10 @@
 #define AppRegistryKey "Software\\Tessmark"
 #define AppRegistrySubfolders "IncludeSubfolders"
 #define AppRegistryCheckOnly "CheckOnly"
+// The journal of the last scan that repaired a file, REG_SZ: what the undo
+// puts back.
+#define AppRegistryLastJournal "LastJournal"
+#define AppWidenText(s) L##s
+#define AppWiden(s) AppWidenText(s)
 
 #endif

@@ -60,10 +60,10 @@ ABOUT_TEXT = (
     "Free Application to repair Wave File header according file size."
     "\n\nMade by Tessmark\nhttps://tessmark.example\n"
 )
-MENU = ("&Command{&Select Folder To Scan=50|&Include Subfolders=51|&Check Only=52|-|Save &Log As...=53|-|"
-        "&About=101|&Quit=100}")
+MENU = ("&Command{&Select Folder To Scan=50|Include &Subfolders=51|&Check Only=52|-|&Undo Last Scan's Repairs=54|"
+        "Save &Log As...=53|-|&About=101|&Quit=100}")
 # Menu commands by the ids the resource gives them.
-COMMANDS = {"select": 50, "subfolders": 51, "checkonly": 52, "savelog": 53, "quit": 100, "about": 101}
+COMMANDS = {"select": 50, "subfolders": 51, "checkonly": 52, "undo": 54, "savelog": 53, "quit": 100, "about": 101}
 SAVE_DIALOG = "Save Log As"
 # The options as the registry keeps them (HKCU\Software\Tessmark).
 REG_SUBFOLDERS, REG_CHECK_ONLY = "IncludeSubfolders", "CheckOnly"
@@ -771,6 +771,57 @@ def notes_session(s, root):
     check(s.wait_exit(30) == 0, "exit code after Quit")
 
 
+def unfinished_take(path, seed):
+    """A take whose recorder never wrote its sizes, finished long ago."""
+    write_wav(path, 48000, 2, 2, frames_of(3000, 2, 2, seed))
+    set_sizes(path, 0, 0)
+    finished_long_ago(path)
+    return open(path, "rb").read()
+
+
+def undo_session(s, root):
+    """Undo Last Scan's Repairs: every file the last scan repaired back byte
+    for byte; then, after another scan, a file changed since refused and
+    named in the log, the others back; nothing more once all are back."""
+    step("Undo Last Scan's Repairs: every repaired take back byte for byte")
+    folder = os.path.join(root, "undo")
+    os.makedirs(folder)
+    takes = {name: unfinished_take(os.path.join(folder, name), seed)
+             for seed, name in enumerate(("first.wav", "second.wav"), 1)}
+    s.start_app("undo", arguments=[wine_path(folder)])
+    d = s.driver
+    s.wait_log(lambda l: log_end(l) is not None, 60, "the scan's end")
+    check(all(open(os.path.join(folder, n), "rb").read() != t for n, t in takes.items()), "the takes were repaired")
+    d.ask("command %d" % COMMANDS["undo"])
+    lines = s.wait_log(lambda l: log_end(l) is not None and "restored" in log_end(l), 60, "the undo's end")
+    check(log_end(lines) == "2 restored, 0 already as before, 0 refused", "undo: %r" % lines)
+    check(all(open(os.path.join(folder, n), "rb").read() == t for n, t in takes.items()),
+          "every take back byte for byte")
+    d.ask("command %d" % COMMANDS["undo"])
+    time.sleep(1)
+    check(s.settled_log() == lines, "an undo with nothing left to undo changed the log")
+
+    step("Undo after another scan: a take changed since its repair is refused and named")
+    for name in takes:
+        finished_long_ago(os.path.join(folder, name))
+    d.ask("drop " + wine_path(folder))
+    s.wait_log(lambda l: log_end(l) is not None and "repaired" in log_end(l), 60, "the second scan's end")
+    changed = os.path.join(folder, "second.wav")
+    with open(changed, "r+b") as f:
+        f.seek(100)
+        f.write(b"\x55")
+    changed_bytes = open(changed, "rb").read()
+    d.ask("command %d" % COMMANDS["undo"])
+    lines = s.wait_log(lambda l: log_end(l) is not None and "restored" in log_end(l), 60, "the undo's end")
+    check(log_end(lines) == "1 restored, 0 already as before, 1 refused", "undo with a change: %r" % lines)
+    check(any(n.endswith("second.wav: not undone: changed since its repair (other samples)") for n in log_notes(lines)),
+          "the changed take is named: %r" % log_notes(lines))
+    check(open(os.path.join(folder, "first.wav"), "rb").read() == takes["first.wav"], "first.wav back")
+    check(open(changed, "rb").read() == changed_bytes, "the changed take left as it is")
+    s.menu_click("quit")
+    check(s.wait_exit(30) == 0, "exit code after Quit")
+
+
 def large_folder_states(large, large_names, large_frames):
     """Each recording of the large folder is either untouched or repaired in
     full; returns the names of the repaired ones."""
@@ -974,40 +1025,43 @@ def responsive_session(s, root, count):
     started = time.time()
     folder, names = make_many_small(root, count)
     print("   made in %.1f s" % (time.time() - started), flush=True)
-    s.start_app("responsive")
-    d = s.driver
-    d.ask("command 50")
-    # The machine is busy with the files just written, and the dialog may
-    # list the folder of 100,000 files before it closes: up to two minutes.
-    patient(d, "wait " + DIALOG)
-    d.ask("answer " + wine_path(os.path.join(folder, names[0])))
-    patient(d, "gone " + DIALOG)
-    step("asking the window every %d ms during the scan" % ASK_EVERY_MS)
-    started = time.time()
-    answer = d.ask("responsive %d %d %d" % (ASK_EVERY_MS, ANSWER_WITHIN_MS, 3000)).split()
-    asks, slowest, slow, length = [int(x) for x in answer[:4]]
-    print("   %d asks in %.1f s, slowest answer %d ms, %d slower than %d ms"
-          % (asks, time.time() - started, slowest, slow, ANSWER_WITHIN_MS), flush=True)
-    for item in answer[4:]:
-        at, took, held = item.split(":")
-        print("   slow: at %.1f s, %s ms, the view holding %s characters" % (int(at) / 1000, took, held), flush=True)
-    texts = ["Scanning " + wine_path(folder)] + ["%s HEADER OK !" % n for n in names]
-    summary = "%d files examined: %d OK, 0 repaired, 0 failed" % (count, count)
-    expected = sum(len("#%04d %s\r\n" % (i, t)) for i, t in enumerate(texts, 1)) + len(summary + "\r\n")
-    check(length == expected, "the view holds %d characters, the whole log %d" % (length, expected))
-    check(asks >= 20, "the scan ended after %d asks: too short to tell" % asks)
-    check(slow == 0, "%d of %d asks took longer than %d ms (slowest %d ms)"
-          % (slow, asks, ANSWER_WITHIN_MS, slowest))
-    step("reading the log")
-    lines = s.log_lines()
-    check(sorted(parse_log(lines)) == sorted(texts), "the log does not name every file once")
-    check(log_end(lines) == summary, "the scan's end: %r" % log_end(lines))
-    check(d.ask("title") == TITLE, "the title after the scan: %r" % d.ask("title"))
-    step("quitting")
-    s.menu_click("quit")
-    check(s.wait_exit(60) == 0, "exit code after Quit")
-    # Removed now, so the next run does not start by deleting 100,000 files.
-    shutil.rmtree(folder, ignore_errors=True)
+    # Removed at the end, failed or not: the next run would start by deleting
+    # 100,000 files, and the file dialog would open in their folder.
+    try:
+        s.start_app("responsive")
+        d = s.driver
+        d.ask("command 50")
+        # The machine is busy with the files just written, and the dialog may
+        # list the folder of 100,000 files before it closes: up to two minutes.
+        patient(d, "wait " + DIALOG)
+        d.ask("answer " + wine_path(os.path.join(folder, names[0])))
+        patient(d, "gone " + DIALOG)
+        step("asking the window every %d ms during the scan" % ASK_EVERY_MS)
+        started = time.time()
+        answer = d.ask("responsive %d %d %d" % (ASK_EVERY_MS, ANSWER_WITHIN_MS, 3000)).split()
+        asks, slowest, slow, length = [int(x) for x in answer[:4]]
+        print("   %d asks in %.1f s, slowest answer %d ms, %d slower than %d ms"
+              % (asks, time.time() - started, slowest, slow, ANSWER_WITHIN_MS), flush=True)
+        for item in answer[4:]:
+            at, took, held = item.split(":")
+            print("   slow: at %.1f s, %s ms, the view holding %s characters" % (int(at) / 1000, took, held), flush=True)
+        texts = ["Scanning " + wine_path(folder)] + ["%s HEADER OK !" % n for n in names]
+        summary = "%d files examined: %d OK, 0 repaired, 0 failed" % (count, count)
+        expected = sum(len("#%04d %s\r\n" % (i, t)) for i, t in enumerate(texts, 1)) + len(summary + "\r\n")
+        check(length == expected, "the view holds %d characters, the whole log %d" % (length, expected))
+        check(asks >= 20, "the scan ended after %d asks: too short to tell" % asks)
+        check(slow == 0, "%d of %d asks took longer than %d ms (slowest %d ms)"
+              % (slow, asks, ANSWER_WITHIN_MS, slowest))
+        step("reading the log")
+        lines = s.log_lines()
+        check(sorted(parse_log(lines)) == sorted(texts), "the log does not name every file once")
+        check(log_end(lines) == summary, "the scan's end: %r" % log_end(lines))
+        check(d.ask("title") == TITLE, "the title after the scan: %r" % d.ask("title"))
+        step("quitting")
+        s.menu_click("quit")
+        check(s.wait_exit(60) == 0, "exit code after Quit")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def test_window(args, env):
@@ -1045,6 +1099,7 @@ def test_window(args, env):
             scan_session(s, small, recs, others)
         if "notes" in args.parts:
             notes_session(s, os.path.join(args.work, "notes"))
+            undo_session(s, os.path.join(args.work, "notes"))
         if "close" in args.parts:
             # Made last: recordings that have just been written take the
             # longest to repair, so the scan is still busy when closed.
