@@ -55,15 +55,6 @@ void ClearProgress(Progress* p)
     p->shown = 0;
 }
 
-const char* LastElement(const char* path)
-{
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p)
-        if (Path_IsSeparator(*p))
-            name = p + 1;
-    return name;
-}
-
 void PrintResult(CliOut* out, const char* name, const RebuildJob* job, int32_t result, const RebuildTemplate* t)
 {
     char line[2048];
@@ -115,7 +106,7 @@ int CliRebuild_Run(const CliRebuildOptions* options)
     CliOut* out = options->out;
     char line[1024];
     snprintf(line, sizeof(line), "Template %s: %d-bit, %d ch, %u Hz, samples from byte %u",
-             LastElement(options->templatePath), int(sibling.bitsPerSample), int(sibling.layout.channels),
+             Path_FileName(options->templatePath), int(sibling.bitsPerSample), int(sibling.layout.channels),
              unsigned(sibling.sampleRate), unsigned(sibling.dataOffset));
     CliOut_Line(out, line);
 
@@ -131,14 +122,14 @@ int CliRebuild_Run(const CliRebuildOptions* options)
         job.outFolder = options->outFolder;
         job.offset = options->offset;
         job.force = options->force;
-        progress.name = LastElement(path);
+        progress.name = Path_FileName(path);
         progress.started = std::chrono::steady_clock::now();
         progress.shown = 0;
         job.progress = ShowProgress;
         job.progressContext = &progress;
         const int32_t result = Rebuild_Run(&job);
         ClearProgress(&progress);
-        PrintResult(out, LastElement(path), &job, result, &sibling);
+        PrintResult(out, Path_FileName(path), &job, result, &sibling);
         if (result == RebuildOk) {
             rebuilt += 1;
         } else {

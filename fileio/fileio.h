@@ -220,6 +220,10 @@ void Path_StripFileName(char* path);
 // typed on a command line may end in either); else 0.
 int Path_IsSeparator(char c);
 
+// The last element of path: what follows its last separator (Path_IsSeparator),
+// or the whole path when it has none.
+const char* Path_FileName(const char* path);
+
 // 1 when the extension after the last '.' of the last path element equals ext
 // (given with or without its dot), compared without regard to case; else 0.
 int Path_HasExtension(const char* path, const char* ext);

@@ -72,6 +72,15 @@ void Path_StripFileName(char* path)
         *last = '\0';
 }
 
+const char* Path_FileName(const char* path)
+{
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p)
+        if (Path_IsSeparator(*p))
+            name = p + 1;
+    return name;
+}
+
 int Path_HasExtension(const char* path, const char* ext)
 {
     size_t n = strlen(path);

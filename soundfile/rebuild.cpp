@@ -28,15 +28,6 @@ int32_t Refuse(char* reason, const char* format, ...)
     return RebuildRefused;
 }
 
-const char* LastElement(const char* path)
-{
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p)
-        if (Path_IsSeparator(*p))
-            name = p + 1;
-    return name;
-}
-
 // Reads a chunk body of up to capacity bytes at pos; its size is kept in *length.
 int ReadBody(ChunkCursor* cursor, const ChunkHeader* h, uint8_t* out, uint32_t* length, char* reason)
 {
@@ -393,7 +384,7 @@ int32_t Rebuild_ReadTemplate(RebuildTemplate* t, const char* path)
         Refuse(t->reason, "its samples of %u bytes are not read here", unsigned(t->layout.sampleBytes));
         return RebuildBadTemplate;
     }
-    const char* name = LastElement(path);
+    const char* name = Path_FileName(path);
     const char* dot = strrchr(name, '.');
     snprintf(t->extension, sizeof(t->extension), "%s", dot != nullptr ? dot : "");
     return RebuildOk;
@@ -417,7 +408,7 @@ int32_t Rebuild_BuildHeader(const RebuildTemplate* sibling, uint64_t sampleBytes
 int32_t Rebuild_OutputPath(const char* path, const char* outFolder, const char* extension, char* out,
                            uint32_t capacity)
 {
-    const char* name = LastElement(path);
+    const char* name = Path_FileName(path);
     const char* dot = strrchr(name, '.');
     // A leading dot names a hidden file; it is no extension.
     const size_t stem = dot != nullptr && dot != name ? size_t(dot - name) : strlen(name);
@@ -454,7 +445,7 @@ int32_t Rebuild_Run(RebuildJob* job)
         return Refuse(job->reason, "no template");
     if (Rebuild_OutputPath(job->path, job->outFolder, t->extension, job->outputPath, sizeof(job->outputPath)) != 0)
         return Refuse(job->reason, "the new file's path is too long");
-    job->outputName = LastElement(job->outputPath);
+    job->outputName = Path_FileName(job->outputPath);
 
     static thread_local SoundFile file;
     if (SoundFile_Open(&file, job->path, SoundFileOpenReadShared) == 0 && file.isOpen) {
