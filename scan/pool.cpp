@@ -1,5 +1,6 @@
 #include "pool.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -169,15 +170,13 @@ uint32_t ExaminerBody(void* param)
     return 0;
 }
 
-void Free(ScanPool* pool, int lockMade, int workMade, int roomMade)
+// made: how many of the lock, work, room and turn exist, made in that order.
+void Free(ScanPool* pool, int made)
 {
-    if (roomMade) {
-        ScanSignal_Destroy(&pool->turn);
-        ScanSignal_Destroy(&pool->room);
-    }
-    if (workMade)
-        ScanSignal_Destroy(&pool->work);
-    if (lockMade)
+    ScanSignal* signals[] = {&pool->work, &pool->room, &pool->turn};
+    while (made > 1)
+        ScanSignal_Destroy(signals[--made - 1]);
+    if (made == 1)
         ScanLock_Destroy(&pool->lock);
     if (pool->pack != nullptr)
         for (int32_t i = 0; i < pool->jobs; ++i)
@@ -208,15 +207,12 @@ ScanPool* ScanPool_Start(int32_t jobs, const ScanPoolCalls* calls)
     int ready = pool->items != nullptr && pool->gathered != nullptr && pool->pack != nullptr;
     for (int32_t i = 0; ready && i < jobs; ++i)
         ready = (pool->pack[i].scratch = calloc(1, calls->scratchSize)) != nullptr;
-    const int lockMade = ready && ScanLock_Init(&pool->lock) == 0;
-    const int workMade = lockMade && ScanSignal_Init(&pool->work) == 0;
-    int roomMade = workMade && ScanSignal_Init(&pool->room) == 0;
-    if (roomMade && ScanSignal_Init(&pool->turn) != 0) {
-        ScanSignal_Destroy(&pool->room);
-        roomMade = 0;
-    }
+    ScanSignal* signals[] = {&pool->work, &pool->room, &pool->turn};
+    int made = ready && ScanLock_Init(&pool->lock) == 0 ? 1 : 0;
+    while (made >= 1 && made <= 3 && ScanSignal_Init(signals[made - 1]) == 0)
+        made += 1;
     int32_t started = 0;
-    if (roomMade) {
+    if (made == 4) {
         for (int32_t i = 0; i < jobs; ++i) {
             pool->pack[i].pool = pool;
             if (ScanThread_Create(&pool->pack[i].thread, ExaminerBody, &pool->pack[i]) == 0)
@@ -224,7 +220,7 @@ ScanPool* ScanPool_Start(int32_t jobs, const ScanPoolCalls* calls)
         }
     }
     if (started == 0) {
-        Free(pool, lockMade, workMade, roomMade);
+        Free(pool, made);
         return nullptr;
     }
     ScanLock_Acquire(&pool->lock);
@@ -248,9 +244,7 @@ int32_t ScanPool_AddDone(ScanPool* pool, const char* name, const ScanResult* res
     ScanLock_Acquire(&pool->lock);
     Item* item = TailItem(pool);
     if (item != nullptr) {
-        const size_t n = strnlen(name, ScanPathCapacity - 1);
-        memcpy(item->path, name, n);
-        item->path[n] = '\0';
+        snprintf(item->path, sizeof(item->path), "%s", name);
         item->nameAt = 0;
         item->result = *result;
         item->state = ItemDone;
@@ -295,7 +289,7 @@ int32_t ScanPool_Finish(ScanPool* pool)
     GiveOut(pool);  // every examiner is gone: no lock needed
     if (pool->head < pool->tail)
         stopped = 1;  // queued, never examined (P3)
-    Free(pool, 1, 1, 1);
+    Free(pool, 4);
     return stopped;
 }
 
