@@ -48,9 +48,12 @@ def suite_output(exe, work):
     folder = folder_of(work, "out", {"t%03d.wav" % i: unset_wav(i) for i in range(40)})
     modes = [("lines", ["--check"]), ("--json", ["--check", "--json"])]
     for label, args in modes:
-        # A closed pipe: the reader gone before the first block.
-        p = subprocess.Popen([exe] + args + [folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        p.stdout.close()
+        # A closed pipe: the reader gone before the program starts (closed
+        # after it, the pipe could take every line first).
+        reader, writer = os.pipe()
+        os.close(reader)
+        p = subprocess.Popen([exe] + args + [folder], stdout=writer, stderr=subprocess.PIPE)
+        os.close(writer)
         err = p.stderr.read()
         rc = p.wait(timeout=300)
         check(rc == 4 and b"cannot write to standard output: Broken pipe" in err,
